@@ -308,9 +308,10 @@ TEST_F(ReceiverTest, RejectedAnswerSetsWasInErrorUntilAnotherAnswer) {
     EXPECT_EQ(port.Sent.back(), 0x15);
     EXPECT_TRUE(rx.WasInError());
 
-    // Invalid messages and timeouts leave it as it was.
+    // An invalid message leaves it as it was.
     answer = acAccepted;
     Feed({0x20, 0x21});
+    EXPECT_TRUE(rx.WasInError());
     port.AdvanceTicks(10);
     EXPECT_TRUE(rx.WasInError());
 
@@ -323,6 +324,26 @@ TEST_F(ReceiverTest, RejectedAnswerSetsWasInErrorUntilAnotherAnswer) {
     Feed({0x21, 0x21});
     EXPECT_EQ(port.Sent.back(), 0x1B);
     EXPECT_FALSE(wasInError.back());
+}
+
+TEST_F(ReceiverTest, SilenceNakMarksTheRetryAsInError) {
+    ToWaitHeader();
+    Feed({0x20, 0x20});
+    EXPECT_FALSE(rx.WasInError());
+    Feed({0x26, 0x27});  // bad checksum
+    EXPECT_FALSE(rx.WasInError()) << "the invalid message itself changes nothing";
+    port.AdvanceTicks(10);
+    EXPECT_EQ(port.Sent.back(), 0x15);
+    EXPECT_TRUE(rx.WasInError()) << "the machine's retry of the broken frame must be acted on";
+    Feed({0xA6, 0xA6});
+    ASSERT_EQ(wasInError.size(), 3u);
+    EXPECT_TRUE(wasInError[2]);
+    EXPECT_FALSE(rx.WasInError());
+
+    // The NAKs while waiting for a first message are not answers to a frame.
+    rx.ResetReceiver();
+    port.AdvanceTicks(40);
+    EXPECT_FALSE(rx.WasInError());
 }
 
 TEST_F(ReceiverTest, UnassignedHandlerAnswersEsc) {
