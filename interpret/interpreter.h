@@ -1,0 +1,70 @@
+// Decides the answer to every message the receiver delivers, counts it,
+// applies it to the totals and the machine panel, and logs it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "dataport/receiver.h"
+#include "interpret/counters.h"
+#include "interpret/logs.h"
+#include "interpret/machine_view.h"
+
+namespace volmar {
+
+class TInterpreter {
+public:
+    TInterpreter(TCounters& Counters, TLogs& Logs, IMachineView& View);
+
+    TAcception InterpretMessage(const TDPMessage* pDPMsg, bool WasInError);
+    TAcception LastAcception() const { return FLastAcception; }
+
+    // The receiver's OnDPMessage and OnDPInvMessage handlers.
+    void VolmarDPMessage(TVolmarDataport* Sender, PDPMessage pDPMsg, bool WasInError,
+                         TAcception& Accepted);
+    void VolmarDPInvMessage(TVolmarDataport* Sender, PDPMessage pDPMsg, bool WasInError,
+                            TAcception& Accepted);
+
+    void CountMessage(std::uint8_t Code, bool Retry);
+
+    // True: four-byte values arrive as BCD; false: plain big-endian numbers.
+    bool BCDValues() const { return FBCDValues; }
+    void SetValuesMode(bool BCDValues);
+
+    // Four data bytes, as BCD or as a plain number by the values mode.
+    std::int32_t DecodeValue32(const std::uint8_t* Data) const;
+
+private:
+    TAcception ValidateSingleByte(std::uint8_t Code);
+    TAcception ValidateHeaderOnly(const TDPMessage& Msg);
+    TAcception ValidateOneDataByte(const TDPMessage& Msg, std::string& Text);
+    TAcception ValidateTwoDataBytes(const TDPMessage& Msg, std::string& Text);
+    TAcception ValidateVariableLength(const TDPMessage& Msg, std::string& Text);
+
+    TAcception DecodeTakeOneCredit();
+    TAcception DecodeAttendant(std::uint8_t Code);
+    TAcception DecodeCoinIn(std::uint8_t Code);
+    TAcception DecodeToCashbox(std::uint8_t Code);
+    TAcception DecodeRefill(std::uint8_t Code);
+    TAcception DecodeCoinOut(std::uint8_t Code);
+    TAcception DecodeDump(std::uint8_t Code);
+    TAcception DecodeCoinMovement(std::uint8_t Code, std::uint8_t FirstCode, int MeterIndex);
+    TAcception DecodeTakeCredits(const TDPMessage& Msg, std::string& Text);
+    TAcception DecodeGame(const TDPMessage& Msg, std::string& Text);
+    TAcception DecodeCreditValue(const TDPMessage& Msg, std::string& Text);
+    TAcception DecodeWinReport(const TDPMessage& Msg, std::string& Text);
+    TAcception DecodeSwitchStates(const TDPMessage& Msg, std::string& Text);
+    TAcception DecodePowerOn(const TDPMessage& Msg, std::string& Text);
+    TAcception DecodeCancelledCredits(const TDPMessage& Msg, std::string& Text);
+    TAcception DecodeSendData(const TDPMessage& Msg, std::string& Text);
+
+    void AddToTotal(int MeterIndex, std::int64_t Amount);
+
+    TCounters& FCounters;
+    TLogs& FLogs;
+    IMachineView& FView;
+    TAcception FLastAcception = acNotSupported;
+    bool FBCDValues = true;
+};
+
+} // namespace volmar

@@ -1,0 +1,42 @@
+// What the interpretation shows of the machine, implemented by the main
+// window. Texts are 8-bit, as the machine sends them (Latin-1).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace volmar {
+
+enum TIdentityLabel : std::uint8_t {
+    ilManufCode,    // txtManufCode
+    ilVersion,      // txtVersion
+    ilCreditValue,  // txtCreditValue
+    ilTargPercent,  // txtTargPercent
+    ilProtoVer,     // txtProtoVer
+};
+
+enum TSupportList : std::uint8_t {
+    slDataport,  // cklbxDataport
+    slAMC,       // cklbxAMC
+};
+
+extern const std::array<std::string_view, 8> DataportSupportNames;
+extern const std::array<std::string_view, 7> AMCSupportNames;
+
+class IMachineView {
+public:
+    virtual ~IMachineView() = default;
+    virtual void SetIdentityText(TIdentityLabel Label, const std::string& Text) = 0;
+    // Item i is ticked exactly when bit i of Mask is set.
+    virtual void SetCheckListBits(TSupportList List, std::uint32_t Mask) = 0;
+    virtual void SetAttendantLamp(bool On) = 0;
+    virtual void SetSwitchStates(std::uint16_t Word) = 0;
+    // Shows "BCD" or "Binary".
+    virtual void ShowValuesMode(bool BCDValues) = 0;
+    // Queues a meter refresh (0 all, 1..10 one total) to run after the reply.
+    virtual void PostUpdateMeters(int MeterIndex) = 0;
+};
+
+} // namespace volmar
