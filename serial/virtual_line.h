@@ -1,0 +1,60 @@
+// An in-process serial line. A port opens it by the device path
+// "virtual:NAME"; the far end (a test or a tool) writes bytes to the port,
+// reads what the port sent, moves the modem lines and injects line errors
+// and breaks, which a pseudo-terminal cannot do.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "serial/device_layer.h"
+
+namespace volmar {
+
+class TVirtualLine {
+public:
+    // Registers the line under its name until the returned object is gone.
+    static std::shared_ptr<TVirtualLine> Create(const std::string& Name);
+    static std::shared_ptr<TVirtualLine> Find(const std::string& Name);
+    ~TVirtualLine();
+
+    const std::string& Name() const;
+    std::string DevicePath() const { return "virtual:" + Name(); }
+
+    // The far end.
+    void Send(const std::vector<std::uint8_t>& Bytes);
+    // A byte received with a parity or framing error, or a break, or an
+    // overrun: the port sees the flag, and the byte (if any) is dropped.
+    void InjectError(std::uint8_t ErrFlags);
+    void SetModemLines(std::uint8_t Levels);  // kModem... bits
+    std::uint8_t ModemLines() const;
+    // Everything the port has written so far, taken out of the line.
+    std::vector<std::uint8_t> TakeSent();
+    // Waits until the port has written at least Count bytes not yet taken.
+    bool WaitSent(std::size_t Count, std::chrono::milliseconds Timeout);
+    // The device disappears, as a pulled USB adapter does.
+    void Vanish();
+
+    // What the port did to the line.
+    bool IsOpen() const;
+    TLineSettings Settings() const;
+    int SettingsWrites() const;  // times the port wrote line settings
+    bool DTR() const;
+    bool RTS() const;
+    int InputPurges() const;
+    int OutputPurges() const;
+
+    struct State;
+    std::shared_ptr<State> Shared() const { return FState; }
+
+private:
+    explicit TVirtualLine(std::shared_ptr<State> S);
+    std::shared_ptr<State> FState;
+};
+
+std::unique_ptr<IDeviceLayer> CreateVirtualDeviceLayer();
+
+} // namespace volmar
