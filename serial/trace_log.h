@@ -72,6 +72,7 @@ private:
     std::vector<std::pair<char, std::uint8_t>> FRing;
     std::size_t FNext = 0;
     bool FWrapped = false;
+    std::uint32_t FCapacity = 0;
 };
 
 // Log entries: the time in milliseconds and a line of text.
@@ -91,6 +92,7 @@ private:
     std::vector<std::pair<std::uint32_t, std::string>> FRing;
     std::size_t FNext = 0;
     bool FWrapped = false;
+    std::uint32_t FCapacity = 0;
 };
 
 // The trace dump's text for entries, oldest first.
