@@ -19,7 +19,7 @@ public:
     void FlushOutBuffer() override {}
     void SetTimerTrigger(std::uint16_t, std::uint32_t, bool) override {}
     void ProcessCommunications() override {}
-    void BindTimerNotification(TTriggerTimerEvent) override {}
+    void BindTimerNotification(TDataportTimerEvent) override {}
 };
 
 void AddFrame(std::vector<std::uint8_t>& out, std::vector<std::uint8_t> frame) {

@@ -11,7 +11,7 @@ class IDataportPort;
 
 // The port's timer notification: the port and the handle of the timer
 // trigger that expired.
-using TTriggerTimerEvent = std::function<void(IDataportPort* CP, std::uint16_t TriggerHandle)>;
+using TDataportTimerEvent = std::function<void(IDataportPort* CP, std::uint16_t TriggerHandle)>;
 
 class IDataportPort {
 public:
@@ -26,7 +26,7 @@ public:
     // Called after every byte the receiver consumes.
     virtual void ProcessCommunications() = 0;
     // Binds the timer notification; an empty function unbinds it.
-    virtual void BindTimerNotification(TTriggerTimerEvent Handler) = 0;
+    virtual void BindTimerNotification(TDataportTimerEvent Handler) = 0;
 };
 
 } // namespace volmar

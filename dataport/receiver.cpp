@@ -31,7 +31,7 @@ void TVolmarDataport::ProcessBuffer(TSerialBuffer& Buffer) {
     std::uint8_t b = 0;
     while (Buffer.Get(b)) {
         ProcessByte(b);
-        if (FComPort) FComPort->ProcessCommunications();
+        if (FComPort && FComPort->Open()) FComPort->ProcessCommunications();
     }
     if (FCharTimerPending) {
         FCharTimerPending = false;

@@ -27,6 +27,7 @@ namespace volmar {
 
 class TCustomComPort;
 class TNotifyTarget;
+struct TNotifyTicket;
 
 using TTriggerEvent = std::function<void(TCustomComPort* CP, std::uint16_t Msg,
                                          std::uint16_t TriggerHandle, std::uint16_t Data)>;
@@ -154,7 +155,7 @@ public:
     void AddPortListener(TPortListener Callback, void* Owner);
     void RemovePortListener(void* Owner);
 
-    void BindTimerNotification(TTriggerTimerEvent Handler) override;
+    void BindTimerNotification(TDataportTimerEvent Handler) override;
 
     // Tracing and logging (see TComPortPlus for the files).
     TTraceLogState Tracing() const { return FTrace.State(); }
@@ -193,6 +194,11 @@ public:
     // returns whether they were already held back.
     bool SuspendNotifications(bool Suspend);
 
+    // Records whether any event is assigned: while none is, the port
+    // produces no notifications. The port calls it at open and at every
+    // trigger operation; call it after assigning events to an open port.
+    virtual void UpdateHandlerFlags();
+
 protected:
     virtual std::unique_ptr<IDeviceLayer> CreateDeviceLayer();
     virtual void OpenDevice();
@@ -214,7 +220,7 @@ protected:
 
 private:
     friend class TNotifyTarget;
-    struct Notification;
+    enum TNotifyKind { nkAvail, nkTimer, nkStatus, nkDeviceLost };
 
     // Common rule of the device operations: false when shutting down, opens
     // a closed port when AutoOpen is set, else raises ECommNotOpen.
@@ -230,11 +236,15 @@ private:
     bool ReadDevice();
     void RefreshModem();
     void EvaluateTriggers();
-    bool HandOver(Notification& N);
-    void Deliver(Notification& N);
-    bool AnyHandler() const;
-    TLineStatus LineStatusLocked() const;
+    // Posts a notification to the UI thread and waits for it to have run,
+    // at most kHandOverTimeoutMs; an abandoned one never runs.
+    void HandOver(int Kind, std::uint16_t Handle, std::uint16_t Count, std::uint8_t StatusKind);
+    void RunTicket(const std::shared_ptr<TNotifyTicket>& Ticket);
+    void Deliver(const TNotifyTicket& Ticket);
+    bool Notifying() const;
+    TLineStatus OutputStatus() const;
     void WakeDispatcher();
+    void Queue(const std::uint8_t* Bytes, std::size_t Count);
 
     std::uint16_t FComNumber = 0;
     std::string FDevicePath;
@@ -272,6 +282,7 @@ private:
     std::size_t FRxHead = 0;
     std::size_t FRxCount = 0;
     bool FRxArrived = false;
+    std::vector<std::uint8_t> FReadBuffer;
 
     // Output lock: the output ring.
     mutable std::mutex FOutputLock;
@@ -279,6 +290,12 @@ private:
     std::vector<std::uint8_t> FTxRing;
     std::size_t FTxHead = 0;
     std::size_t FTxCount = 0;
+    std::uint64_t FTxGeneration = 0;  // counts output flushes
+
+    // The hand-over of notifications.
+    std::mutex FHandOverLock;
+    std::condition_variable FHandOverDone;
+    std::atomic<bool> FHasHandlers{false};
 
     // Thread control.
     std::mutex FThreadLock;
@@ -286,6 +303,7 @@ private:
     bool FDeviceEvent = false;    // the event thread has an event for the dispatcher
     bool FDispatchWake = false;   // time jumped, or a trigger was armed
     bool FEventDone = true;       // the dispatcher finished the last event
+    bool FRingFull = false;       // the receive ring had no room for the device's bytes
     std::atomic<bool> FStop{false};
     std::atomic<bool> FDeviceLost{false};
     std::atomic<int> FThreadsRunning{0};

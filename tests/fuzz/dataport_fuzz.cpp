@@ -20,8 +20,8 @@ public:
     void FlushOutBuffer() override {}
     void SetTimerTrigger(std::uint16_t, std::uint32_t, bool Activate) override { Armed = Activate; }
     void ProcessCommunications() override {}
-    void BindTimerNotification(TTriggerTimerEvent Handler) override { Notify = std::move(Handler); }
-    TTriggerTimerEvent Notify;
+    void BindTimerNotification(TDataportTimerEvent Handler) override { Notify = std::move(Handler); }
+    TDataportTimerEvent Notify;
 };
 
 void Check(bool condition, const char* what) {

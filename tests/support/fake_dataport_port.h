@@ -26,7 +26,7 @@ public:
     std::map<std::uint16_t, Timer> Timers;
     std::uint64_t Now = 0;
     int CommunicationCalls = 0;
-    TTriggerTimerEvent Notification;
+    TDataportTimerEvent Notification;
 
     bool Open() const override { return IsOpen; }
     void PutChar(std::uint8_t Byte) override {
@@ -46,7 +46,7 @@ public:
         }
     }
     void ProcessCommunications() override { ++CommunicationCalls; }
-    void BindTimerNotification(TTriggerTimerEvent Handler) override {
+    void BindTimerNotification(TDataportTimerEvent Handler) override {
         Notification = std::move(Handler);
     }
 
