@@ -1,0 +1,60 @@
+// Settings files of "[Section]" and "Key=Value" lines. Everything not
+// written through this class (unknown sections, keys, comments, blank lines)
+// is kept as it was, so the program can share a file with other tools.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace volmar {
+
+class EProfileFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TProfileFile {
+public:
+    // A missing file is an empty profile.
+    void Load(const std::string& Path);
+    // Replaces the file atomically; raises EProfileFileError.
+    void Save(const std::string& Path) const;
+
+    // Section and key names compare without regard to case.
+    bool SectionExists(const std::string& Section) const;
+    std::vector<std::string> Keys(const std::string& Section) const;
+
+    std::string ReadString(const std::string& Section, const std::string& Key,
+                           const std::string& Default) const;
+    // Decimal, or hexadecimal after "$" or "0x"; anything else is Default.
+    std::int32_t ReadInteger(const std::string& Section, const std::string& Key,
+                             std::int32_t Default) const;
+    bool ReadBool(const std::string& Section, const std::string& Key, bool Default) const;
+
+    // A value is one line: it is cut at its first line break.
+    void WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
+    void WriteInteger(const std::string& Section, const std::string& Key, std::int32_t Value);
+    void WriteBool(const std::string& Section, const std::string& Key, bool Value);
+
+    // The file's text as Save writes it.
+    std::string Text() const;
+
+private:
+    struct TSpan {
+        std::size_t Header;  // line of "[Section]"
+        std::size_t End;     // one past the section's last line
+    };
+    bool FindSection(const std::string& Section, TSpan& Span) const;
+    // The line of the key within the section, or npos.
+    std::size_t FindKey(const TSpan& Span, const std::string& Key) const;
+    void InsertLine(std::size_t At, std::string Line);
+
+    // Raw lines without their "\n"; a line from a CR LF file keeps its "\r".
+    std::vector<std::string> FLines;
+    bool FFinalNewline = true;
+    bool FCrLf = false;
+};
+
+} // namespace volmar
