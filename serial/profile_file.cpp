@@ -180,16 +180,26 @@ std::string TProfileFile::ReadString(const std::string& Section, const std::stri
     return std::string(Content(FLines[line]).substr(equals + 1));
 }
 
+bool TProfileFile::KeyExists(const std::string& Section, const std::string& Key) const {
+    TSpan span{};
+    return FindSection(Section, span) && FindKey(span, Key) != std::string::npos;
+}
+
+bool TProfileFile::TryReadInteger(const std::string& Section, const std::string& Key,
+                                  std::int32_t& Value) const {
+    return ParseInteger(ReadString(Section, Key, std::string()), Value);
+}
+
 std::int32_t TProfileFile::ReadInteger(const std::string& Section, const std::string& Key,
                                        std::int32_t Default) const {
-    std::int32_t value = 0;
-    return ParseInteger(ReadString(Section, Key, std::string()), value) ? value : Default;
+    std::int32_t value = Default;
+    TryReadInteger(Section, Key, value);
+    return value;
 }
 
 bool TProfileFile::ReadBool(const std::string& Section, const std::string& Key, bool Default) const {
     std::int32_t value = 0;
-    if (!ParseInteger(ReadString(Section, Key, std::string()), value)) return Default;
-    return value != 0;
+    return TryReadInteger(Section, Key, value) ? value != 0 : Default;
 }
 
 void TProfileFile::InsertLine(std::size_t At, std::string Line) {

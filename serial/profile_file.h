@@ -32,6 +32,10 @@ public:
     std::int32_t ReadInteger(const std::string& Section, const std::string& Key,
                              std::int32_t Default) const;
     bool ReadBool(const std::string& Section, const std::string& Key, bool Default) const;
+    bool KeyExists(const std::string& Section, const std::string& Key) const;
+    // False, leaving Value, when the key is missing or not an integer.
+    bool TryReadInteger(const std::string& Section, const std::string& Key,
+                        std::int32_t& Value) const;
 
     // A value is one line: it is cut at its first line break.
     void WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
