@@ -58,13 +58,6 @@ TEST(QuitSignals, ASignalOnAnotherThreadStillQuitsOnTheUiThread) {
     EXPECT_EQ(probe.CallsOffUiThread, 0);
 }
 
-TEST(QuitSignals, NothingHappensWithoutASignal) {
-    TQuitProbe probe;
-    InstallQuitSignals(probe.Handler());
-    PumpFor(100);
-    EXPECT_EQ(probe.Calls, 0);
-}
-
 TEST(QuitSignals, ASecondInstallReplacesTheHandler) {
     TQuitProbe old;
     TQuitProbe current;

@@ -75,29 +75,6 @@ TEST(SingleInstance, FirstCopyWinsAndALaterOneAsksItToRaise) {
     EXPECT_EQ(secondRaised, 0);
 }
 
-TEST(SingleInstance, EveryLaterCopyRaisesTheRunningOne) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    TSingleInstance first(Name, dir.path());
-    int raised = 0;
-    first.OnRaiseRequest = [&] { ++raised; };
-    ASSERT_TRUE(first.IsFirst());
-    for (int i = 1; i <= 3; ++i) {
-        TSingleInstance later(Name, dir.path());
-        EXPECT_FALSE(later.IsFirst());
-        EXPECT_TRUE(PumpUntil([&] { return raised == i; }, 10000)) << "copy " << i;
-    }
-}
-
-TEST(SingleInstance, DifferentNamesDoNotMeet) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    TSingleInstance one(Name, dir.path());
-    TSingleInstance other(QStringLiteral("othersim"), dir.path());
-    EXPECT_TRUE(one.IsFirst());
-    EXPECT_TRUE(other.IsFirst());
-}
-
 TEST(SingleInstance, TheLockGoesWithTheRunningCopy) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -291,16 +268,6 @@ TEST(RaiseWindow, ShowsAHiddenWindow) {
     RaiseWindow(&window);
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.isMinimized());
-}
-
-TEST(RaiseWindow, LeavesANormalWindowAsItIs) {
-    QWidget window;
-    window.resize(200, 100);
-    window.show();
-    RaiseWindow(&window);
-    EXPECT_TRUE(window.isVisible());
-    EXPECT_FALSE(window.isMinimized());
-    EXPECT_FALSE(window.isMaximized());
 }
 
 } // namespace
