@@ -1,0 +1,25 @@
+// The tool bar's logo: a coin turning in the 51 by 40 band, drawn by the
+// program itself.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+namespace volmar {
+
+class TLogoAnimation : public QWidget {
+    Q_OBJECT
+public:
+    explicit TLogoAnimation(QWidget* Parent = nullptr);
+    void Start();
+    bool Active() const { return FTimer.isActive(); }
+
+protected:
+    void paintEvent(QPaintEvent* Event) override;
+
+private:
+    QTimer FTimer;
+    int FFrame = 0;
+};
+
+} // namespace volmar

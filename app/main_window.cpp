@@ -1,0 +1,443 @@
+#include "app/main_window.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "app/debug_memo.h"
+#include "app/grid_model.h"
+#include "app/logo_animation.h"
+
+namespace volmar {
+
+namespace {
+
+const QString kTitle = QStringLiteral("Volmar Simulator");
+
+QString Latin1(const std::string& Text) {
+    return QString::fromLatin1(Text.data(), static_cast<qsizetype>(Text.size()));
+}
+
+QTableView* LogGrid(QWidget* Parent, const auto& Widths) {
+    auto* grid = new QTableView(Parent);
+    grid->horizontalHeader()->hide();
+    grid->verticalHeader()->hide();
+    grid->verticalHeader()->setDefaultSectionSize(kGridRowHeight);
+    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setWordWrap(false);
+    grid->setProperty("designedWidths", QVariant::fromValue(QList<int>(Widths.begin(), Widths.end())));
+    return grid;
+}
+
+void ApplyWidths(QTableView* Grid) {
+    const QList<int> widths = Grid->property("designedWidths").value<QList<int>>();
+    for (int col = 0; col < widths.size(); ++col)
+        if (widths[col] > 0) Grid->setColumnWidth(col, widths[col]);
+}
+
+} // namespace
+
+TMessageBoxes TMessageBoxes::Standard() {
+    return {
+        [](QWidget* Parent, const QString& Text) { QMessageBox::warning(Parent, kTitle, Text); },
+        [](QWidget* Parent, const QString& Text) { QMessageBox::critical(Parent, kTitle, Text); },
+        [](QWidget* Parent, const QString& Text) { QMessageBox::information(Parent, kTitle, Text); },
+    };
+}
+
+TfrmVolmar::TfrmVolmar(TWindowOptions Options)
+    : FOptions(std::move(Options)), FLogs(FOptions.LogClock), FInterpreter(FCounters, FLogs, *this) {
+    if (FOptions.Clock) FComPortPlus.SetClock(FOptions.Clock);
+    BuildWindow();
+    BindComponents();
+    FormCreate();
+}
+
+TfrmVolmar::~TfrmVolmar() {
+    FormDestroy();
+    SetPortErrorHandler({});
+    FVolmar.SetComPort(nullptr);
+}
+
+QString TfrmVolmar::CountersPath() const {
+    const QString folder = FOptions.Folder.isEmpty() ? QCoreApplication::applicationDirPath() : FOptions.Folder;
+    return folder + QLatin1Char('/') + QLatin1String(kCountersFileName);
+}
+
+QString TfrmVolmar::SettingsPath() const {
+    const QString folder = FOptions.Folder.isEmpty() ? QCoreApplication::applicationDirPath() : FOptions.Folder;
+    return folder + QLatin1Char('/') + QLatin1String(kSettingsFileName);
+}
+
+void TfrmVolmar::BuildWindow() {
+    setWindowTitle(kTitle);
+    resize(kDesignWidth, kDesignHeight);
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    Exit1 = file->addAction(QStringLiteral("E&xit"));
+    QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
+    mnuMute = options->addAction(QStringLiteral("&Mute Meters"));
+    mnuMute->setCheckable(true);
+    mnuMute->setChecked(true);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    About1 = help->addAction(QStringLiteral("&About..."));
+
+    auto* portBar = addToolBar(QStringLiteral("Port"));
+    portBar->setMovable(false);
+    cmbxComPort = new QComboBox(portBar);
+    cmbxComPort->addItems({QStringLiteral("None"), QStringLiteral("COM1"), QStringLiteral("COM2"),
+                           QStringLiteral("COM3"), QStringLiteral("COM4")});
+    portBar->addWidget(cmbxComPort);
+
+    auto* buttons = addToolBar(QStringLiteral("Commands"));
+    buttons->setMovable(false);
+    buttons->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    actReset = buttons->addAction(QStringLiteral("Reset"));
+    const QString resetHint = QStringLiteral("Reset all counters & meters to zero");
+    actReset->setToolTip(resetHint);
+    actReset->setStatusTip(resetHint);
+    buttons->addSeparator();
+    auto* baudGroup = new QActionGroup(this);
+    baudGroup->setExclusive(true);
+    const auto baudButton = [&](const char* Caption) {
+        QAction* action = buttons->addAction(QString::fromLatin1(Caption));
+        action->setCheckable(true);
+        baudGroup->addAction(action);
+        return action;
+    };
+    btnAutoBaud = baudButton("Auto Baud");
+    btn1200Baud = baudButton("1200 Baud");
+    btn9600Baud = baudButton("9600 Baud");
+    btn9600Baud->setChecked(true);
+    ToolButton5 = buttons->addAction(QStringLiteral("Count Rx"));
+    ToolButton6 = buttons->addAction(QStringLiteral("Reset Rx"));
+    ToolButton7 = buttons->addAction(QStringLiteral("Reset SM"));
+    for (QAction* hidden : {ToolButton5, ToolButton6, ToolButton7}) hidden->setVisible(false);
+
+    auto* logoBar = addToolBar(QStringLiteral("Logo"));
+    logoBar->setMovable(false);
+    auto* logoBand = new QWidget(logoBar);
+    logoBand->setAutoFillBackground(true);
+    QPalette teal = logoBand->palette();
+    teal.setColor(QPalette::Window, QColor(0, 128, 128));
+    logoBand->setPalette(teal);
+    auto* logoLayout = new QHBoxLayout(logoBand);
+    logoLayout->setContentsMargins(2, 0, 2, 0);
+    Animate1 = new TLogoAnimation(logoBand);
+    logoLayout->addWidget(Animate1);
+    logoBar->addWidget(logoBand);
+
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    spltrDebug = new QSplitter(Qt::Vertical, central);
+    spltrDebug->setHandleWidth(kSplitterHeight);
+    spltrDebug->setChildrenCollapsible(false);
+    pgctrlPages = new QTabWidget(spltrDebug);
+    MachinePage = new TMachinePage(pgctrlPages);
+    pgctrlPages->addTab(MachinePage, QStringLiteral("Machine"));
+    grdMessages = LogGrid(pgctrlPages, kMessageGridWidths);
+    pgctrlPages->addTab(grdMessages, QStringLiteral("Messages"));
+    grdEvents = LogGrid(pgctrlPages, kEventGridWidths);
+    pgctrlPages->addTab(grdEvents, QStringLiteral("Events"));
+    spltrDebug->addWidget(pgctrlPages);
+
+    pnlDebug = new QWidget(spltrDebug);
+    auto* debugLayout = new QVBoxLayout(pnlDebug);
+    debugLayout->setContentsMargins(0, 0, 0, 0);
+    mmoDebug = new QPlainTextEdit(pnlDebug);
+    mmoDebug->setReadOnly(true);
+    mmoDebug->setLineWrapMode(QPlainTextEdit::NoWrap);
+    debugLayout->addWidget(mmoDebug);
+    spltrDebug->addWidget(pnlDebug);
+    spltrDebug->setStretchFactor(0, 1);
+    spltrDebug->setStretchFactor(1, 0);
+    pnlDebug->hide();
+    column->addWidget(spltrDebug, 1);
+
+    pnlSmallMeters = new TSmallMeterStrip(central);
+    column->addWidget(pnlSmallMeters);
+    setCentralWidget(central);
+    statusBar()->setSizeGripEnabled(true);
+
+    mnuEditMeters = new QAction(QStringLiteral("&Edit Meters..."), this);
+    MachinePage->MeterArea()->setContextMenuPolicy(Qt::ActionsContextMenu);
+    MachinePage->MeterArea()->addAction(mnuEditMeters);
+    mnuEditMeters->setEnabled(false);
+
+    grdMessages->installEventFilter(this);
+
+    connect(Exit1, &QAction::triggered, this, &QWidget::close);
+    connect(About1, &QAction::triggered, this, [this] {
+        QMessageBox::about(this, kTitle, kTitle);
+    });
+    connect(mnuMute, &QAction::triggered, this, [this] { Guarded([this] { mnuMuteClick(); }); });
+    connect(actReset, &QAction::triggered, this, [this] { Guarded([this] { actResetExecute(); }); });
+    connect(btnAutoBaud, &QAction::triggered, this, [this] { Guarded([this] { SetSpeedMode(smAuto); }); });
+    connect(btn1200Baud, &QAction::triggered, this, [this] { Guarded([this] { SetSpeedMode(sm1200); }); });
+    connect(btn9600Baud, &QAction::triggered, this, [this] { Guarded([this] { SetSpeedMode(sm9600); }); });
+    connect(ToolButton5, &QAction::triggered, this, [this] { Guarded([this] { ToolButton5Click(); }); });
+    connect(ToolButton6, &QAction::triggered, this, [this] { Guarded([this] { ToolButton6Click(); }); });
+    connect(ToolButton7, &QAction::triggered, this, [this] { Guarded([this] { ToolButton7Click(); }); });
+    connect(cmbxComPort, &QComboBox::activated, this,
+            [this](int Index) { Guarded([this, Index] { cmbxComPortChange(Index); }); });
+}
+
+void TfrmVolmar::BindComponents() {
+    FComPortPlus.SetBaud(1200);
+    FComPortPlus.SetParity(pOdd);
+    FComPortPlus.SetAutoOpen(false);
+    FComPortPlus.SetTraceName("VolmarSim.Trc");
+    FComPortPlus.SetLogName("VolmarSim.Log");
+    FComPortPlus.SetTerminator("^M^J");
+    FComPortPlus.SetRxTxDelay(0);
+    FComPortPlus.OnTriggerAvail = [this](TCustomComPort* CP, std::uint16_t Count) {
+        Guarded([&] { ComPortPlusTriggerAvail(CP, Count); });
+    };
+    FComPortPlus.OnTriggerLineError = [this](TCustomComPort* CP, std::uint16_t Error, bool Break) {
+        Guarded([&] { ComPortPlusTriggerLineError(CP, Error, Break); });
+    };
+    FComPortPlus.OnTriggerModemStatus = [this](TCustomComPort* CP) {
+        Guarded([&] { ComPortPlusTriggerModemStatus(CP); });
+    };
+    FComPortPlus.OnDeviceLost = [this](TCustomComPort* CP) {
+        Guarded([&] { ComPortPlusDeviceLost(CP); });
+    };
+    SetPortErrorHandler([this](const std::exception& Error) { ShowError(Error); });
+
+    FVolmar.SetComPort(&FComPortPlus);
+    FVolmar.OnDPMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
+                                 TAcception& Accepted) {
+        FInterpreter.VolmarDPMessage(Sender, Msg, WasInError, Accepted);
+    };
+    FVolmar.OnDPInvMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
+                                    TAcception& Accepted) {
+        FInterpreter.VolmarDPInvMessage(Sender, Msg, WasInError, Accepted);
+    };
+    FVolmar.OnDPReset = [this](TVolmarDataport* Sender) { VolmarDPReset(Sender); };
+    FVolmar.OnTimeout = [this](TVolmarDataport* Sender, TTimeoutType Timeout) {
+        VolmarTimeout(Sender, Timeout);
+    };
+    FVolmar.OnStateChange = [this](TVolmarDataport* Sender, TDPState State, std::int32_t Count) {
+        VolmarStateChange(Sender, State, Count);
+    };
+
+    FMessagesModel = std::make_unique<TGridModel>(FLogs.Messages);
+    grdMessages->setModel(FMessagesModel.get());
+    FEventsModel = std::make_unique<TGridModel>(FLogs.Events);
+    grdEvents->setModel(FEventsModel.get());
+    ApplyWidths(grdMessages);
+    ApplyWidths(grdEvents);
+    // New events are followed while the view sits at its newest row.
+    connect(FEventsModel.get(), &QAbstractItemModel::rowsInserted, grdEvents, [this] {
+        grdEvents->scrollToBottom();
+    });
+    FDebugMemo = std::make_unique<TDebugMemo>(FLogs.Debug, *mmoDebug);
+}
+
+void TfrmVolmar::FormCreate() {
+    FSpeedMode = sm9600;
+    FAutoBaudActive = false;
+    FSpeedSignal = false;
+    FModemTrigger = 0;
+    FLineTrigger = 0;
+    FBigMeterSpin = MachinePage->Meter(miIn)->Spin();
+    FSmallMeterSpin = pnlSmallMeters->Meter(miIn)->Spin();
+    FMuteMeters = pnlSmallMeters->Meter(miIn)->MuteClicks();
+    FSwitches = 0;
+    SetValuesMode(true);
+
+    FScrollBarWidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+
+    Guarded([this] { LoadCounters(FCounters, CountersPath().toStdString()); });
+
+    FLogs.InitLogGrids(FCounters);
+    FormResize();
+
+    FRxBuffer = std::make_unique<TSerialBuffer>(256);
+
+    StartLogo();
+
+    LoadSettings();
+
+    if (!DebugPanelShown()) resize(width(), height() - kDebugPanelHeight - kSplitterHeight);
+
+    FSpeedSignal = SpeedSignalPresent();
+    ShowSpeedSelectActive(FAutoBaudActive && FComPortPlus.Open());
+    ShowSwitches(false, 0);
+
+    PostCommand(ucResetDataport);
+    PostCommand(ucArmSpeedSignal);
+    PostCommand(ucUpdateMeters, 0);
+
+    if (FComPortPlus.Open()) {
+        Guarded([this] {
+            ArmModemTrigger(true);
+            ArmLineTrigger(true);
+        });
+    }
+}
+
+void TfrmVolmar::closeEvent(QCloseEvent* Event) {
+    FormDestroy();
+    Event->accept();
+}
+
+void TfrmVolmar::FormDestroy() {
+    if (FDestroyed) return;
+    FDestroyed = true;
+    Guarded([this] { SaveCounters(FCounters, CountersPath().toStdString()); });
+    Guarded([this] {
+        if (FComPortPlus.Open()) FComPortPlus.RemoveAllTriggers();
+        FVolmar.SetTimerHandle(0);
+        FComPortPlus.SetOpen(false);
+    });
+    Guarded([this] { SaveSettings(); });
+    FRxBuffer.reset();
+}
+
+void TfrmVolmar::resizeEvent(QResizeEvent* Event) {
+    QMainWindow::resizeEvent(Event);
+    FormResize();
+}
+
+bool TfrmVolmar::eventFilter(QObject* Watched, QEvent* Event) {
+    if (Watched == grdMessages && Event->type() == QEvent::Resize) FormResize();
+    return QMainWindow::eventFilter(Watched, Event);
+}
+
+void TfrmVolmar::FormResize() {
+    grdMessages->setColumnWidth(1, std::max(0, DescriptionColumnWidth(grdMessages->width(), FScrollBarWidth)));
+}
+
+bool TfrmVolmar::DebugPanelShown() const { return !pnlDebug->isHidden(); }
+
+void TfrmVolmar::ShowDebugPanel(bool Show) {
+    pnlDebug->setVisible(Show);
+    FLogs.Debug.SetVisible(Show);
+    if (Show) {
+        const int total = spltrDebug->height();
+        spltrDebug->setSizes({std::max(0, total - kDebugPanelHeight - kSplitterHeight), kDebugPanelHeight});
+    }
+}
+
+void TfrmVolmar::StartLogo() {
+    try {
+        Animate1->Start();
+    } catch (...) {
+        // The band stays empty; the logo is decoration.
+    }
+}
+
+void TfrmVolmar::actResetExecute() {
+    statusBar()->showMessage(QStringLiteral("Resetting..."));
+    FVolmar.ResetReceiver();
+    if (FComPortPlus.Open()) {
+        FComPortPlus.FlushInBuffer();
+        FComPortPlus.FlushOutBuffer();
+    }
+    SetSwitchStates(0);
+    FLogs.Debug.Clear();
+    try {
+        QCoreApplication::processEvents();
+        ClearCounters(FCounters);
+        FLogs.InitLogGrids(FCounters);
+        for (TMeterStandIn* meter : MachinePage->Meters()) meter->ResetRoll();
+        for (TMeterStandIn* meter : pnlSmallMeters->Meters()) meter->ResetRoll();
+    } catch (...) {
+        statusBar()->clearMessage();
+        throw;
+    }
+    statusBar()->clearMessage();
+    FLogs.CutEventLog();
+    PostCommand(ucArmSpeedSignal);
+    PostCommand(ucUpdateMeters, 0);
+}
+
+void TfrmVolmar::SetIdentityText(TIdentityLabel Label, const std::string& Text) {
+    MachinePage->SetIdentityText(Label, Latin1(Text));
+}
+
+void TfrmVolmar::SetCheckListBits(TSupportList List, std::uint32_t Mask) {
+    MachinePage->SetCheckListBits(List, Mask);
+}
+
+void TfrmVolmar::SetAttendantLamp(bool On) { MachinePage->SetAttendantLamp(On); }
+
+void TfrmVolmar::SetSwitchStates(std::uint16_t Word) {
+    FSwitches = Word;
+    ShowSwitches(true, Word);
+}
+
+void TfrmVolmar::ShowSwitches(bool Reported, std::uint16_t Word) { MachinePage->ShowSwitches(Reported, Word); }
+
+void TfrmVolmar::SetValuesMode(bool BCDValues) { FInterpreter.SetValuesMode(BCDValues); }
+
+void TfrmVolmar::ShowValuesMode(bool BCDValues) { MachinePage->ShowValuesMode(BCDValues); }
+
+void TfrmVolmar::PostUpdateMeters(int MeterIndex) { PostCommand(ucUpdateMeters, MeterIndex); }
+
+void TfrmVolmar::UpdateMeters(int Index) {
+    if (Index < 0 || Index > kMeterCount) return;
+    const int first = Index == 0 ? 1 : Index;
+    const int last = Index == 0 ? kMeterCount : Index;
+    for (int i = first; i <= last; ++i) {
+        const std::int32_t total = *MeterTotal(FCounters, i);
+        for (TMeterStandIn* meter : {MachinePage->Meter(i), pnlSmallMeters->Meter(i)})
+            if (meter && meter->Value() != total) meter->SetValue(total);
+    }
+}
+
+void TfrmVolmar::SetBigMeterSpin(bool Value) {
+    if (Value == FBigMeterSpin) return;
+    FBigMeterSpin = Value;
+    for (TMeterStandIn* meter : MachinePage->Meters()) meter->SetSpin(Value);
+}
+
+void TfrmVolmar::SetSmallMeterSpin(bool Value) {
+    if (Value == FSmallMeterSpin) return;
+    FSmallMeterSpin = Value;
+    for (TMeterStandIn* meter : pnlSmallMeters->Meters()) meter->SetSpin(Value);
+}
+
+void TfrmVolmar::SetMuteMeters(bool Value) {
+    if (Value != FMuteMeters) {
+        FMuteMeters = Value;
+        for (TMeterStandIn* meter : MachinePage->Meters()) meter->SetMuteClicks(Value);
+        for (TMeterStandIn* meter : pnlSmallMeters->Meters()) meter->SetMuteClicks(Value);
+    }
+    mnuMute->setChecked(FMuteMeters);
+}
+
+void TfrmVolmar::mnuMuteClick() {
+    // The menu has already toggled its own tick; the meters' state decides.
+    SetMuteMeters(!FMuteMeters);
+}
+
+void TfrmVolmar::Guarded(const std::function<void()>& Handler) {
+    try {
+        Handler();
+    } catch (const std::exception& Error) {
+        ShowError(Error);
+    }
+}
+
+void TfrmVolmar::ShowError(const std::exception& Error) {
+    if (FOptions.Boxes.Error) FOptions.Boxes.Error(this, QString::fromLocal8Bit(Error.what()));
+}
+
+} // namespace volmar

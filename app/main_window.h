@@ -1,0 +1,204 @@
+// TfrmVolmar: the simulator's main window. It owns the port, the receive
+// buffer, the receiver and the interpretation with its counters and logs,
+// and shows the machine, the message counts, the event log and the debug
+// lines.
+#pragma once
+
+#include <QAction>
+#include <QComboBox>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTableView>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "app/machine_page.h"
+#include "app/user_commands.h"
+#include "dataport/receiver.h"
+#include "dataport/serial_buffer.h"
+#include "interpret/counters.h"
+#include "interpret/interpreter.h"
+#include "interpret/logs.h"
+#include "interpret/machine_view.h"
+#include "serial/com_port_plus.h"
+
+namespace volmar {
+
+class TGridModel;
+class TDebugMemo;
+class TLogoAnimation;
+
+enum TSpeedMode : std::uint8_t { smAuto, sm1200, sm9600 };
+
+inline constexpr char kCountersFileName[] = "COUNTERS.DAT";
+inline constexpr char kSettingsFileName[] = "VolmarSim.Ini";
+inline constexpr int kDesignWidth = 709;
+inline constexpr int kDesignHeight = 670;
+inline constexpr int kDebugPanelHeight = 109;
+inline constexpr int kSplitterHeight = 3;
+
+// The message boxes the window shows; tests record them instead.
+struct TMessageBoxes {
+    std::function<void(QWidget* Parent, const QString& Text)> Warning;
+    std::function<void(QWidget* Parent, const QString& Text)> Error;
+    std::function<void(QWidget* Parent, const QString& Text)> Information;
+    static TMessageBoxes Standard();
+};
+
+struct TWindowOptions {
+    // Where the counters and settings files live; empty: the program's folder.
+    QString Folder;
+    // The port's tick clock; nullptr: the system's.
+    ITickClock* Clock = nullptr;
+    TLogClock LogClock = TLogClock::System();
+    TMessageBoxes Boxes = TMessageBoxes::Standard();
+};
+
+class TfrmVolmar : public QMainWindow, public IMachineView {
+    Q_OBJECT
+public:
+    explicit TfrmVolmar(TWindowOptions Options = {});
+    ~TfrmVolmar() override;
+
+    // What the interpretation shows.
+    void SetIdentityText(TIdentityLabel Label, const std::string& Text) override;
+    void SetCheckListBits(TSupportList List, std::uint32_t Mask) override;
+    void SetAttendantLamp(bool On) override;
+    void SetSwitchStates(std::uint16_t Word) override;
+    void ShowValuesMode(bool BCDValues) override;
+    void PostUpdateMeters(int MeterIndex) override;
+
+    // Deferred commands.
+    void PostCommand(TUserCommand Command, std::intptr_t Argument = 0);
+
+    // The machine panel.
+    void ShowSwitches(bool Reported, std::uint16_t Word);
+    void SetValuesMode(bool BCDValues);
+    void UpdateMeters(int Index);
+    void SetBigMeterSpin(bool Value);
+    void SetSmallMeterSpin(bool Value);
+    void SetMuteMeters(bool Value);
+
+    // Port, baud and speed signal.
+    void SelectComPort(std::uint16_t N);
+    void SetSpeedMode(TSpeedMode Mode);
+    void SetBaudChoice(int Choice);
+    int AutoBaudChoice();
+    bool SpeedSignalPresent();
+    void SetAutoBaudActive(bool Value);
+    void ShowSpeedSelectActive(bool Active);
+    void FollowSpeedSignal(bool Present);
+    void SetSpeedSignal(bool Present);
+    void ArmModemTrigger(bool Activate);
+    void ArmLineTrigger(bool Activate);
+
+    // The Reset command.
+    void actResetExecute();
+
+    TComPortPlus& ComPortPlus() { return FComPortPlus; }
+    TVolmarDataport& Volmar() { return FVolmar; }
+    TCounters& Counters() { return FCounters; }
+    TLogs& Logs() { return FLogs; }
+    TInterpreter& Interpreter() { return FInterpreter; }
+    TSerialBuffer& RxBuffer() { return *FRxBuffer; }
+    TSpeedMode SpeedMode() const { return FSpeedMode; }
+    bool AutoBaudActive() const { return FAutoBaudActive; }
+    bool SpeedSignal() const { return FSpeedSignal; }
+    std::uint16_t Switches() const { return FSwitches; }
+    bool BigMeterSpin() const { return FBigMeterSpin; }
+    bool SmallMeterSpin() const { return FSmallMeterSpin; }
+    bool MuteMeters() const { return FMuteMeters; }
+    bool DebugPanelShown() const;
+    QString CountersPath() const;
+    QString SettingsPath() const;
+
+    // Controls, named as on the form.
+    QComboBox* cmbxComPort;
+    QAction* actReset;
+    QAction* btnAutoBaud;
+    QAction* btn1200Baud;
+    QAction* btn9600Baud;
+    QAction* ToolButton5;
+    QAction* ToolButton6;
+    QAction* ToolButton7;
+    QAction* mnuMute;
+    QAction* mnuEditMeters;
+    QAction* Exit1;
+    QAction* About1;
+    QTabWidget* pgctrlPages;
+    TMachinePage* MachinePage;
+    TSmallMeterStrip* pnlSmallMeters;
+    QTableView* grdMessages;
+    QTableView* grdEvents;
+    QSplitter* spltrDebug;
+    QWidget* pnlDebug;
+    QPlainTextEdit* mmoDebug;
+    TLogoAnimation* Animate1;
+
+protected:
+    bool event(QEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
+
+private:
+    void BuildWindow();
+    void BindComponents();
+    void FormCreate();
+    void FormDestroy();
+    void FormResize();
+    void LoadSettings();
+    void SaveSettings();
+    void ReadDeviceMap(const class TProfileFile& Ini);
+    void ShowDebugPanel(bool Show);
+    void StartLogo();
+
+    void WMUser(int Command, std::intptr_t Argument);
+    void ComPortPlusTriggerAvail(TCustomComPort* CP, std::uint16_t Count);
+    void ComPortPlusTriggerLineError(TCustomComPort* CP, std::uint16_t Error, bool LineBreak);
+    void ComPortPlusTriggerModemStatus(TCustomComPort* CP);
+    void ComPortPlusDeviceLost(TCustomComPort* CP);
+    void VolmarDPReset(TVolmarDataport* Sender);
+    void VolmarTimeout(TVolmarDataport* Sender, TTimeoutType Timeout);
+    void VolmarStateChange(TVolmarDataport* Sender, TDPState State, std::int32_t Count);
+    void ToolButton5Click();
+    void ToolButton6Click();
+    void ToolButton7Click();
+    void cmbxComPortChange(int Index);
+    void mnuMuteClick();
+    // Closes an open port the orderly way (the first step of a port choice).
+    void ClosePort();
+
+    // Runs a handler; a failure goes to the error box, as any unhandled
+    // error of the program does.
+    void Guarded(const std::function<void()>& Handler);
+    void ShowError(const std::exception& Error);
+
+    TWindowOptions FOptions;
+    TComPortPlus FComPortPlus;
+    TVolmarDataport FVolmar;
+    TCounters FCounters{};
+    TLogs FLogs;
+    TInterpreter FInterpreter;
+    std::unique_ptr<TSerialBuffer> FRxBuffer;
+    std::unique_ptr<TGridModel> FMessagesModel;
+    std::unique_ptr<TGridModel> FEventsModel;
+    std::unique_ptr<TDebugMemo> FDebugMemo;
+
+    TSpeedMode FSpeedMode = sm9600;
+    bool FAutoBaudActive = false;
+    bool FSpeedSignal = false;
+    std::uint16_t FModemTrigger = 0;
+    std::uint16_t FLineTrigger = 0;
+    bool FBigMeterSpin = false;
+    bool FSmallMeterSpin = false;
+    bool FMuteMeters = true;
+    std::uint16_t FSwitches = 0;
+    int FScrollBarWidth = 0;
+    bool FDestroyed = false;
+};
+
+} // namespace volmar

@@ -1,0 +1,81 @@
+// "VolmarSim.Ini": read and applied key by key at start-up, written at
+// shut-down. Sections and keys the program does not write (the device map
+// among them) are kept as they are.
+#include <QRegularExpression>
+
+#include "app/main_window.h"
+#include "serial/device_map.h"
+#include "serial/profile_file.h"
+
+namespace volmar {
+
+namespace {
+constexpr char kComms[] = "Comms";
+constexpr char kDataport[] = "Dataport";
+constexpr char kOptions[] = "Options";
+constexpr char kWindow[] = "Window";
+constexpr char kDevices[] = "Devices";
+} // namespace
+
+void TfrmVolmar::ReadDeviceMap(const TProfileFile& Ini) {
+    static const QRegularExpression comKey(QStringLiteral("^COM([0-9]{1,3})$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    for (const std::string& key : Ini.Keys(kDevices)) {
+        const QRegularExpressionMatch match = comKey.match(QString::fromStdString(key));
+        if (!match.hasMatch()) continue;
+        const int number = match.captured(1).toInt();
+        if (number < 1) continue;
+        SetDevicePathForCom(static_cast<std::uint16_t>(number), Ini.ReadString(kDevices, key, std::string()));
+    }
+}
+
+void TfrmVolmar::LoadSettings() {
+    TProfileFile ini;
+    try {
+        ini.Load(SettingsPath().toStdString());
+    } catch (const std::exception& Error) {
+        ShowError(Error);
+    }
+    ReadDeviceMap(ini);
+
+    // Each key is applied on its own: a failure is shown and the keys after
+    // it still apply, so nothing read is lost when the file is written back.
+    std::int32_t port = ini.ReadInteger(kComms, "Port", FComPortPlus.ComNumber());
+    if (port < 0 || port > 0xFFFF) port = FComPortPlus.ComNumber();
+    Guarded([&] { SelectComPort(static_cast<std::uint16_t>(port)); });
+
+    std::int32_t mode = ini.ReadInteger(kDataport, "Speed Mode", FSpeedMode);
+    if (mode < smAuto || mode > sm9600) mode = FSpeedMode;
+    Guarded([&] { SetSpeedMode(static_cast<TSpeedMode>(mode)); });
+
+    SetBigMeterSpin(ini.ReadBool(kOptions, "Big Meter Spin", FBigMeterSpin));
+    SetSmallMeterSpin(ini.ReadBool(kOptions, "Small Meter Spin", FSmallMeterSpin));
+    SetMuteMeters(ini.ReadBool(kOptions, "Mute Meters", FMuteMeters));
+
+    const int left = ini.ReadInteger(kWindow, "Left", x());
+    const int top = ini.ReadInteger(kWindow, "Top", y());
+    if (left != x() || top != y()) move(left, top);
+    const int w = ini.ReadInteger(kWindow, "Width", width());
+    const int h = ini.ReadInteger(kWindow, "Height", height());
+    if (w != width() || h != height()) resize(w, h);
+
+    ShowDebugPanel(ini.ReadBool(kOptions, "Debug", false));
+}
+
+void TfrmVolmar::SaveSettings() {
+    TProfileFile ini;
+    ini.Load(SettingsPath().toStdString());
+    ini.WriteInteger(kComms, "Port", FComPortPlus.ComNumber());
+    ini.WriteInteger(kDataport, "Speed Mode", FSpeedMode);
+    ini.WriteBool(kOptions, "Big Meter Spin", FBigMeterSpin);
+    ini.WriteBool(kOptions, "Small Meter Spin", FSmallMeterSpin);
+    ini.WriteBool(kOptions, "Mute Meters", FMuteMeters);
+    ini.WriteInteger(kWindow, "Left", x());
+    ini.WriteInteger(kWindow, "Top", y());
+    ini.WriteInteger(kWindow, "Width", width());
+    const int debugArea = DebugPanelShown() ? 0 : kDebugPanelHeight + kSplitterHeight;
+    ini.WriteInteger(kWindow, "Height", height() + debugArea);
+    ini.Save(SettingsPath().toStdString());
+}
+
+} // namespace volmar
