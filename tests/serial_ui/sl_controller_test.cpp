@@ -289,6 +289,13 @@ TEST_F(SLControllerTest, EveryLampWithItsTriggersAndHoldTimes) {
     controller.SetActive(true);
     EXPECT_EQ(port.AddTimerTrigger(), 12 * 8) << "nine triggers after the owner's two";
 
+    line->InjectError(kErrBreak);
+    ASSERT_TRUE(WaitFor([&] { return brk.Lit(); }));
+    EXPECT_FALSE(error.Lit()) << "the error lamp does not watch breaks";
+    EXPECT_FALSE(port.LineBreak()) << "the break lamp's trigger read the break";
+    clock.AdvanceTicks(4);
+    ASSERT_TRUE(WaitFor([&] { return !brk.Lit(); }));
+
     line->InjectError(kErrFraming);
     ASSERT_TRUE(WaitFor([&] { return error.Lit(); }));
     ASSERT_TRUE(WaitFor([&] { return !owner.LineErrors.empty(); }));
@@ -301,12 +308,6 @@ TEST_F(SLControllerTest, EveryLampWithItsTriggersAndHoldTimes) {
     ASSERT_TRUE(WaitFor([&] { return !error.Lit(); }));
     line->InjectError(kErrParity);
     EXPECT_TRUE(WaitFor([&] { return error.Lit(); })) << "the error trigger was re-armed";
-
-    line->InjectError(kErrBreak);
-    ASSERT_TRUE(WaitFor([&] { return brk.Lit(); }));
-    EXPECT_FALSE(port.LineBreak()) << "the break lamp's trigger read the break";
-    clock.AdvanceTicks(4);
-    ASSERT_TRUE(WaitFor([&] { return !brk.Lit(); }));
 
     line->SetModemLines(kModemDSR | kModemDCD);
     ASSERT_TRUE(WaitFor([&] { return dsr.Lit() && dcd.Lit(); }));
@@ -418,23 +419,22 @@ TEST_F(SLControllerTest, DeletedLampsAndADeletedController) {
     EXPECT_EQ(controller.Lights().TXDLight, &txd);
     line->Send({1});
     ASSERT_TRUE(WaitFor([&] { return owner.AvailCounts.size() == 1; }));
+    controller.SetActive(false);
 
+    port.OnTriggerStatus = TOwnerStatus{&owner};
     {
         TSLController second;
         second.SetLights(set);
         second.SetComPort(&port);
         second.SetActive(true);
-        EXPECT_EQ(port.OnTriggerAvail.target<TOwnerAvail>(), nullptr);
+        EXPECT_EQ(port.OnTriggerStatus.target<TOwnerStatus>(), nullptr);
     }
-    // The first controller is still chained behind where the second sat.
-    line->Send({2});
-    ASSERT_TRUE(WaitFor([&] { return owner.AvailCounts.size() == 2; }));
-    controller.SetActive(false);
     EXPECT_NE(port.OnTriggerAvail.target<TOwnerAvail>(), nullptr)
-        << "a destroyed controller handed its saved handlers back";
-    port.SetOpen(false);
-    port.SetOpen(true);  // the destroyed controller's listener is gone
-    EXPECT_FALSE(controller.Active());
+        << "a controller destroyed while active hands its saved handlers back";
+    EXPECT_NE(port.OnTriggerStatus.target<TOwnerStatus>(), nullptr);
+    EXPECT_NE(port.OnTriggerTimer.target<TOwnerTimer>(), nullptr);
+    line->SetModemLines(kModemCTS);
+    EXPECT_TRUE(WaitFor([&] { return !owner.StatusHandles.empty(); }));
 }
 
 } // namespace
