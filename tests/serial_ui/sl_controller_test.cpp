@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dataport/receiver.h"
 #include "serial/ui/sl_controller.h"
 #include "serial/virtual_line.h"
 #include "support/qt_pump.h"
@@ -253,6 +254,41 @@ TEST_F(SLControllerTest, HandlersAreChainedAndHandedBackExactly) {
     ASSERT_TRUE(line->WaitSent(1, std::chrono::milliseconds(kWaitMs)));
     PumpFor(100);
     EXPECT_FALSE(txd.Lit());
+}
+
+TEST_F(SLControllerTest, TheReceiverKeepsWorkingBehindTheController) {
+    TSerialBuffer buffer(256);
+    TVolmarDataport rx;
+    rx.OnDPMessage = [](TVolmarDataport*, PDPMessage, bool, TAcception& a) { a = acAccepted; };
+    port.OnTriggerAvail = [&](TCustomComPort* cp, std::uint16_t n) {
+        for (int i = 0; i < n; ++i) buffer.Put(cp->GetChar());
+        rx.ProcessBuffer(buffer);
+    };
+    UseMainWindowLamps();
+    port.SetOpen(true);
+    rx.SetComPort(&port);
+    rx.SetTimerHandle(port.AddTimerTrigger());
+    controller.SetActive(true);
+    rx.ResetReceiver();
+
+    clock.AdvanceTicks(19);
+    ASSERT_TRUE(WaitFor([&] { return line->WaitSent(1, std::chrono::milliseconds(0)); }));
+    EXPECT_EQ(line->TakeSent(), (std::vector<std::uint8_t>{0x15}))
+        << "the receiver's timer still fires: the first-message NAK";
+    EXPECT_TRUE(WaitFor([&] { return txd.Lit(); }));
+
+    line->Send({0x26, 0x26});
+    ASSERT_TRUE(WaitFor([&] { return line->WaitSent(1, std::chrono::milliseconds(0)); }));
+    EXPECT_EQ(line->TakeSent(), (std::vector<std::uint8_t>{0x06}))
+        << "received bytes still reach the main window's handler";
+    EXPECT_TRUE(rxd.Lit());
+
+    controller.SetActive(false);
+    line->Send({0x26, 0x26});
+    ASSERT_TRUE(WaitFor([&] { return line->WaitSent(1, std::chrono::milliseconds(0)); }));
+    EXPECT_EQ(line->TakeSent(), (std::vector<std::uint8_t>{0x06})) << "and after deactivation";
+    rx.SetTimerHandle(0);
+    rx.SetComPort(nullptr);
 }
 
 TEST_F(SLControllerTest, MainWindowLampsAddNoLineTrigger) {
