@@ -1,5 +1,7 @@
 #include "dataport/message.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 namespace volmar {
@@ -220,6 +222,27 @@ std::size_t MessageFrameBytes(const TDPMessage& Msg, std::array<std::uint8_t, kM
     }
     Out[n++] = Msg.Checksum;
     return n;
+}
+
+std::vector<std::uint8_t> BuildMessageFrame(std::uint8_t Header, const std::vector<std::uint8_t>& Data) {
+    std::array<std::uint8_t, kDataBlockSize> block{};
+    TDPMessage msg{};
+    msg.Data = block.data();
+    msg.Header = Header;
+    const TCodeShape shape = ClassifyHeader(Header);
+    msg.MsgClass = shape.MsgClass;
+    const std::size_t count = shape.MsgClass == mcVariableLength
+                                  ? std::min<std::size_t>(Data.size(), kMaxDataLength)
+                                  : shape.DataLength;
+    std::copy_n(Data.begin(), std::min(count, Data.size()), block.begin());
+    msg.Length = static_cast<std::uint8_t>(count);
+    std::uint8_t sum = Header;
+    if (shape.MsgClass == mcVariableLength) sum = static_cast<std::uint8_t>(sum + msg.Length);
+    for (std::size_t i = 0; i < count; ++i) sum = static_cast<std::uint8_t>(sum + block[i]);
+    msg.Checksum = sum;
+    std::array<std::uint8_t, kMaxFrameSize> frame;
+    const std::size_t n = MessageFrameBytes(msg, frame);
+    return std::vector<std::uint8_t>(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
 std::string MessageFrameHex(const TDPMessage* Msg) {

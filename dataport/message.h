@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace volmar {
 
@@ -85,6 +86,11 @@ std::string HexBytes(const std::uint8_t* Bytes, std::size_t Count);
 // The frame bytes rebuilt from a record; returns how many were written
 // (0 for a cleared or invalid record).
 std::size_t MessageFrameBytes(const TDPMessage& Msg, std::array<std::uint8_t, kMaxFrameSize>& Out);
+
+// The frame a machine sends for a header and its data, checksum included:
+// fixed-length classes take their number of data bytes (missing ones are
+// 0), a variable-length message at most kMaxDataLength.
+std::vector<std::uint8_t> BuildMessageFrame(std::uint8_t Header, const std::vector<std::uint8_t>& Data);
 
 // The frame bytes rebuilt from a record, as HexBytes text; empty for a
 // cleared or invalid record.

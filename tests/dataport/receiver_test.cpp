@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -423,6 +425,38 @@ TEST_F(ReceiverTest, PortAssignmentBindsAndUnbindsTheTimer) {
     // Framing still works without a port.
     Feed({0x20, 0x20});
     EXPECT_EQ(delivered.size(), 1u);
+}
+
+// The frames a machine would send, built from header and data, are taken
+// whole by the receiver: one builder and one framing, the same layout.
+TEST_F(ReceiverTest, BuiltFramesAreReceivedWhole) {
+    const std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> cases = {
+        {0x0B, {}},         {0x26, {}},           {0xA6, {}},
+        {0x61, {0x07}},     {0x69, {0x00, 0x0A}}, {0x69, {0x01}},
+        {0x70, {1, 2, 3}},  {0x7F, std::vector<std::uint8_t>(25, 0xEE)},
+    };
+    for (const auto& [header, data] : cases) {
+        ToWaitHeader();
+        const std::vector<std::uint8_t> frame = BuildMessageFrame(header, data);
+        for (auto b : frame) buffer.Put(b);
+        rx.ProcessBuffer(buffer);
+        ASSERT_EQ(delivered.size(), 1u) << "header " << int(header);
+        EXPECT_TRUE(delivered[0].Valid);
+        EXPECT_EQ(delivered[0].Header, header);
+        const TCodeShape shape = ClassifyHeader(header);
+        const std::size_t expectLength = shape.MsgClass == mcVariableLength
+                                             ? std::min<std::size_t>(data.size(), kMaxDataLength)
+                                             : shape.DataLength;
+        for (std::size_t i = 0; i < expectLength; ++i)
+            EXPECT_EQ(deliveredData[0][i], i < data.size() ? data[i] : 0) << "byte " << i;
+        // The receiver clears its data block once it waits again; use the copy.
+        TDPMessage copy = delivered[0];
+        copy.Data = deliveredData[0].data();
+        std::array<std::uint8_t, kMaxFrameSize> rebuilt;
+        const std::size_t n = MessageFrameBytes(copy, rebuilt);
+        EXPECT_EQ(std::vector<std::uint8_t>(rebuilt.begin(), rebuilt.begin() + n), frame);
+    }
+    EXPECT_EQ(BuildMessageFrame(0x69, {0x00, 0x0A}), (std::vector<std::uint8_t>{0x69, 0x00, 0x0A, 0x73}));
 }
 
 } // namespace
