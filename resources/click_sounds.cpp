@@ -99,8 +99,14 @@ struct TRecipe {
 // The slow click is the full pull-in and release of a big counter; the fast
 // one only the strike of a small one, short enough for 5 ms steps.
 constexpr std::array<TRecipe, kClickSoundCount> kRecipes = {{
-    {"MTRSLOW", 196, {{{0.0, 1.0, 0.006, 0.016, 0x5EED01u}, {0.112, 0.45, 0.004, 0.012, 0x5EED02u}}}, 2},
-    {"MTRNORM", 105, {{{0.0, 1.0, 0.005, 0.012, 0x5EED03u}, {0.060, 0.35, 0.003, 0.009, 0x5EED04u}}}, 2},
+    {"MTRSLOW",
+     196,
+     {{{0.0, 1.0, 0.006, 0.016, 0x5EED01u}, {0.112, 0.45, 0.004, 0.012, 0x5EED02u}}},
+     2},
+    {"MTRNORM",
+     105,
+     {{{0.0, 1.0, 0.005, 0.012, 0x5EED03u}, {0.060, 0.35, 0.003, 0.009, 0x5EED04u}}},
+     2},
     {"MTRFAST", 25, {{{0.0, 1.0, 0.0025, 0.004, 0x5EED05u}, {}}}, 1},
 }};
 

@@ -65,7 +65,8 @@ TAWPMeter::TAWPMeter(QWidget* Parent) : QWidget(Parent) {
     for (int i = 0; i < kMeterFrameCount; ++i) {
         const QImage f = MeterFrame(i);
         // Kept in the painter's own format so that drawing does not convert.
-        if (!f.isNull()) FFrames[static_cast<std::size_t>(i)] = f.convertToFormat(QImage::Format_RGB32);
+        if (!f.isNull())
+            FFrames[static_cast<std::size_t>(i)] = f.convertToFormat(QImage::Format_RGB32);
     }
     FTimer.setSingleShot(true);
     connect(&FTimer, &QTimer::timeout, this, [this] { OnTimer(); });
@@ -210,11 +211,13 @@ int TAWPMeter::CaptionWidth() const {
 }
 
 int TAWPMeter::Frame(int Position) const {
-    return Position >= 1 && Position <= kMaxDigits ? FFrame[static_cast<std::size_t>(Position)] : -1;
+    if (Position < 1 || Position > kMaxDigits) return -1;
+    return FFrame[static_cast<std::size_t>(Position)];
 }
 
 int TAWPMeter::Digit(int Position) const {
-    return Position >= 1 && Position <= kMaxDigits ? FDigit[static_cast<std::size_t>(Position)] : -1;
+    if (Position < 1 || Position > kMaxDigits) return -1;
+    return FDigit[static_cast<std::size_t>(Position)];
 }
 
 void TAWPMeter::resizeEvent(QResizeEvent* Event) {
@@ -261,9 +264,11 @@ void TAWPMeter::paintEvent(QPaintEvent* Event) {
     // The drums are squeezed or stretched to fit; smoothing keeps them legible.
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     for (int p = 1; p <= FNumDigits; ++p) {
-        const QImage& frame = FFrames[static_cast<std::size_t>(FFrame[static_cast<std::size_t>(p)])];
+        const int f = FFrame[static_cast<std::size_t>(p)];
+        const QImage& frame = FFrames[static_cast<std::size_t>(f)];
         const QRect r = DigitRect(p).ToQRect();
-        if (!frame.isNull() && r.isValid() && Event->rect().intersects(r)) painter.drawImage(r, frame);
+        if (!frame.isNull() && r.isValid() && Event->rect().intersects(r))
+            painter.drawImage(r, frame);
     }
     if (FCaptionVisible) {
         painter.setFont(font());

@@ -23,9 +23,10 @@
 // reset's closing frames: a reset frame delay): it shows its remaining blur
 // frames and lands straight on the digit the new update wants there (the new
 // Value's digit, or 9 for a reset). Otherwise it shows its digit again at
-// once. The new update then runs from position 1 as above. A superseded reset neither clicks nor zeroes Value. The queue is
-// rebuilt, never appended to, so it stays within about four steps per digit
-// however many updates arrive.
+// once. The new update then runs from position 1 as above. A superseded
+// reset neither clicks nor zeroes Value. The queue is rebuilt, never
+// appended to, so it stays within about four steps per digit however many
+// updates arrive.
 //
 // Value() is the value last stored: SetValue's at once; ResetRoll's
 // all-nines number while it rolls (999999999 for meters of ten or more digits,
@@ -156,7 +157,14 @@ protected:
     bool event(QEvent* Event) override;
 
 private:
-    enum TStepKind : std::uint8_t { skBlur, skLand, skAllBlur, skLandAll, skResetClick, skResetEnd };
+    enum TStepKind : std::uint8_t {
+        skBlur,
+        skLand,
+        skAllBlur,
+        skLandAll,
+        skResetClick,
+        skResetEnd
+    };
     struct TStep {
         TStepKind Kind;
         std::int8_t Position; // skBlur, skLand

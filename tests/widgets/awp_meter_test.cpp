@@ -64,7 +64,7 @@ struct TRecorder {
     void Clear() { Log.clear(); }
 };
 
-// The design's frames for one changing position: three blur frames, each
+// The frames of one changing position: three blur frames, each
 // followed by the wait, then the digit.
 std::string Spins(int P, int D, int Wait) {
     std::string s;
@@ -89,7 +89,7 @@ std::string Shown(const TAWPMeter& M) {
 
 // ---- Construction and properties ----
 
-TEST(AWPMeterProperties, DefaultsAreTheDesignsAndNothingRollsAtConstruction) {
+TEST(AWPMeterProperties, DefaultsAndNothingRollsAtConstruction) {
     TAWPMeter m;
     EXPECT_EQ(m.BorderWidthY(), 16);
     EXPECT_EQ(m.BorderWidthX(), 16);
@@ -429,9 +429,7 @@ TEST(AWPMeterValue, TheTimerDrivesTheRollWithoutHelp) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     ASSERT_FALSE(m->Rolling());
     EXPECT_EQ(Shown(*m), "00000907");
-    std::vector<std::string> frames;
-    for (const std::string& e : r.Log) frames.push_back(e);
-    EXPECT_EQ(Join(frames), Join({"1:10", "1:11", "1:12", "1:7", "2:0", "3:10", "3:11", "3:12",
+    EXPECT_EQ(r.Text(), Join({"1:10", "1:11", "1:12", "1:7", "2:0", "3:10", "3:11", "3:12",
                                   "3:9", "4:0", "5:0", "6:0", "7:0", "8:0"}));
 }
 
@@ -756,7 +754,8 @@ TEST(AWPMeterOverlap, FifteenMetersRollingAtOnceWithBurstsFinishCorrectly) {
         TAWPMeter* m = meters[k];
         EXPECT_EQ(m->Value(), last[k]) << i;
         char text[32];
-        std::snprintf(text, sizeof text, "%0*d", m->NumDigits(), int(last[k] % (i < 10 ? 100000000 : 1000000)));
+        const int modulus = i < 10 ? 100000000 : 1000000;
+        std::snprintf(text, sizeof text, "%0*d", m->NumDigits(), int(last[k] % modulus));
         EXPECT_EQ(Shown(*m), text) << i;
         EXPECT_EQ(recorders[k].Clicks, 40) << i;
         EXPECT_LE(recorders[k].MostBlurring, 1) << i;
@@ -773,8 +772,8 @@ TEST(AWPMeterClicks, WithoutAnAudioOutputClicksAreSilentAndQuiet) {
     if (outputs) GTEST_SKIP() << "this machine has an audio output";
     static int messages = 0;
     messages = 0;
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) { ++messages; });
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString&) { ++messages; });
     TAWPMeter m;
     m.SetMuteClicks(false);
     int clicks = 0;
