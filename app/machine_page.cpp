@@ -4,6 +4,8 @@
 #include <QGroupBox>
 #include <QVBoxLayout>
 
+#include "resources/panel_glyphs.h"
+
 namespace volmar {
 
 namespace {
@@ -42,22 +44,18 @@ QFrame* SunkenPanel(QWidget* Parent, int Left, int Top, int Width, int Height) {
     return panel;
 }
 
-TFramePicture* Door(QWidget* Parent) {
-    auto* door = new TFramePicture({QStringLiteral("?"), QStringLiteral("Closed"), QStringLiteral("Open")},
-                                   {Qt::gray, QColor(90, 110, 140), QColor(240, 220, 160)}, Parent);
+TGlyphPicture* Door(TDoorStrip Strip, QWidget* Parent) {
+    auto* door = new TGlyphPicture(DoorStrip(Strip), 3, Parent);
     door->setFixedSize(65, 64);
     return door;
 }
 
-TFramePicture* Key(QWidget* Parent) {
-    auto* key = new TFramePicture({QStringLiteral("Off"), QStringLiteral("On")},
-                                  {Qt::gray, Qt::yellow}, Parent);
-    key->setFixedSize(32, 32);
-    return key;
-}
+TGlyphPicture* Key(QWidget* Parent) { return new TGlyphPicture(KeyStrip(), 2, Parent); }
 
-TLampBox* ModeLight(QWidget* Parent, int Left, int Top, const QString& Caption) {
-    auto* light = new TLampBox(kRed, kLime, Parent);
+TStatusLight* ModeLight(QWidget* Parent, int Left, int Top, const QString& Caption) {
+    auto* light = new TStatusLight(Parent);
+    light->SetLitColor(kRed);
+    light->SetNotLitColor(kLime);
     light->move(Left, Top);
     light->setToolTip(kModeHint);
     light->setStatusTip(kModeHint);
@@ -90,9 +88,15 @@ TMachinePage::TMachinePage(QWidget* Parent) : QScrollArea(Parent), FContent(new 
     FContent->setMinimumSize(690, 390);
 
     for (const TMeterPlace& place : kMeterPlaces) {
-        auto* meter = new TMeterStandIn(QString::fromLatin1(place.Caption), 8, true, FContent);
+        auto* meter = new TAWPMeter(FContent);
         meter->setObjectName(QStringLiteral("mtr%1").arg(place.Index));
-        meter->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        meter->SetCaption(QString::fromLatin1(place.Caption));
+        meter->SetBorderWidthX(4);
+        meter->SetBorderWidthY(4);
+        meter->SetSpeed(TAWPMeter::spVeryFast);
+        meter->SetSpin(false);
+        // The page is silver: a dark caption reads where the meter's white would not.
+        meter->SetFontColour(Qt::black);
         meter->setGeometry(place.Left, place.Top, 121, 41);
         FMeters[static_cast<std::size_t>(place.Index - 1)] = meter;
     }
@@ -105,7 +109,7 @@ TMachinePage::TMachinePage(QWidget* Parent) : QScrollArea(Parent), FContent(new 
     for (int i = 0; i < 3; ++i) {
         QLabel* title = Label(QString::fromLatin1(doorTitles[i]), switches, 0, 6);
         title->move(8 + i * 80 + (65 - title->width()) / 2, 6);
-        FDoors[static_cast<std::size_t>(i)] = Door(switches);
+        FDoors[static_cast<std::size_t>(i)] = Door(static_cast<TDoorStrip>(i), switches);
         FDoors[static_cast<std::size_t>(i)]->move(8 + i * 80, 26);
     }
     const char* keyTitles[2] = {"Refill Key", "Bookeeping Key"};
@@ -122,8 +126,15 @@ TMachinePage::TMachinePage(QWidget* Parent) : QScrollArea(Parent), FContent(new 
     FModeLights[mlTest] = ModeLight(switches, 512, 31, QStringLiteral("Test Mode"));
     FModeLights[mlPayoutUnit] = ModeLight(switches, 512, 52, QStringLiteral("Payout Unit Present"));
     FModeLights[mlPayoutUnit]->SetLit(true);
-    FAttendant = new TLampBox(kRed, Qt::white, switches);
-    FAttendant->move(512, 73);
+    FAttendant = new TLED(switches);
+    FAttendant->setObjectName(QStringLiteral("ledAttendant"));
+    FAttendant->SetLEDShape(shRectangle);
+    FAttendant->SetBorderPercent(0);
+    FAttendant->SetBorderColour(Qt::white);
+    FAttendant->SetLEDType(ltFlashing);
+    FAttendant->SetFlashOnDelay(400);
+    FAttendant->SetFlashOffDelay(400);
+    FAttendant->setGeometry(512, 73, 13, 13);
     Label(QStringLiteral("Attendant Called"), switches, 530, 72);
 
     QFrame* identity = SunkenPanel(FContent, 296, 8, 377, 241);
@@ -155,7 +166,7 @@ TMachinePage::TMachinePage(QWidget* Parent) : QScrollArea(Parent), FContent(new 
     setWidgetResizable(true);
 }
 
-TMeterStandIn* TMachinePage::Meter(int Index) const {
+TAWPMeter* TMachinePage::Meter(int Index) const {
     if (Index < 1 || Index > kMeterCount) return nullptr;
     return FMeters[static_cast<std::size_t>(Index - 1)];
 }
@@ -211,7 +222,14 @@ TSmallMeterStrip::TSmallMeterStrip(QWidget* Parent) : QWidget(Parent) {
     for (int i = 0; i < kSmallMeterCount; ++i) {
         QFrame* panel = SunkenPanel(this, 1 + i * 103, 1, 102, 29);
         panel->setToolTip(QString::fromLatin1(hints[i].PanelHint));
-        auto* meter = new TMeterStandIn(QString::fromLatin1(hints[i].MeterHint), 6, false, panel);
+        auto* meter = new TAWPMeter(panel);
+        meter->SetNumDigits(6);
+        meter->SetBorderWidthX(0);
+        meter->SetBorderWidthY(0);
+        meter->SetCaptionVisible(false);
+        meter->SetFontColour(Qt::white);
+        meter->SetSpeed(TAWPMeter::spVeryFast);
+        meter->SetSpin(false);
         meter->setGeometry(2, 2, 98, 25);
         meter->setToolTip(QString::fromLatin1(hints[i].MeterHint));
         meter->setStatusTip(meter->toolTip());
@@ -235,25 +253,29 @@ TSmallMeterStrip::TSmallMeterStrip(QWidget* Parent) : QWidget(Parent) {
     txtBaud->setObjectName(QStringLiteral("txtBaud"));
     txtBaud->setMinimumWidth(32);
     Label(QStringLiteral("Speed Signal"), speed, 3, 15);
-    ledSpeedSelect = new TLampBox(QColor(255, 0, 0), QColor(128, 0, 0), speed);
-    ledSpeedSelect->move(70, 14);
+    ledSpeedSelect = new TStatusLight(speed);
+    ledSpeedSelect->SetNotLitColor(QColor(128, 0, 0));
+    ledSpeedSelect->setGeometry(70, 14, 13, 12);
     const QString speedHint = QStringLiteral("When lit the machine's speed selection signal is present");
     ledSpeedSelect->setToolTip(speedHint);
     ledSpeedSelect->setStatusTip(speedHint);
     auto* separator = new QFrame(speed);
     separator->setFrameShape(QFrame::VLine);
     separator->setGeometry(94, 2, 2, 25);
-    ledTx = new TLampBox(kLime, QColor(0, 64, 0), speed);
-    ledTx->move(104, 1);
+    ledTx = new TStatusLight(speed);
+    ledTx->SetLitColor(kLime);
+    ledTx->setGeometry(104, 1, 13, 12);
     ledTx->setToolTip(QStringLiteral("Transmit to machine"));
     ledTx->setStatusTip(ledTx->toolTip());
-    ledRx = new TLampBox(kLime, QColor(0, 64, 0), speed);
-    ledRx->move(104, 15);
+    ledRx = new TStatusLight(speed);
+    ledRx->SetLitColor(kLime);
+    ledRx->setGeometry(104, 15, 13, 12);
     ledRx->setToolTip(QStringLiteral("Receive from machine"));
+    for (TStatusLight* lamp : {ledSpeedSelect, ledTx, ledRx}) lamp->setCursor(Qt::PointingHandCursor);
     ledRx->setStatusTip(ledRx->toolTip());
 }
 
-TMeterStandIn* TSmallMeterStrip::Meter(int Index) const {
+TAWPMeter* TSmallMeterStrip::Meter(int Index) const {
     if (Index < 1 || Index > kSmallMeterCount) return nullptr;
     return FMeters[static_cast<std::size_t>(Index - 1)];
 }

@@ -11,8 +11,11 @@
 #include <array>
 #include <cstdint>
 
-#include "app/stand_ins.h"
+#include "app/glyph_picture.h"
 #include "interpret/machine_view.h"
+#include "serial/ui/status_light.h"
+#include "widgets/awp_meter.h"
+#include "widgets/led.h"
 
 namespace volmar {
 
@@ -25,8 +28,8 @@ public:
     explicit TMachinePage(QWidget* Parent = nullptr);
 
     // The big meter of a meter index 1..10; nullptr otherwise.
-    TMeterStandIn* Meter(int Index) const;
-    std::array<TMeterStandIn*, kMeterCount> Meters() const { return FMeters; }
+    TAWPMeter* Meter(int Index) const;
+    std::array<TAWPMeter*, kMeterCount> Meters() const { return FMeters; }
 
     // Sets every indicator of the switch word; doors are grey until reported.
     void ShowSwitches(bool Reported, std::uint16_t Word);
@@ -36,8 +39,9 @@ public:
     QString ValuesModeText() const { return FValuesMode->text(); }
     void SetCheckListBits(TSupportList List, std::uint32_t Mask);
     QListWidget* SupportList(TSupportList List) const { return List == slDataport ? FDataport : FAMC; }
-    void SetAttendantLamp(bool On) { FAttendant->SetLit(On); }
-    bool AttendantLamp() const { return FAttendant->Lit(); }
+    void SetAttendantLamp(bool On) { FAttendant->SetState(On ? stOn : stOff); }
+    bool AttendantLamp() const { return FAttendant->State() == stOn; }
+    TLED* ledAttendant() const { return FAttendant; }
 
     enum TDoor { dCash, dService, dPayout };
     enum TKey { kRefill, kBookkeeping };
@@ -46,16 +50,14 @@ public:
     int KeyFrame(TKey Key) const { return FKeys[Key]->Frame(); }
     bool ModeLightLit(TModeLight Light) const { return FModeLights[Light]->Lit(); }
 
-    // The widgets that offer the meters' popup menu.
-    QWidget* MeterArea() const { return FContent; }
 
 private:
     QWidget* FContent;
-    std::array<TMeterStandIn*, kMeterCount> FMeters{};
-    std::array<TFramePicture*, 3> FDoors{};
-    std::array<TFramePicture*, 2> FKeys{};
-    std::array<TLampBox*, 5> FModeLights{};
-    TLampBox* FAttendant;
+    std::array<TAWPMeter*, kMeterCount> FMeters{};
+    std::array<TGlyphPicture*, 3> FDoors{};
+    std::array<TGlyphPicture*, 2> FKeys{};
+    std::array<TStatusLight*, 5> FModeLights{};
+    TLED* FAttendant;
     std::array<QLabel*, 5> FIdentity{};
     QLabel* FValuesMode;
     QListWidget* FDataport;
@@ -68,16 +70,16 @@ public:
     explicit TSmallMeterStrip(QWidget* Parent = nullptr);
 
     // The small meter of a meter index 1..5; nullptr otherwise.
-    TMeterStandIn* Meter(int Index) const;
-    std::array<TMeterStandIn*, kSmallMeterCount> Meters() const { return FMeters; }
+    TAWPMeter* Meter(int Index) const;
+    std::array<TAWPMeter*, kSmallMeterCount> Meters() const { return FMeters; }
 
     QLabel* txtBaud;
-    TLampBox* ledSpeedSelect;
-    TLampBox* ledTx;
-    TLampBox* ledRx;
+    TStatusLight* ledSpeedSelect;
+    TStatusLight* ledTx;
+    TStatusLight* ledRx;
 
 private:
-    std::array<TMeterStandIn*, kSmallMeterCount> FMeters{};
+    std::array<TAWPMeter*, kSmallMeterCount> FMeters{};
 };
 
 } // namespace volmar

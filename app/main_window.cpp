@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -67,6 +68,8 @@ TfrmVolmar::TfrmVolmar(TWindowOptions Options)
 
 TfrmVolmar::~TfrmVolmar() {
     FormDestroy();
+    // The controller is a child of the window and would outlive the port.
+    LEDController->SetComPort(nullptr);
     SetPortErrorHandler({});
     FVolmar.SetComPort(nullptr);
 }
@@ -174,10 +177,16 @@ void TfrmVolmar::BuildWindow() {
     setCentralWidget(central);
     statusBar()->setSizeGripEnabled(true);
 
-    mnuEditMeters = new QAction(QStringLiteral("&Edit Meters..."), this);
-    MachinePage->MeterArea()->setContextMenuPolicy(Qt::ActionsContextMenu);
-    MachinePage->MeterArea()->addAction(mnuEditMeters);
+    popmnuMeters = new QMenu(this);
+    mnuEditMeters = popmnuMeters->addAction(QStringLiteral("&Edit Meters..."));
     mnuEditMeters->setEnabled(false);
+    for (TAWPMeter* meter : AllMeters()) {
+        meter->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(meter, &QWidget::customContextMenuRequested, this,
+                [this, meter](const QPoint& At) { popmnuMeters->popup(meter->mapToGlobal(At)); });
+    }
+
+    LEDController = new TSLController(this);
 
     grdMessages->installEventFilter(this);
 
@@ -220,6 +229,12 @@ void TfrmVolmar::BindComponents() {
     SetPortErrorHandler([this](const std::exception& Error) { ShowError(Error); });
 
     FVolmar.SetComPort(&FComPortPlus);
+    LEDController->SetComPort(&FComPortPlus);
+    TLightSet lights;
+    lights.CTSLight = pnlSmallMeters->ledSpeedSelect;
+    lights.TXDLight = pnlSmallMeters->ledTx;
+    lights.RXDLight = pnlSmallMeters->ledRx;
+    LEDController->SetLights(lights);
     FVolmar.OnDPMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
                                  TAcception& Accepted) {
         FInterpreter.VolmarDPMessage(Sender, Msg, WasInError, Accepted);
@@ -302,6 +317,7 @@ void TfrmVolmar::FormDestroy() {
     FDestroyed = true;
     Guarded([this] { SaveCounters(FCounters, CountersPath().toStdString()); });
     Guarded([this] {
+        LEDController->SetActive(false);
         if (FComPortPlus.Open()) FComPortPlus.RemoveAllTriggers();
         FVolmar.SetTimerHandle(0);
         FComPortPlus.SetOpen(false);
@@ -356,8 +372,7 @@ void TfrmVolmar::actResetExecute() {
         QCoreApplication::processEvents();
         ClearCounters(FCounters);
         FLogs.InitLogGrids(FCounters);
-        for (TMeterStandIn* meter : MachinePage->Meters()) meter->ResetRoll();
-        for (TMeterStandIn* meter : pnlSmallMeters->Meters()) meter->ResetRoll();
+        for (TAWPMeter* meter : AllMeters()) meter->ResetRoll();
     } catch (...) {
         statusBar()->clearMessage();
         throw;
@@ -397,7 +412,7 @@ void TfrmVolmar::UpdateMeters(int Index) {
     const int last = Index == 0 ? kMeterCount : Index;
     for (int i = first; i <= last; ++i) {
         const std::int32_t total = *MeterTotal(FCounters, i);
-        for (TMeterStandIn* meter : {MachinePage->Meter(i), pnlSmallMeters->Meter(i)})
+        for (TAWPMeter* meter : {MachinePage->Meter(i), pnlSmallMeters->Meter(i)})
             if (meter && meter->Value() != total) meter->SetValue(total);
     }
 }
@@ -405,20 +420,19 @@ void TfrmVolmar::UpdateMeters(int Index) {
 void TfrmVolmar::SetBigMeterSpin(bool Value) {
     if (Value == FBigMeterSpin) return;
     FBigMeterSpin = Value;
-    for (TMeterStandIn* meter : MachinePage->Meters()) meter->SetSpin(Value);
+    for (TAWPMeter* meter : MachinePage->Meters()) meter->SetSpin(Value);
 }
 
 void TfrmVolmar::SetSmallMeterSpin(bool Value) {
     if (Value == FSmallMeterSpin) return;
     FSmallMeterSpin = Value;
-    for (TMeterStandIn* meter : pnlSmallMeters->Meters()) meter->SetSpin(Value);
+    for (TAWPMeter* meter : pnlSmallMeters->Meters()) meter->SetSpin(Value);
 }
 
 void TfrmVolmar::SetMuteMeters(bool Value) {
     if (Value != FMuteMeters) {
         FMuteMeters = Value;
-        for (TMeterStandIn* meter : MachinePage->Meters()) meter->SetMuteClicks(Value);
-        for (TMeterStandIn* meter : pnlSmallMeters->Meters()) meter->SetMuteClicks(Value);
+        for (TAWPMeter* meter : AllMeters()) meter->SetMuteClicks(Value);
     }
     mnuMute->setChecked(FMuteMeters);
 }
@@ -426,6 +440,12 @@ void TfrmVolmar::SetMuteMeters(bool Value) {
 void TfrmVolmar::mnuMuteClick() {
     // The menu has already toggled its own tick; the meters' state decides.
     SetMuteMeters(!FMuteMeters);
+}
+
+std::vector<TAWPMeter*> TfrmVolmar::AllMeters() const {
+    std::vector<TAWPMeter*> meters(MachinePage->Meters().begin(), MachinePage->Meters().end());
+    meters.insert(meters.end(), pnlSmallMeters->Meters().begin(), pnlSmallMeters->Meters().end());
+    return meters;
 }
 
 void TfrmVolmar::Guarded(const std::function<void()>& Handler) {

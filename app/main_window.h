@@ -24,6 +24,7 @@
 #include "interpret/logs.h"
 #include "interpret/machine_view.h"
 #include "serial/com_port_plus.h"
+#include "serial/ui/sl_controller.h"
 
 namespace volmar {
 
@@ -126,11 +127,13 @@ public:
     QAction* ToolButton7;
     QAction* mnuMute;
     QAction* mnuEditMeters;
+    QMenu* popmnuMeters;
     QAction* Exit1;
     QAction* About1;
     QTabWidget* pgctrlPages;
     TMachinePage* MachinePage;
     TSmallMeterStrip* pnlSmallMeters;
+    TSLController* LEDController;
     QTableView* grdMessages;
     QTableView* grdEvents;
     QSplitter* spltrDebug;
@@ -169,6 +172,8 @@ private:
     void ToolButton7Click();
     void cmbxComPortChange(int Index);
     void mnuMuteClick();
+    // Every meter of the window, big and small.
+    std::vector<TAWPMeter*> AllMeters() const;
     // Closes an open port the orderly way (the first step of a port choice).
     void ClosePort();
 

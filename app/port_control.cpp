@@ -19,6 +19,7 @@ void TfrmVolmar::cmbxComPortChange(int Index) {
 
 void TfrmVolmar::ClosePort() {
     if (!FComPortPlus.Open()) return;
+    LEDController->SetActive(false);
     FVolmar.SetTimerHandle(0);
     FComPortPlus.FlushInBuffer();
     FComPortPlus.FlushOutBuffer();
@@ -47,6 +48,7 @@ void TfrmVolmar::SelectComPort(std::uint16_t N) {
                 FLineTrigger = FComPortPlus.AddStatusTrigger(stLine);
                 FVolmar.SetTimerHandle(FComPortPlus.AddTimerTrigger());
                 SetAutoBaudActive(FSpeedMode == smAuto);
+                LEDController->SetActive(true);
                 PostCommand(ucSpeedSignal);
             }
         }
@@ -106,18 +108,15 @@ void TfrmVolmar::SetAutoBaudActive(bool Value) {
 }
 
 void TfrmVolmar::ShowSpeedSelectActive(bool Active) {
-    TLampBox* light = pnlSmallMeters->ledSpeedSelect;
-    if (Active)
-        light->SetColors(QColor(255, 0, 0), QColor(128, 0, 0));
-    else
-        light->SetColors(QColor(128, 128, 128), palette().color(QPalette::Dark));
+    TStatusLight* light = pnlSmallMeters->ledSpeedSelect;
+    light->SetLitColor(Active ? QColor(255, 0, 0) : QColor(128, 128, 128));
+    light->SetNotLitColor(Active ? QColor(128, 0, 0) : palette().color(QPalette::Dark));
 }
 
 void TfrmVolmar::FollowSpeedSignal(bool Present) { SetBaudChoice(Present ? 2 : 1); }
 
 void TfrmVolmar::SetSpeedSignal(bool Present) {
     FSpeedSignal = Present;
-    pnlSmallMeters->ledSpeedSelect->SetLit(Present);
     PostCommand(ucArmSpeedSignal);
 }
 
