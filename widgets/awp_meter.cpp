@@ -261,16 +261,24 @@ void TAWPMeter::paintEvent(QPaintEvent* Event) {
     painter.fillRect(QRect(w.Left, w.Bottom + 1, w.Right - w.Left + 1, 1), Qt::white);
     painter.fillRect(QRect(w.Right + 1, w.Top - 1, 1, w.Bottom - w.Top + 2), Qt::white);
 
-    // The drums are squeezed or stretched to fit; smoothing keeps them legible.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    for (int p = 1; p <= FNumDigits; ++p) {
-        const int f = FFrame[static_cast<std::size_t>(p)];
-        const QImage& frame = FFrames[static_cast<std::size_t>(f)];
-        const QRect r = DigitRect(p).ToQRect();
-        if (!frame.isNull() && r.isValid() && Event->rect().intersects(r))
-            painter.drawImage(r, frame);
+    // The drums are squeezed or stretched to fit, smoothly, once per size.
+    const QSize digitSize = DigitRect(1).ToQRect().size();
+    if (digitSize != FScaledSize) {
+        FScaledSize = digitSize;
+        for (std::size_t i = 0; i < FFrames.size(); ++i)
+            FScaledFrames[i] = FFrames[i].isNull() || digitSize.isEmpty()
+                                   ? QPixmap()
+                                   : QPixmap::fromImage(FFrames[i].scaled(
+                                         digitSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     }
-    if (FCaptionVisible) {
+    for (int p = 1; p <= FNumDigits; ++p) {
+        const QPixmap& frame = FScaledFrames[static_cast<std::size_t>(FFrame[static_cast<std::size_t>(p)])];
+        const QRect r = DigitRect(p).ToQRect();
+        if (!frame.isNull() && r.isValid() && Event->rect().intersects(r)) painter.drawPixmap(r.topLeft(), frame);
+    }
+    // A roll repaints digits only; the caption is drawn when its place is.
+    const QRect captionRect(FCaptionOrigin, QSize(FCaptionWidth, FCaptionHeight));
+    if (FCaptionVisible && Event->region().intersects(captionRect)) {
         painter.setFont(font());
         painter.setPen(FFontColour);
         painter.setBackgroundMode(Qt::TransparentMode);

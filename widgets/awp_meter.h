@@ -37,6 +37,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
@@ -211,6 +212,9 @@ private:
     mutable int FCaptionHeight = 0;
     mutable int FCaptionWidth = 0;
     mutable QSize FLayoutSize;
+    // The frames scaled to the digit size once, so a roll only copies pixels.
+    std::array<QPixmap, 13> FScaledFrames;
+    QSize FScaledSize;
 
     int FResetFrameDelay = 50;
     int FBlurFrameDelay = 25;
