@@ -69,6 +69,12 @@ public:
     void LoadPortSettings(const std::string& FileName, const std::string& Section);
     void SavePortSettings(const std::string& FileName, const std::string& Section);
 
+    // Shows the configuration dialog with the option mask (bit 0 the port
+    // choice, 1 the line settings, 2 the advanced tab, 3 logging and
+    // tracing); true when it was confirmed and its values written back.
+    // Defined with the dialog: only programs with widgets can call it.
+    bool Configure(std::uint32_t Options);
+
 private:
     bool ShuttingDown() const;
 
