@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/debug_memo.h"
+#include "app/edit_meters_dialog.h"
 #include "app/grid_model.h"
 #include "app/logo_animation.h"
 
@@ -179,7 +180,7 @@ void TfrmVolmar::BuildWindow() {
 
     popmnuMeters = new QMenu(this);
     mnuEditMeters = popmnuMeters->addAction(QStringLiteral("&Edit Meters..."));
-    mnuEditMeters->setEnabled(false);
+    connect(mnuEditMeters, &QAction::triggered, this, [this] { Guarded([this] { mnuEditMetersClick(); }); });
     for (TAWPMeter* meter : AllMeters()) {
         meter->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(meter, &QWidget::customContextMenuRequested, this,
@@ -435,6 +436,29 @@ void TfrmVolmar::SetMuteMeters(bool Value) {
         for (TAWPMeter* meter : AllMeters()) meter->SetMuteClicks(Value);
     }
     mnuMute->setChecked(FMuteMeters);
+}
+
+void TfrmVolmar::mnuEditMetersClick() {
+    // Owned by the window and freed in every case; the modal loop is the dialog's.
+    const std::unique_ptr<TfrmEditMetersDlg> dialog = std::make_unique<TfrmEditMetersDlg>(this);
+    dialog->SetTotalIn(FCounters.In);
+    dialog->SetTotalOut(FCounters.Out);
+    dialog->SetTotalGames(FCounters.Games);
+    dialog->SetTotalStakes(FCounters.Stakes);
+    dialog->SetTotalWins(FCounters.Wins);
+    dialog->SetTotalCashbox(FCounters.Cashbox);
+    dialog->SetTotalRefills(FCounters.Refills);
+    dialog->SetTotalDumps(FCounters.Dumps);
+    if (dialog->exec() != QDialog::Accepted) return;
+    FCounters.In = dialog->TotalIn();
+    FCounters.Out = dialog->TotalOut();
+    FCounters.Games = dialog->TotalGames();
+    FCounters.Stakes = dialog->TotalStakes();
+    FCounters.Wins = dialog->TotalWins();
+    FCounters.Cashbox = dialog->TotalCashbox();
+    FCounters.Refills = dialog->TotalRefills();
+    FCounters.Dumps = dialog->TotalDumps();
+    PostCommand(ucUpdateMeters, 0);
 }
 
 void TfrmVolmar::mnuMuteClick() {

@@ -172,6 +172,7 @@ private:
     void ToolButton7Click();
     void cmbxComPortChange(int Index);
     void mnuMuteClick();
+    void mnuEditMetersClick();
     // Every meter of the window, big and small.
     std::vector<TAWPMeter*> AllMeters() const;
     // Closes an open port the orderly way (the first step of a port choice).
