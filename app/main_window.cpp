@@ -15,6 +15,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "app/about_box.h"
 #include "app/debug_memo.h"
 #include "app/edit_meters_dialog.h"
 #include "app/grid_model.h"
@@ -192,9 +193,7 @@ void TfrmVolmar::BuildWindow() {
     grdMessages->installEventFilter(this);
 
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
-    connect(About1, &QAction::triggered, this, [this] {
-        QMessageBox::about(this, kTitle, kTitle);
-    });
+    connect(About1, &QAction::triggered, this, [this] { Guarded([this] { About1Click(); }); });
     connect(mnuMute, &QAction::triggered, this, [this] { Guarded([this] { mnuMuteClick(); }); });
     connect(actReset, &QAction::triggered, this, [this] { Guarded([this] { actResetExecute(); }); });
     connect(btnAutoBaud, &QAction::triggered, this, [this] { Guarded([this] { SetSpeedMode(smAuto); }); });
@@ -278,6 +277,9 @@ void TfrmVolmar::FormCreate() {
     SetValuesMode(true);
 
     FScrollBarWidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+
+    VersionInfo1.SetFileName(QCoreApplication::applicationFilePath());
+    if (VersionInfo1.Valid()) setWindowTitle(windowTitle() + QStringLiteral(" v") + VersionInfo1.FileVersion());
 
     Guarded([this] { LoadCounters(FCounters, CountersPath().toStdString()); });
 
@@ -460,6 +462,8 @@ void TfrmVolmar::mnuEditMetersClick() {
     FCounters.Dumps = dialog->TotalDumps();
     PostCommand(ucUpdateMeters, 0);
 }
+
+void TfrmVolmar::About1Click() { ShowAboutBox(this, VersionInfo1); }
 
 void TfrmVolmar::mnuMuteClick() {
     // The menu has already toggled its own tick; the meters' state decides.

@@ -17,6 +17,7 @@
 
 #include "app/machine_page.h"
 #include "app/user_commands.h"
+#include "app/version_info.h"
 #include "dataport/receiver.h"
 #include "dataport/serial_buffer.h"
 #include "interpret/counters.h"
@@ -173,6 +174,7 @@ private:
     void cmbxComPortChange(int Index);
     void mnuMuteClick();
     void mnuEditMetersClick();
+    void About1Click();
     // Every meter of the window, big and small.
     std::vector<TAWPMeter*> AllMeters() const;
     // Closes an open port the orderly way (the first step of a port choice).
@@ -184,6 +186,8 @@ private:
     void ShowError(const std::exception& Error);
 
     TWindowOptions FOptions;
+    // Pointed at the program's own file at start-up.
+    TVersionInfo VersionInfo1{QString()};
     TComPortPlus FComPortPlus;
     TVolmarDataport FVolmar;
     TCounters FCounters{};

@@ -1,5 +1,11 @@
 // Start-up, shut-down and the settings file.
+#include <QApplication>
+#include <QLabel>
 #include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/about_box.h"
 
 #include "app/window_fixture.h"
 #include "interpret/counters.h"
@@ -9,7 +15,8 @@ namespace {
 
 TEST_F(WindowTest, FirstStartWithNeitherFile) {
     TfrmVolmar& w = Start();
-    EXPECT_EQ(w.windowTitle().toStdString(), "Volmar Simulator");
+    EXPECT_EQ(w.windowTitle().toStdString(), std::string("Volmar Simulator v") + VOLMAR_EXPECTED_VERSION)
+        << "the caption carries the built version";
     EXPECT_FALSE(w.ComPortPlus().Open());
     EXPECT_EQ(w.cmbxComPort->currentText().toStdString(), "None");
     EXPECT_TRUE(w.btn9600Baud->isChecked());
@@ -184,6 +191,21 @@ TEST_F(WindowTest, DescriptionColumnTakesTheRoomLeft) {
     Settle();
     const int scroll = w.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     EXPECT_EQ(w.grdMessages->columnWidth(1), w.grdMessages->width() - 32 - 56 - 56 - scroll - 9);
+}
+
+TEST_F(WindowTest, AboutShowsTheBuiltVersionAndCloses) {
+    TfrmVolmar& w = Start();
+    std::string shown;
+    QTimer::singleShot(0, [&] {
+        PumpUntil([] { return QApplication::activeModalWidget() != nullptr; });
+        auto* box = qobject_cast<TfrmVolmarSimAbout*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shown = box->txtVersion->text().toStdString();
+        box->SpeedButton1->click();
+    });
+    w.About1->trigger();
+    EXPECT_EQ(shown, std::string("v") + VOLMAR_EXPECTED_VERSION);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 } // namespace
