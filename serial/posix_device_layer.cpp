@@ -238,6 +238,19 @@ void TPosixDeviceLayer::Open(const std::string& Path) {
         RaiseSystemError(e);
     }
     ::ioctl(fd, TIOCEXCL);
+    Configure(fd);
+}
+
+void TPosixDeviceLayer::Adopt(int Fd) {
+    Close();
+    if (Fd < 0) throw EBadId();
+    // The reading thread relies on reads that never wait, as Open gives.
+    const int flags = ::fcntl(Fd, F_GETFL);
+    if (flags < 0 || ::fcntl(Fd, F_SETFL, flags | O_NONBLOCK) != 0) CloseAndRaise(Fd, errno);
+    Configure(Fd);
+}
+
+void TPosixDeviceLayer::Configure(int fd) {
     termios t{};
     if (::tcgetattr(fd, &t) != 0) CloseAndRaise(fd, errno);
     MakeRaw(t);

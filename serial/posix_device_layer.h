@@ -77,6 +77,11 @@ public:
     TPosixDeviceLayer& operator=(const TPosixDeviceLayer&) = delete;
 
     void Open(const std::string& Path) override;
+    // Takes over a descriptor the caller opened itself, such as the master
+    // of a pseudo-terminal it made (opening /dev/ptmx by name would take one
+    // lock for every master there is), and sets it up as Open does, without
+    // the lock. The layer owns it from then on, also when this raises.
+    void Adopt(int Fd);
     void Close() override;
 
     void SetQueueSizes(std::uint16_t InSize, std::uint16_t OutSize) override;
@@ -100,6 +105,8 @@ public:
     int Handle() const { return FFd; }
 
 private:
+    // Raw line settings and the driver's counters on a fresh descriptor.
+    void Configure(int Fd);
     void RequireOpen() const;
     void SetModemBit(int Bit, bool Level);
     // The driver's counters, or null where it keeps none.
