@@ -1,0 +1,150 @@
+#include "tools/machine_options.h"
+
+#include <optional>
+
+namespace volmar::machine {
+
+namespace {
+
+int Whole(const std::string& Option, const std::string& Value, int Low, int High) {
+    if (Value.empty() || Value.find_first_not_of("0123456789") != std::string::npos ||
+        Value.size() > 9)
+        throw EUsage(Option + " takes a whole number, not \"" + Value + "\"");
+    const int n = std::stoi(Value);
+    if (n < Low || n > High)
+        throw EUsage(Option + " " + Value + " is out of range (" + std::to_string(Low) + " to " +
+                     std::to_string(High) + ")");
+    return n;
+}
+
+} // namespace
+
+TOptions ParseCommandLine(const std::vector<std::string>& Args) {
+    TOptions o;
+    bool haveScript = false;
+    for (std::size_t i = 0; i < Args.size(); ++i) {
+        std::string option = Args[i];
+        std::optional<std::string> attached;
+        if (const auto eq = option.find('='); option.starts_with("--") && eq != std::string::npos) {
+            attached = option.substr(eq + 1);
+            option = option.substr(0, eq);
+        }
+        const auto value = [&]() -> std::string {
+            if (attached) return *attached;
+            if (i + 1 >= Args.size()) throw EUsage(option + " needs a value");
+            return Args[++i];
+        };
+        if (option == "--help" || option == "-h") {
+            o.Help = true;
+        } else if (option == "--device") {
+            o.Device = value();
+            if (o.Device.empty()) throw EUsage("--device needs a path");
+        } else if (option == "--pty") {
+            o.Pty = true;
+            if (attached)
+                o.Link = *attached;
+            else if (i + 1 < Args.size() && !Args[i + 1].starts_with("-"))
+                o.Link = Args[++i];
+        } else if (option == "--baud") {
+            const std::string v = value();
+            if (v != "1200" && v != "9600")
+                throw EUsage("--baud takes 1200 or 9600, not \"" + v + "\"");
+            o.Baud = std::stoi(v);
+        } else if (option == "--reply-timeout") {
+            o.ReplyTimeoutMs = Whole(option, value(), 1, 600000);
+        } else if (option == "--retries") {
+            o.Retries = Whole(option, value(), 0, 100);
+        } else if (option == "--script") {
+            o.ScriptFile = value();
+            if (o.ScriptFile.empty()) throw EUsage("--script needs a file");
+            haveScript = true;
+        } else if (option == "--demo") {
+            o.Demo = true;
+        } else {
+            throw EUsage("unknown option \"" + Args[i] + "\"");
+        }
+    }
+    if (o.Help) return o;
+    if (o.Pty == !o.Device.empty()) throw EUsage("give one of --device PATH and --pty [LINK]");
+    if (haveScript == o.Demo) throw EUsage("give one of --script FILE and --demo");
+    return o;
+}
+
+std::string HelpText() {
+    return R"(volmar-machine: a stand-in gaming machine for the Volmar Simulator's dataport.
+
+Usage:
+  volmar-machine (--device PATH | --pty [LINK]) [--baud 1200|9600]
+                 [--reply-timeout MS] [--retries N] (--script FILE | --demo)
+  volmar-machine --help
+
+The line:
+  --device PATH       a serial device, e.g. /dev/ttyUSB0 (odd parity, 8 data
+                      bits, 1 stop bit)
+  --pty [LINK]        makes a pseudo-terminal and prints "pty: /dev/pts/N" as the
+                      first line on standard output: give that path (or LINK,
+                      made as a symlink to it and removed at exit) to the
+                      simulator, e.g. in its settings file:
+                          [Devices]
+                          COM1=/dev/pts/N
+                      The machine starts once the simulator has opened it and
+                      stops when the simulator closes it.
+  --baud 1200|9600    line speed (default 9600)
+  --reply-timeout MS  how long to wait for an answer (default 250)
+  --retries N         resends after a NAK or no answer (default 3)
+
+What to send:
+  --script FILE       the lines of FILE, in order ("-" reads standard input);
+                      the whole file is checked before anything is sent
+  --demo              an endless session at a human pace: power on, doors and
+                      keys, coins, games and wins, credits, cashbox, attendant;
+                      ends on Ctrl+C, SIGTERM or when the line closes
+
+Output: one line per exchange,
+  HH:MM:SS.mmm  <frame in hex>  <Ack|Nak|Esc|none>  <latency in us or ->  retries=<n>
+with the final answer and the number of resends; " expected <X>" is added
+when the answer differs from the script's expectation. A message answered NAK
+or not at all is sent again with bit 7 of its header set (checksum rebuilt).
+Bytes that arrive while no answer is awaited are ignored.
+
+Exit status: 0 every expectation held, 1 one did not, 2 a mistake in the
+command line or the script ("<file>:<line>: <what>" on standard error) or a
+failing device.
+
+Script lines ('#' starts a comment, blank lines are skipped, keywords ignore
+case):
+  send <message> [retry] [noretry] [args...] [-> Ack|Nak|Esc|none]
+      <message> is a code (26h, 0x26 or 38) or a name in double quotes
+      ("100Ft In"); a name several codes share ("Reserved") needs the code.
+      retry    sends with bit 7 set from the start
+      noretry  no resends for this line
+      args     one- and two-data-byte messages: one number (decimal, or
+               0x../..h), a byte or a big-endian 16-bit word, e.g.
+               send "Game" 500;
+               "Power on" (70h): key=value pairs, all optional:
+               manufacturer=VLM version=100 amc=0x7F dataport=0xFF
+               credit=100 percent=85 switches=0x0080 protocol=B values=bcd|binary;
+               any message: bytes <hex...> gives the data bytes themselves
+               (as many as the message carries; 1 to 20 for variable length)
+  raw <hex bytes and ~MS pauses> [wait=MS] [-> answer]
+      bytes as they are, never resent; ~200 waits 200 ms before the next
+      byte. The answer is the first byte within the reply timeout (or
+      wait=MS) after the last byte; a broken frame is answered NAK only
+      after half a second of silence, so give it wait=1000 or so.
+  pause <ms>
+  rts on | rts off    the RTS line (no effect on a pseudo-terminal)
+
+Example:
+  # power on, a coin, a game and a win
+  send "Power on" manufacturer=ABC version=102 credit=100 values=bcd -> Ack
+  send "100Ft In" -> Ack
+  send 69h 100 -> Ack            # Game, stake 100 Ft
+  send "Win Report" 300 -> Ack
+  send 6Ah bytes 00 01 -> Esc    # a code the simulator does not support
+  raw 69 00 0A 74 wait=1500 -> Nak   # bad checksum
+  raw 20 ~300 20 wait=1500 -> Nak    # a gap inside the frame
+  pause 1000
+)";
+}
+
+} // namespace volmar::machine

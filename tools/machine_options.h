@@ -1,0 +1,34 @@
+// The command line of volmar-machine and its help text.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace volmar::machine {
+
+struct TOptions {
+    std::string Device; // --device PATH
+    bool Pty = false;   // --pty [LINK]
+    std::string Link;
+    int Baud = 9600;
+    int ReplyTimeoutMs = 250;
+    int Retries = 3;
+    std::string ScriptFile; // --script FILE ("-": standard input)
+    bool Demo = false;
+    bool Help = false;
+};
+
+// A command line that cannot run; what() says why.
+class EUsage : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The arguments after the program name. Options take their value as the
+// next word or after '='.
+TOptions ParseCommandLine(const std::vector<std::string>& Args);
+
+std::string HelpText();
+
+} // namespace volmar::machine
