@@ -39,22 +39,7 @@ std::vector<double> RunMachine(int Fd, std::atomic<bool>& Done) {
 std::vector<double> Floor() {
     PtyPair pty;
     std::atomic<bool> done{false};
-    std::thread responder([&] {
-        std::uint8_t buf[64];
-        int have = 0;
-        while (!done) {
-            pollfd p{pty.Slave, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            const ssize_t n = ::read(pty.Slave, buf, sizeof buf);
-            if (n <= 0) continue;
-            have += static_cast<int>(n);
-            while (have >= 2) {
-                const std::uint8_t ack = 0x06;
-                if (::write(pty.Slave, &ack, 1) != 1) return;
-                have -= 2;
-            }
-        }
-    });
+    std::thread responder([&] { AnswerEveryFrame(pty.Slave, done); });
     termios t{};
     ::tcgetattr(pty.Slave, &t);
     ::cfmakeraw(&t);

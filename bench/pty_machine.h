@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
@@ -50,6 +51,25 @@ inline double Exchange(int Fd, const std::vector<std::uint8_t>& Frame, int Timeo
     if (::read(Fd, &reply, 1) != 1) return -1;
     return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
         .count();
+}
+
+// The floor's other end: a plain poll/read/write loop on Fd, no Qt, no port
+// component, that answers ACK to every FrameSize bytes until Done is set.
+inline void AnswerEveryFrame(int Fd, const std::atomic<bool>& Done, int FrameSize = 2) {
+    std::uint8_t buf[64];
+    int have = 0;
+    while (!Done) {
+        pollfd p{Fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0) continue;
+        const ssize_t n = ::read(Fd, buf, sizeof buf);
+        if (n <= 0) continue;
+        have += static_cast<int>(n);
+        while (have >= FrameSize) {
+            const std::uint8_t ack = 0x06;
+            if (::write(Fd, &ack, 1) != 1) return;
+            have -= FrameSize;
+        }
+    }
 }
 
 } // namespace volmar::bench

@@ -1,0 +1,170 @@
+// The reply latency the stand-in machine sees from the whole simulator, run
+// as its own process offscreen with its meters spinning, over a
+// pseudo-terminal; beside it the floor: the same machine and the same
+// messages against a plain poll/read/write responder on the same kind of
+// line. The simulator's counters file after SIGTERM tells whether any message
+// was lost or acted on twice. Figures only: nothing here passes or fails on
+// time.
+//
+//   bench_machine_latency [messages]     (10000 by default)
+#include <fcntl.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "latency_stats.h"
+#include "pty_machine.h"
+#include "support/machine_session.h"
+#include "support/program_process.h"
+
+using namespace volmar;
+using namespace volmar::bench;
+using namespace volmar::testing;
+
+namespace {
+
+constexpr std::uint8_t kCode = 0x26;  // 100Ft In, header only
+constexpr std::int32_t kValue = 100;
+
+// In lock step: the machine sends the next message only after the answer.
+std::string Messages(int Count) {
+    std::string s = "# " + std::to_string(Count) + " header-only messages, one at a time\n";
+    for (int i = 0; i < Count; ++i) s += "send 26h -> Ack\n";
+    return s;
+}
+
+constexpr std::size_t kSettleExchanges = 1;
+
+const std::vector<std::string> kMachineArgs{"--retries", "0", "--reply-timeout", "2000"};
+
+struct Figures {
+    std::vector<double> Us;
+    std::size_t Answered = 0;  // exchanges answered ACK
+    std::size_t Reported = 0;  // exchange lines of the measured messages
+    std::optional<int> MachineStatus;
+    std::string Transcript;
+};
+
+void Collect(Figures& F, const std::vector<MachineExchange>& Exchanges, std::size_t Skip) {
+    for (std::size_t i = Skip; i < Exchanges.size(); ++i) {
+        ++F.Reported;
+        if (Exchanges[i].Answer == "Ack") ++F.Answered;
+        if (Exchanges[i].Micros) F.Us.push_back(*Exchanges[i].Micros);
+    }
+}
+
+Figures Floor(const fs::path& Folder, int Count) {
+    Figures f;
+    MachineRun machine;
+    if (!machine.Start(VOLMAR_MACHINE_PATH, Folder, Messages(Count), kMachineArgs)) {
+        f.Transcript = machine.Transcript();
+        return f;
+    }
+    const int fd = ::open(machine.Device.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        f.Transcript = "cannot open " + machine.Device;
+        return f;
+    }
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    std::atomic<bool> done{false};
+    std::thread responder([&] { AnswerEveryFrame(fd, done); });
+    f.MachineStatus = machine.Finish(600000);
+    done = true;
+    responder.join();
+    ::close(fd);
+    Collect(f, machine.Exchanges, 0);
+    f.Transcript = machine.Transcript();
+    return f;
+}
+
+void PrintRatio(const LatencyStats& Program, const LatencyStats& Floor) {
+    const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    std::printf("ratio to the floor          p50 x%.1f  p99 x%.1f  max x%.1f\n",
+                ratio(Program.P50, Floor.P50), ratio(Program.P99, Floor.P99),
+                ratio(Program.Max, Floor.Max));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
+    if (count <= 0) {
+        std::fprintf(stderr, "usage: %s [messages]\n", argv[0]);
+        return 2;
+    }
+    std::printf("%d header-only messages (code 26h, 100Ft In) in lock step from the stand-in "
+                "machine\n",
+                count);
+
+    ProgramFolder folder(VOLMARSIM_PATH, "volmarbench");
+    const Figures floor = Floor(folder.Dir, count);
+
+    Figures program;
+    const auto session =
+        RunSession(VOLMAR_MACHINE_PATH, folder, kSettleLines + Messages(count),
+                   kSettleExchanges + static_cast<std::size_t>(count),
+                   {kMachineArgs, "[Options]\nBig Meter Spin=1\nSmall Meter Spin=1\n", 600000});
+    program.MachineStatus = session.MachineStatus;
+    program.Transcript = session.Transcript;
+    Collect(program, session.Exchanges, kSettleExchanges);
+
+    const auto floorStats = Summarise(floor.Us);
+    const auto programStats = Summarise(program.Us);
+    Print("floor (poll/read/write)", floorStats, floor.Us.size());
+    Print("simulator (offscreen, spin)", programStats, program.Us.size());
+    PrintRatio(programStats, floorStats);
+    std::printf("p99 of the simulator        %s the 2000 us target\n",
+                programStats.P99 < 2000 ? "below" : "ABOVE");
+
+    // Every message once: as many first transmissions as were sent, no
+    // retries, and the money of each exactly once.
+    const auto counters = CountersFromBytes(folder.Counters());
+    long lost = count;
+    long twice = 0;
+    if (counters) {
+        const long messages = counters->Codes[kCode].Messages;
+        const long retries = counters->Codes[kCode].Retries;
+        lost = messages < count ? count - messages : 0;
+        twice = (messages > count ? messages - count : 0) + retries;
+        std::printf("counters file               26h messages=%ld retries=%ld In=%d "
+                    "(expected %d, %ld, In %ld)\n",
+                    messages, retries, counters->In, count, 0L,
+                    static_cast<long>(count) * kValue);
+        if (counters->In != static_cast<std::int64_t>(count) * kValue) {
+            std::printf("In total does not match the messages\n");
+            ++twice;
+        }
+    } else {
+        std::printf("counters file               missing or not whole\n");
+    }
+    const long unanswered = count - static_cast<long>(program.Answered);
+    std::printf("lost %ld, acted on twice %ld, not answered ACK on the line %ld (floor %ld)\n",
+                lost, twice, unanswered, count - static_cast<long>(floor.Answered));
+    // The program writes back the options it ran with.
+    const bool spinning = folder.Settings().find("Big Meter Spin=1") != std::string::npos &&
+                          folder.Settings().find("Small Meter Spin=1") != std::string::npos;
+    std::printf("meters spinning             %s\n", spinning ? "yes, big and small" : "NO");
+    std::printf("simulator ended on SIGTERM with %s\n",
+                session.ProgramStatus ? std::to_string(*session.ProgramStatus).c_str() : "no exit");
+
+    const bool whole = session.Started && program.MachineStatus == 0 && floor.MachineStatus == 0 &&
+                       lost == 0 && twice == 0 && unanswered == 0 &&
+                       session.ProgramStatus == 0;
+    if (!whole) {
+        std::printf("the run was not whole:\n--- floor ---\n%s--- simulator ---\n%s",
+                    floor.Transcript.substr(0, 4000).c_str(),
+                    program.Transcript.substr(0, 4000).c_str());
+        return 1;
+    }
+    return 0;
+}
