@@ -69,10 +69,7 @@ int Run(const TOptions& Options) {
 
     TMachinePort port;
     port.SetAutoOpen(false);
-    port.SetBaud(Options.Baud);
-    port.SetParity(pOdd);
-    port.SetDataBits(8);
-    port.SetStopBits(1);
+    SetMachineLine(port, Options.Baud, Options.Pty);
 
     std::unique_ptr<TPseudoTerminal> pty;
     if (Options.Pty) {

@@ -69,6 +69,13 @@ std::unique_ptr<IDeviceLayer> TMachinePort::CreateDeviceLayer() {
     return std::make_unique<TAdoptingLayer>(std::exchange(FAdoptFd, -1));
 }
 
+void SetMachineLine(TCustomComPort& Port, int Baud, bool PseudoTerminal) {
+    Port.SetBaud(Baud);
+    Port.SetDataBits(8);
+    Port.SetStopBits(1);
+    Port.SetParity(PseudoTerminal ? pNone : pOdd);
+}
+
 TPortLine::TPortLine(TCustomComPort& Port, TStopRequest& Stop)
     : FPort(Port), FStop(Stop), FStopNotifier(Stop.Fd(), QSocketNotifier::Read) {
     FTimer.setSingleShot(true);

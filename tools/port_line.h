@@ -50,6 +50,11 @@ class TMachinePort : public TCustomComPort {
     int FAdoptFd = -1;
 };
 
+// The machine's line settings: the baud, 8 data bits, 1 stop bit, and odd
+// parity on a serial device. A pseudo-terminal carries no bits and Linux
+// drops parity on one (tcsetattr then reports EINVAL), so it keeps none.
+void SetMachineLine(TCustomComPort& Port, int Baud, bool PseudoTerminal);
+
 class TPortLine : public IMachineLine {
   public:
     // The port must be open; the line takes over its data and device-lost
