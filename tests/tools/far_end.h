@@ -5,7 +5,6 @@
 #include "dataport/message.h"
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -22,10 +21,9 @@ namespace volmar::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A pseudo-terminal pair, both ends raw.
+// A pseudo-terminal pair, both ends raw; Take hands an end to a new owner.
 struct PtyPair {
-    int Master = -1;
-    int Slave = -1;
+    int Master = -1, Slave = -1;
     std::string SlavePath;
     PtyPair() {
         char name[128] = {};
@@ -42,38 +40,21 @@ struct PtyPair {
         for (int fd : {Master, Slave})
             if (fd >= 0) ::close(fd);
     }
-    // Gives up one end to whoever closes it.
     static int Take(int& Fd) { return std::exchange(Fd, -1); }
 };
 
-// How many bytes a frame starting with Header has, given what came so far
-// (0: not known yet).
-inline std::size_t FrameLength(const Bytes& Pending) {
-    const TCodeShape shape = ClassifyHeader(Pending[0]);
-    switch (shape.MsgClass) {
-    case mcSingleByte: return 1;
-    case mcHeaderOnly: return 2;
-    case mcOneDataByte: return 3;
-    case mcTwoDataBytes: return 4;
-    default: return Pending.size() < 2 ? 0 : 3 + Pending[1];
-    }
-}
-
 class FarEnd {
   public:
-    // The answer to a frame; nothing keeps silent.
+    // The answer to the Index-th frame; nothing keeps silent.
     using Policy = std::function<std::optional<std::uint8_t>(const Bytes& Frame, int Index)>;
 
-    // Owns: the far end closes Fd when it is destroyed, hanging up the line.
+    // Owns: closes Fd when destroyed, hanging up the line.
     FarEnd(int Fd, Policy Answer, bool Owns = false)
-        : FFd(Fd), FOwns(Owns), FAnswer(std::move(Answer)) {
-        FThread = std::thread([this] { Run(); });
-    }
+        : FFd(Fd), FOwns(Owns), FAnswer(std::move(Answer)), FThread([this] { Run(); }) {}
     ~FarEnd() {
         Stop();
         if (FOwns) ::close(FFd);
     }
-
     void Stop() {
         FStop = true;
         if (FThread.joinable()) FThread.join();
@@ -85,19 +66,24 @@ class FarEnd {
     void Write(const Bytes& B) { [[maybe_unused]] auto n = ::write(FFd, B.data(), B.size()); }
 
   private:
+    // Frame length from the header (and the length byte of a variable one).
+    static std::size_t Length(const Bytes& P) {
+        switch (ClassifyHeader(P[0]).MsgClass) {
+        case mcSingleByte: return 1;
+        case mcVariableLength: return P.size() < 2 ? 0 : 3u + P[1];
+        default: return 2u + ClassifyHeader(P[0]).DataLength;
+        }
+    }
     void Run() {
         Bytes pending;
         while (!FStop) {
             pollfd p{FFd, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
             std::uint8_t buf[256];
+            if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
             const ssize_t n = ::read(FFd, buf, sizeof buf);
-            if (n <= 0) continue;
-            pending.insert(pending.end(), buf, buf + n);
-            for (;;) {
-                if (pending.empty()) break;
-                const std::size_t len = FrameLength(pending);
-                if (len == 0 || pending.size() < len) break;
+            if (n > 0) pending.insert(pending.end(), buf, buf + n);
+            for (std::size_t len;
+                 !pending.empty() && (len = Length(pending)) && pending.size() >= len;) {
                 const Bytes frame(pending.begin(),
                                   pending.begin() + static_cast<std::ptrdiff_t>(len));
                 pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(len));
