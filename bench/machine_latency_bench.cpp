@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,6 +88,21 @@ Figures Floor(const fs::path& Folder, int Count) {
     return f;
 }
 
+// A transcript's problem, its last lines and the machine's errors, without
+// the thousands of exchange lines before.
+std::string Gist(const std::string& Transcript) {
+    std::vector<std::string> lines;
+    std::istringstream in(Transcript);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    std::string s;
+    const std::size_t keep = 12;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (i + keep >= lines.size() || lines[i].starts_with("problem:") ||
+            lines[i].starts_with("machine's errors:") || !ParseExchange(lines[i]))
+            s += lines[i] + "\n";
+    return s;
+}
+
 void PrintRatio(const LatencyStats& Program, const LatencyStats& Floor) {
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
     std::printf("ratio to the floor          p50 x%.1f  p99 x%.1f  max x%.1f\n",
@@ -157,14 +173,12 @@ int main(int argc, char** argv) {
     std::printf("simulator ended on SIGTERM with %s\n",
                 session.ProgramStatus ? std::to_string(*session.ProgramStatus).c_str() : "no exit");
 
-    const bool whole = session.Started && program.MachineStatus == 0 && floor.MachineStatus == 0 &&
-                       lost == 0 && twice == 0 && unanswered == 0 &&
-                       session.ProgramStatus == 0;
-    if (!whole) {
-        std::printf("the run was not whole:\n--- floor ---\n%s--- simulator ---\n%s",
-                    floor.Transcript.substr(0, 4000).c_str(),
-                    program.Transcript.substr(0, 4000).c_str());
-        return 1;
-    }
-    return 0;
+    const bool floorWhole = floor.MachineStatus == 0 && floor.Answered == floor.Reported &&
+                            floor.Reported == static_cast<std::size_t>(count);
+    const bool programWhole = session.Started && program.MachineStatus == 0 && lost == 0 &&
+                              twice == 0 && unanswered == 0 && session.ProgramStatus == 0;
+    if (!floorWhole) std::printf("--- the floor's run was not whole ---\n%s", Gist(floor.Transcript).c_str());
+    if (!programWhole)
+        std::printf("--- the simulator's run was not whole ---\n%s", Gist(program.Transcript).c_str());
+    return floorWhole && programWhole ? 0 : 1;
 }
