@@ -88,6 +88,11 @@ Figures Floor(const fs::path& Folder, int Count) {
     return f;
 }
 
+std::string LoadAverage() {
+    const std::string s = ReadWholeFile("/proc/loadavg");
+    return s.empty() ? "unknown\n" : s;
+}
+
 // A transcript's problem, its last lines and the machine's errors, without
 // the thousands of exchange lines before.
 std::string Gist(const std::string& Transcript) {
@@ -123,7 +128,10 @@ int main(int argc, char** argv) {
                 count);
 
     ProgramFolder folder(VOLMARSIM_PATH, "volmarbench");
-    const Figures floor = Floor(folder.Dir, count);
+    // Half the floor before the simulator's run and half after, so that a
+    // change in the machine's load meanwhile weighs on both alike.
+    std::printf("load average before: %s", LoadAverage().c_str());
+    Figures floor = Floor(folder.Dir, count / 2);
 
     Figures program;
     const auto session =
@@ -133,6 +141,15 @@ int main(int argc, char** argv) {
     program.MachineStatus = session.MachineStatus;
     program.Transcript = session.Transcript;
     Collect(program, session.Exchanges, kSettleExchanges);
+    {
+        const Figures after = Floor(folder.Dir, count - count / 2);
+        floor.Us.insert(floor.Us.end(), after.Us.begin(), after.Us.end());
+        floor.Answered += after.Answered;
+        floor.Reported += after.Reported;
+        if (floor.MachineStatus == 0) floor.MachineStatus = after.MachineStatus;
+        floor.Transcript += after.Transcript;
+    }
+    std::printf("load average after:  %s", LoadAverage().c_str());
 
     const auto floorStats = Summarise(floor.Us);
     const auto programStats = Summarise(program.Us);
