@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <exception>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -123,10 +124,7 @@ private:
 class MachineRun {
 public:
     MachineRun() = default;
-    ~MachineRun() {
-        KillAndReap(FPid);
-        delete FReader;
-    }
+    ~MachineRun() { KillAndReap(FPid); }
     MachineRun(const MachineRun&) = delete;
     MachineRun& operator=(const MachineRun&) = delete;
 
@@ -148,7 +146,7 @@ public:
         FPid = SpawnProcess(Machine.string(), args, ChildEnvironment({}), out[1], err);
         ::close(out[1]);
         if (err >= 0) ::close(err);
-        FReader = new LineReader(out[0]);
+        FReader = std::make_unique<LineReader>(out[0]);
         if (FPid <= 0) {
             Problem = "the machine did not start";
             return false;
@@ -219,7 +217,7 @@ private:
     }
 
     pid_t FPid = -1;
-    LineReader* FReader = nullptr;
+    std::unique_ptr<LineReader> FReader;
     fs::path FErrorFile;
 };
 
