@@ -133,10 +133,10 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
 TEST_F(ProgramTest, HelpDocumentsTheLineAndTheScript) {
     Program p({"--help"});
     EXPECT_EQ(p.Exit(), 0);
-    for (const char* part : {"--device PATH", "--pty [LINK]", "--reply-timeout", "--retries",
-                             "--demo", "send <message>", "raw <hex", "wait=MS", "pause <ms>",
-                             "rts on", "noretry", "manufacturer=", "Example:", "Exit status"})
-        EXPECT_NE(p.Out.find(part), std::string::npos) << part;
+    for (const char* topic : {"--device PATH", "--pty [LINK]", "--reply-timeout", "--retries",
+                              "--demo", "send <message>", "raw <hex", "wait=MS", "pause <ms>",
+                              "rts on", "noretry", "manufacturer=", "Example:", "Exit status"})
+        EXPECT_NE(p.Out.find(topic), std::string::npos) << topic;
 }
 
 TEST_F(ProgramTest, MistakesExitWith2BeforeAnythingHappens) {
