@@ -194,8 +194,10 @@ int main(int argc, char** argv) {
                             floor.Reported == static_cast<std::size_t>(count);
     const bool programWhole = session.Started && program.MachineStatus == 0 && lost == 0 &&
                               twice == 0 && unanswered == 0 && session.ProgramStatus == 0;
-    if (!floorWhole) std::printf("--- the floor's run was not whole ---\n%s", Gist(floor.Transcript).c_str());
+    if (!floorWhole)
+        std::printf("--- the floor's run was not whole ---\n%s", Gist(floor.Transcript).c_str());
     if (!programWhole)
-        std::printf("--- the simulator's run was not whole ---\n%s", Gist(program.Transcript).c_str());
+        std::printf("--- the simulator's run was not whole ---\n%s",
+                    Gist(program.Transcript).c_str());
     return floorWhole && programWhole ? 0 : 1;
 }

@@ -28,6 +28,7 @@ struct ExpectedExchange {
     std::vector<std::uint8_t> Frame;
     std::string Answer;
     int Retries;
+    bool AfterSilence = false;  // answered only once the line has been quiet
 };
 
 class Conversation {
@@ -38,7 +39,7 @@ public:
     // a frame given up on.
     void Settle() {
         Script += kSettleLines;
-        Expected.push_back({{kSettleByte}, AnswerName(FModel.Abandoned()), 0});
+        Expected.push_back({{kSettleByte}, AnswerName(FModel.Abandoned()), 0, true});
     }
 
     void Comment(const std::string& Text) { Script += "# " + Text + "\n"; }
@@ -87,7 +88,7 @@ private:
         }
         // The silence alone is half a second; the wait is generous.
         Line(line + " wait=4000 -> " + AnswerName(Answer));
-        Expected.push_back({Bytes, AnswerName(Answer), 0});
+        Expected.push_back({Bytes, AnswerName(Answer), 0, true});
     }
 
     LineModel& FModel;

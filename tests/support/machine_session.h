@@ -250,7 +250,8 @@ inline constexpr std::uint8_t kSettleByte = 0x1C;
 // After its last exchange the machine keeps the line up until the simulator
 // has stopped, and is then stopped itself: whichever end closes first, the
 // other sees its line go away.
-inline constexpr const char* kHoldLines = "# hold the line while the simulator stops\npause 60000\n";
+inline constexpr const char* kHoldLines =
+    "# hold the line while the simulator stops\npause 60000\n";
 
 // Runs Script on the machine against the simulator in Folder. Once the
 // machine has reported Exchanges exchanges the simulator is stopped with

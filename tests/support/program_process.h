@@ -123,7 +123,8 @@ inline std::optional<TCounters> CountersFromBytes(const std::string& Bytes) {
 class ProgramFolder {
 public:
     explicit ProgramFolder(const fs::path& Program, const char* Prefix = "volmarprog") {
-        std::string pattern = (fs::temp_directory_path() / (std::string(Prefix) + "XXXXXX")).string();
+        std::string pattern =
+            (fs::temp_directory_path() / (std::string(Prefix) + "XXXXXX")).string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         Dir = pattern;
         Runtime = Dir / "runtime";
