@@ -17,7 +17,11 @@ int main(int argc, char** argv) {
 
     volmar::TfrmVolmar window;
     instance.OnRaiseRequest = [&window] { volmar::RaiseWindow(&window); };
-    volmar::InstallQuitSignals([&window] { window.close(); });
+    volmar::InstallQuitSignals([&window] {
+        // A message box waiting for the operator must not hold the shut-down up.
+        for (int i = 0; i < 8 && QApplication::activeModalWidget(); ++i) QApplication::activeModalWidget()->close();
+        window.close();
+    });
     window.show();
     return QApplication::exec();
 }
