@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -31,15 +29,9 @@ class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
         folder = std::make_unique<ProgramFolder>(VOLMARSIM_PATH, "volmarproc");
-        int slave = -1;
-        char name[256] = {};
-        ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-        termios raw{};
-        ::tcgetattr(master, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(master, TCSANOW, &raw);
         // The program opens the line by its name; this end stays open.
-        slaveFd = slave;
+        const std::string name = testing::OpenRawPty(master, slaveFd);
+        ASSERT_FALSE(name.empty());
         folder->WriteSettings(name);
     }
 

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,13 +27,8 @@ using Clock = std::chrono::steady_clock;
 class StartUp : public ::testing::Test {
 protected:
     void SetUp() override {
-        char name[256] = {};
-        ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-        termios raw{};
-        ::tcgetattr(master, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(master, TCSANOW, &raw);
-        device = name;
+        device = OpenRawPty(master, slave);
+        ASSERT_FALSE(device.empty());
         folder.WriteSettings(device);
     }
     void TearDown() override {

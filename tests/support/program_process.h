@@ -6,10 +6,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -32,6 +34,18 @@ extern char** environ;
 namespace volmar::testing {
 
 namespace fs = std::filesystem;
+
+// A pseudo-terminal for the program to open by its name; this test holds
+// the raw master. Returns the slave's path, empty when none could be made.
+inline std::string OpenRawPty(int& Master, int& Slave) {
+    char name[256] = {};
+    if (::openpty(&Master, &Slave, name, nullptr, nullptr) != 0) return {};
+    termios raw{};
+    ::tcgetattr(Master, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(Master, TCSANOW, &raw);
+    return name;
+}
 
 // This process's environment with the given entries replaced or added.
 inline std::vector<std::string> ChildEnvironment(const std::vector<std::string>& Overrides) {
