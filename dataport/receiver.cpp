@@ -229,10 +229,6 @@ void TVolmarDataport::TriggerTimer(IDataportPort*, std::uint16_t TriggerHandle) 
                 FComPort->FlushOutBuffer();
             }
             SendByte(kNak);
-            // The NAK asks the machine to send the broken frame again; its
-            // retry must be acted on, as after a rejected message, or the
-            // money it carries would be lost.
-            FWasInError = true;
             SetState(dpsWaitHeader);
         }
         break;

@@ -54,8 +54,7 @@ public:
     TDPState State() const { return FState; }
     const TDPMessage& Msg() const { return FMsg; }
     TTimeoutType TimerKind() const { return FTimerKind; }
-    // True when the last frame was answered with a NAK: a valid message
-    // answered acRejected, or a broken frame after its silence.
+    // True when the last valid message was answered acRejected.
     bool WasInError() const { return FWasInError; }
     std::int32_t Remaining() const { return FRemaining; }
     std::uint8_t RunningSum() const { return FRunningSum; }

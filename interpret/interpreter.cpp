@@ -1,5 +1,7 @@
 #include "interpret/interpreter.h"
 
+#include <algorithm>
+
 #include "dataport/str_format.h"
 
 namespace volmar {
@@ -23,10 +25,9 @@ TAcception TInterpreter::InterpretMessage(const TDPMessage* pDPMsg, bool WasInEr
     std::string text;
     TAcception result = acRejected;
     if (msg.Valid) {
-        if (msg.Retry && !WasInError) {
-            // A repeat of a message already answered and acted on: answer
-            // it again, but never count its money twice.
-            result = FLastAcception == acNotSupported ? acNotSupported : acAccepted;
+        if (msg.Retry && IsRepeat(msg, WasInError)) {
+            // Already acted on: answer it again, but never count its money twice.
+            result = FDecided.Answer;
         } else {
             switch (msg.MsgClass) {
             case mcSingleByte: result = ValidateSingleByte(msg.Code()); break;
@@ -36,12 +37,43 @@ TAcception TInterpreter::InterpretMessage(const TDPMessage* pDPMsg, bool WasInEr
             case mcVariableLength: result = ValidateVariableLength(msg, text); break;
             default: result = acRejected; break;
             }
+            RememberDecided(msg, result);
         }
         CountMessage(msg.Code(), msg.Retry);
     }
     FLogs.LogMessage(pDPMsg, result, text);
     FLastAcception = result;
     return result;
+}
+
+// The machine resends (bit 7 set) a message that got a NAK or no answer. It
+// is a repeat of something already acted on only when our answer to it was
+// sent but lost: then it carries the same code and data as the last decided
+// message, that message was not NAKed, and no broken first transmission
+// (bit 7 clear) has come since. Any other resend is the first copy we can
+// read (the original never arrived, or arrived broken) and is decided and
+// acted on like a first transmission. A broken resend changes nothing: the
+// machine is still resending the same message. First transmissions are
+// always decided, even when equal to the last one (two coins of one value).
+bool TInterpreter::IsRepeat(const TDPMessage& Msg, bool WasInError) const {
+    if (!FDecided.Known || FBrokenFirstSinceDecided) return false;
+    if (WasInError || FDecided.Answer == acRejected) return false;
+    const std::uint8_t length = std::min<std::uint8_t>(Msg.Length, kMaxDataLength);
+    return Msg.Code() == FDecided.Code && length == FDecided.Length &&
+           std::equal(Msg.Data, Msg.Data + length, FDecided.Data.begin());
+}
+
+void TInterpreter::RememberDecided(const TDPMessage& Msg, TAcception Answer) {
+    FDecided.Known = true;
+    FDecided.Code = Msg.Code();
+    FDecided.Length = std::min<std::uint8_t>(Msg.Length, kMaxDataLength);
+    std::copy(Msg.Data, Msg.Data + FDecided.Length, FDecided.Data.begin());
+    FDecided.Answer = Answer;
+    FBrokenFirstSinceDecided = false;
+}
+
+void TInterpreter::NoteBrokenFrame(std::uint8_t Header) {
+    if ((Header & 0x80) == 0) FBrokenFirstSinceDecided = true;
 }
 
 void TInterpreter::VolmarDPMessage(TVolmarDataport*, PDPMessage pDPMsg, bool WasInError,

@@ -2,6 +2,7 @@
 // applies it to the totals and the machine panel, and logs it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -17,7 +18,14 @@ public:
     TInterpreter(TCounters& Counters, TLogs& Logs, IMachineView& View);
 
     TAcception InterpretMessage(const TDPMessage* pDPMsg, bool WasInError);
+    // The answer of the previous InterpretMessage call, invalid messages included.
     TAcception LastAcception() const { return FLastAcception; }
+
+    // A frame the receiver abandoned (bad checksum, line error, impossible
+    // length, gap). Call it from the receiver's OnStateChange whenever the
+    // state becomes dpsWaitQuiet, with the receiver's Msg().Header: a broken
+    // first transmission means the next resend was never acted on.
+    void NoteBrokenFrame(std::uint8_t Header);
 
     // The receiver's OnDPMessage and OnDPInvMessage handlers.
     void VolmarDPMessage(TVolmarDataport* Sender, PDPMessage pDPMsg, bool WasInError,
@@ -60,10 +68,24 @@ private:
 
     void AddToTotal(int MeterIndex, std::int64_t Amount);
 
+    bool IsRepeat(const TDPMessage& Msg, bool WasInError) const;
+    void RememberDecided(const TDPMessage& Msg, TAcception Answer);
+
+    // The last valid message that was decided rather than taken for a repeat.
+    struct TDecidedMessage {
+        bool Known = false;
+        std::uint8_t Code = 0;
+        std::uint8_t Length = 0;
+        std::array<std::uint8_t, kMaxDataLength> Data{};
+        TAcception Answer = acNotSupported;
+    };
+
     TCounters& FCounters;
     TLogs& FLogs;
     IMachineView& FView;
     TAcception FLastAcception = acNotSupported;
+    TDecidedMessage FDecided;
+    bool FBrokenFirstSinceDecided = false;
     bool FBCDValues = true;
 };
 

@@ -328,24 +328,37 @@ TEST_F(ReceiverTest, RejectedAnswerSetsWasInErrorUntilAnotherAnswer) {
     EXPECT_FALSE(wasInError.back());
 }
 
-TEST_F(ReceiverTest, SilenceNakMarksTheRetryAsInError) {
+TEST_F(ReceiverTest, SilenceNakLeavesWasInErrorAsTheLastValidMessageLeftIt) {
     ToWaitHeader();
-    Feed({0x20, 0x20});
-    EXPECT_FALSE(rx.WasInError());
-    Feed({0x26, 0x27});  // bad checksum
-    EXPECT_FALSE(rx.WasInError()) << "the invalid message itself changes nothing";
+    Feed({0x26, 0x27});  // bad checksum after an accepted message
     port.AdvanceTicks(10);
     EXPECT_EQ(port.Sent.back(), 0x15);
-    EXPECT_TRUE(rx.WasInError()) << "the machine's retry of the broken frame must be acted on";
     Feed({0xA6, 0xA6});
-    ASSERT_EQ(wasInError.size(), 3u);
-    EXPECT_TRUE(wasInError[2]);
-    EXPECT_FALSE(rx.WasInError());
+    ASSERT_EQ(wasInError.size(), 2u);
+    EXPECT_FALSE(wasInError[1]) << "whether the resend is new is the interpreter's to judge";
+}
 
-    // The NAKs while waiting for a first message are not answers to a frame.
-    rx.ResetReceiver();
-    port.AdvanceTicks(40);
-    EXPECT_FALSE(rx.WasInError());
+// The owner learns which frame was abandoned from Msg().Header as the state
+// becomes "Wait quiet"; every way of abandoning a frame must leave it there.
+TEST_F(ReceiverTest, AbandonedFrameKeepsItsHeaderOnGoingQuiet) {
+    ToWaitHeader();
+    std::vector<int> headers;
+    rx.OnStateChange = [&](TVolmarDataport* sender, TDPState s, std::int32_t) {
+        if (s == dpsWaitQuiet) headers.push_back(sender->Msg().Header);
+    };
+    Feed({0xE9, 0x00, 0x0A, 0x00});  // bad checksum
+    port.AdvanceTicks(10);
+    rx.SetLineError(1);
+    Feed({0x05});
+    port.AdvanceTicks(10);
+    Feed({0x70, 0x00});  // zero length
+    port.AdvanceTicks(10);
+    Feed({0xF7, 0x15});  // length above 20
+    port.AdvanceTicks(10);
+    Feed({0x26});  // gap
+    port.AdvanceTicks(12);
+    EXPECT_EQ(headers, (std::vector<int>{0xE9, 0x05, 0x70, 0xF7, 0x26}));
+    EXPECT_EQ(rx.State(), dpsWaitHeader);
 }
 
 TEST_F(ReceiverTest, UnassignedHandlerAnswersEsc) {
@@ -373,7 +386,8 @@ TEST_F(ReceiverTest, LineErrorOnSingleByteMessage) {
     ToWaitHeader();
     rx.SetLineError(2);
     Feed({0x05});
-    EXPECT_EQ(port.Calls, (Journal{"inv Invalid message", "state Wait quiet", "state Wait header"}));
+    EXPECT_EQ(port.Calls,
+              (Journal{"inv Invalid message", "state Wait quiet", "state Wait header"}));
     EXPECT_EQ(rx.Msg().LineError, 0) << "cleared on entering Wait header";
     EXPECT_TRUE(port.Armed(kHandle)) << "the silence timer stays armed";
     port.Calls.clear();
@@ -456,7 +470,8 @@ TEST_F(ReceiverTest, BuiltFramesAreReceivedWhole) {
         const std::size_t n = MessageFrameBytes(copy, rebuilt);
         EXPECT_EQ(std::vector<std::uint8_t>(rebuilt.begin(), rebuilt.begin() + n), frame);
     }
-    EXPECT_EQ(BuildMessageFrame(0x69, {0x00, 0x0A}), (std::vector<std::uint8_t>{0x69, 0x00, 0x0A, 0x73}));
+    EXPECT_EQ(BuildMessageFrame(0x69, {0x00, 0x0A}),
+              (std::vector<std::uint8_t>{0x69, 0x00, 0x0A, 0x73}));
 }
 
 } // namespace

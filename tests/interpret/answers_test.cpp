@@ -1,11 +1,13 @@
 // The answer to every header code, from the code table of the dataport
-// protocol, for first transmissions, retries and invalid messages.
+// protocol, for first transmissions, resends and invalid messages.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "interpret/interpreter.h"
+#include "support/fake_dataport_port.h"
 #include "support/message_builder.h"
 #include "support/recording_view.h"
 
@@ -80,7 +82,11 @@ struct AnswersTest : ::testing::Test {
     MessageBuilder builder;
 
     TAcception Send(int header, bool wasInError, bool valid = true) {
-        TDPMessage& m = builder.Make(static_cast<std::uint8_t>(header), DataFor(header & 0x7F));
+        return Send(header, DataFor(header & 0x7F), wasInError, valid);
+    }
+    TAcception Send(int header, const std::vector<std::uint8_t>& data, bool wasInError,
+                    bool valid = true) {
+        TDPMessage& m = builder.Make(static_cast<std::uint8_t>(header), data);
         m.Valid = valid;
         return interp.InterpretMessage(&m, wasInError);
     }
@@ -109,17 +115,20 @@ TEST_F(AnswersTest, FirstTransmissionOfEveryCode) {
     }
 }
 
-TEST_F(AnswersTest, RetryAfterAcceptedIsAcceptedAndNotActedOn) {
+TEST_F(AnswersTest, RepeatOfEveryCodeIsAnsweredAgainAndNotActedOn) {
     for (int code = 0; code < 128; ++code) {
         SCOPED_TRACE(::testing::Message() << "code " << std::hex << code);
-        ASSERT_EQ(Send(0x05, false), acAccepted);
+        const Expected e = ExpectedFor(code);
+        ASSERT_EQ(Send(code, false), e.answer);
         const auto totals = Totals();
         const std::size_t effects = Effects();
-        EXPECT_EQ(Send(code | 0x80, false), acAccepted);
+        // A rejection was a NAK: the receiver passes WasInError true, and the
+        // resend is decided again, to the same answer.
+        EXPECT_EQ(Send(code | 0x80, e.answer == R), e.answer);
         EXPECT_EQ(Totals(), totals);
         EXPECT_EQ(Effects(), effects);
+        EXPECT_EQ(counters.Codes[code].Messages, 1);
         EXPECT_EQ(counters.Codes[code].Retries, 1);
-        EXPECT_EQ(counters.Codes[code].Messages, code == 0x05 ? 6 : 0);
     }
 }
 
@@ -137,32 +146,41 @@ TEST_F(AnswersTest, RetryAfterRejectedIsDecidedAgain) {
     }
 }
 
-TEST_F(AnswersTest, RetryAfterRejectedWithoutErrorFlagIsAccepted) {
-    // A rejection that the receiver did not answer with a NAK of its own,
-    // such as an invalid message, leaves WasInError false.
-    ASSERT_EQ(Send(0x26, false, false), acRejected);
-    EXPECT_EQ(Send(0xA6, false), acAccepted);
-    EXPECT_EQ(counters.In, 0);
+// Resends whose first copy was never acted on carry money that must count.
+TEST_F(AnswersTest, ResendOfAMessageNotDecidedBeforeIsActedOn) {
+    EXPECT_EQ(Send(0xA2, false), acAccepted) << "a resend as the first message";
+    EXPECT_EQ(counters.In, 5);
+
+    ASSERT_EQ(Send(0x26, false), acAccepted);
+    EXPECT_EQ(Send(0xA7, false), acAccepted) << "another code than the last";
+    EXPECT_EQ(counters.In, 305);
+
+    ASSERT_EQ(Send(0x69, {0x00, 0x64}, false), acAccepted);
+    EXPECT_EQ(Send(0xE9, {0x01, 0xF4}, false), acAccepted) << "other data than the last";
+    EXPECT_EQ(counters.Stakes, 600);
+    EXPECT_EQ(counters.Games, 2);
+
+    ASSERT_EQ(Send(0x7E, false), acNotSupported);
+    EXPECT_EQ(Send(0xA6, false), acAccepted) << "after an Esc to another code";
+    EXPECT_EQ(counters.In, 405);
+    EXPECT_EQ(counters.Codes[0x26].Retries, 1);
 }
 
-TEST_F(AnswersTest, RetryAfterNotSupportedIsNotSupported) {
-    for (int code = 0; code < 128; ++code) {
-        SCOPED_TRACE(::testing::Message() << "code " << std::hex << code);
-        ASSERT_EQ(Send(0x7E, false), acNotSupported);
-        const auto totals = Totals();
-        const std::size_t effects = Effects();
-        EXPECT_EQ(Send(code | 0x80, false), acNotSupported);
-        EXPECT_EQ(Totals(), totals);
-        EXPECT_EQ(Effects(), effects);
-        EXPECT_EQ(counters.Codes[code].Retries, 1);
+TEST_F(AnswersTest, EqualFirstTransmissionsAreEachActedOn) {
+    ASSERT_EQ(Send(0x26, false), acAccepted);
+    ASSERT_EQ(Send(0x26, false), acAccepted);
+    EXPECT_EQ(counters.In, 200);
+}
+
+TEST_F(AnswersTest, ResendAfterANakIsDecidedAfresh) {
+    for (bool wasInError : {true, false}) {
+        SCOPED_TRACE(wasInError ? "with WasInError" : "by the remembered answer alone");
+        ASSERT_EQ(Send(0x77, {4, 0, 0, 0, 7}, false), acRejected);
+        EXPECT_EQ(Send(0xF7, {4, 0, 0, 0, 7}, wasInError), acRejected);
+        EXPECT_EQ(logs.Events.Cell(1, logs.Events.RowCount() - 1),
+                  "(7 off unknown data type) Send Data")
+            << "the decoder ran again";
     }
-}
-
-TEST_F(AnswersTest, FirstMessageAfterStartWithRetryBitIsNotSupported) {
-    EXPECT_EQ(interp.LastAcception(), acNotSupported);
-    EXPECT_EQ(Send(0xA2, false), acNotSupported);
-    EXPECT_EQ(counters.In, 0);
-    EXPECT_EQ(counters.Codes[0x22].Retries, 1);
 }
 
 TEST_F(AnswersTest, InvalidMessagesAreRejectedAndNeverCounted) {
@@ -205,6 +223,63 @@ TEST_F(AnswersTest, ValidRecordOfNoClassIsRejectedButCounted) {
     TDPMessage& wrong = builder.Make(0x0A);
     wrong.MsgClass = mcSingleByte;
     EXPECT_EQ(interp.InterpretMessage(&wrong, false), acNotSupported);
+}
+
+// The receiver and the interpreter wired as the owner wires them: broken
+// frames reach the interpreter as the receiver goes quiet.
+struct LinkTest : AnswersTest {
+    testing::FakeDataportPort port;
+    TVolmarDataport rx;
+    TSerialBuffer buffer{64};
+
+    void SetUp() override {
+        rx.SetComPort(&port);
+        rx.SetTimerHandle(1);
+        rx.OnDPMessage = [this](TVolmarDataport* s, PDPMessage m, bool e, TAcception& a) {
+            interp.VolmarDPMessage(s, m, e, a);
+        };
+        rx.OnDPInvMessage = [this](TVolmarDataport* s, PDPMessage m, bool e, TAcception& a) {
+            interp.VolmarDPInvMessage(s, m, e, a);
+        };
+        rx.OnStateChange = [this](TVolmarDataport* s, TDPState state, std::int32_t) {
+            if (state == dpsWaitQuiet) interp.NoteBrokenFrame(s->Msg().Header);
+        };
+        rx.ResetReceiver();
+    }
+
+    // The replies to the bytes, a broken frame's silence NAK included.
+    std::vector<std::uint8_t> Line(std::initializer_list<std::uint8_t> bytes) {
+        port.Sent.clear();
+        for (auto b : bytes) buffer.Put(b);
+        rx.ProcessBuffer(buffer);
+        port.AdvanceTicks(12);
+        return port.Sent;
+    }
+};
+
+using Replies = std::vector<std::uint8_t>;
+
+TEST_F(LinkTest, LostAckThenBrokenResendIsCountedOnce) {
+    ASSERT_EQ(Line({0x26, 0x26}), Replies{0x06});
+    ASSERT_EQ(Line({0xA6, 0xA7}), Replies{0x15});
+    EXPECT_EQ(Line({0xA6, 0xA6}), Replies{0x06});
+    EXPECT_EQ(counters.In, 100);
+    EXPECT_EQ(counters.Codes[0x26].Retries, 1);
+}
+
+TEST_F(LinkTest, BrokenFirstTransmissionIsCountedOnceFromItsResend) {
+    ASSERT_EQ(Line({0x26, 0x26}), Replies{0x06});
+    ASSERT_EQ(Line({0x26, 0x27}), Replies{0x15});  // a second coin of the same value
+    EXPECT_EQ(Line({0xA6, 0xA6}), Replies{0x06});
+    EXPECT_EQ(counters.In, 200);
+}
+
+TEST_F(LinkTest, RepeatOfNotSupportedIsEscEvenAfterABrokenResend) {
+    ASSERT_EQ(Line({0x6A, 0x00, 0x01, 0x6B}), Replies{0x1B});
+    ASSERT_EQ(Line({0xEA, 0x00, 0x01, 0x00}), Replies{0x15});
+    ASSERT_EQ(interp.LastAcception(), acRejected);
+    EXPECT_EQ(Line({0xEA, 0x00, 0x01, 0xEB}), Replies{0x1B});
+    EXPECT_EQ(counters.Codes[0x6A].Retries, 1);
 }
 
 } // namespace
