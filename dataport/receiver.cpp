@@ -1,5 +1,7 @@
 #include "dataport/receiver.h"
 
+#include <exception>
+
 namespace volmar {
 
 TVolmarDataport::TVolmarDataport() {
@@ -191,7 +193,20 @@ void TVolmarDataport::DeliverMessage() {
 }
 
 void TVolmarDataport::SendByte(std::uint8_t b) {
-    if (FComPort && FComPort->Open()) FComPort->PutChar(b);
+    if (!FComPort || !FComPort->Open()) return;
+    try {
+        FComPort->PutChar(b);
+        FDropping = false;
+        return;
+    } catch (const std::exception&) {
+        // The machine has stopped reading and the output ring is full. The
+        // reply is lost as on a noisy line: the machine's reply timeout
+        // resends, so framing goes on as if it had been sent.
+        ++FRepliesDropped;
+    }
+    if (FDropping) return;
+    FDropping = true;
+    if (OnReplyDropped) OnReplyDropped(this);
 }
 
 void TVolmarDataport::StartTimer(TTimeoutType Kind, std::uint32_t Ticks) {

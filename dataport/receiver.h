@@ -60,6 +60,8 @@ public:
     std::uint8_t RunningSum() const { return FRunningSum; }
     bool CharTimerPending() const { return FCharTimerPending; }
     bool TimerIdle() const { return FTimerIdle; }
+    // Replies the open port refused (its output ring full); each is dropped.
+    std::uint32_t RepliesDropped() const { return FRepliesDropped; }
 
     // The handler bound to the port's timer notification.
     virtual void TriggerTimer(IDataportPort* CP, std::uint16_t TriggerHandle);
@@ -69,6 +71,8 @@ public:
     TNotifyEvent OnDPReset;
     TDPTimeoutEvent OnTimeout;
     TOnStateChangeEvent OnStateChange;
+    // The port refused a reply, the first time since one was last sent.
+    TNotifyEvent OnReplyDropped;
 
 protected:
     virtual void StateChanged(TDPState NewState);
@@ -105,6 +109,8 @@ private:
     std::uint8_t FRunningSum = 0;
     bool FCharTimerPending = false;
     bool FTimerIdle = true;
+    std::uint32_t FRepliesDropped = 0;
+    bool FDropping = false;  // the last reply tried was refused
 };
 
 } // namespace volmar

@@ -361,6 +361,48 @@ TEST_F(ReceiverTest, AbandonedFrameKeepsItsHeaderOnGoingQuiet) {
     EXPECT_EQ(rx.State(), dpsWaitHeader);
 }
 
+TEST_F(ReceiverTest, RefusedRepliesAreCountedAndFramingGoesOn) {
+    ToWaitHeader();
+    port.PutFails = true;
+    answer = acRejected;
+    EXPECT_NO_THROW(Feed({0x20, 0x20}));
+    EXPECT_TRUE(rx.WasInError()) << "as if the NAK had gone out";
+    EXPECT_EQ(rx.State(), dpsWaitHeader);
+    Feed({0x26, 0x27});  // broken: its silence NAK is refused too
+    EXPECT_NO_THROW(port.AdvanceTicks(10));
+    EXPECT_EQ(rx.State(), dpsWaitHeader);
+    EXPECT_EQ(rx.RepliesDropped(), 2u);
+    EXPECT_TRUE(port.Sent.empty());
+
+    port.PutFails = false;
+    answer = acAccepted;
+    Feed({0x69, 0x00, 0x0A, 0x73});
+    EXPECT_EQ(port.Sent, (std::vector<std::uint8_t>{0x06}));
+    EXPECT_EQ(delivered.size(), 3u);
+    EXPECT_FALSE(rx.WasInError());
+    EXPECT_EQ(rx.RepliesDropped(), 2u);
+}
+
+TEST_F(ReceiverTest, ReplyDroppedIsRaisedOncePerEpisode) {
+    int raised = 0;
+    rx.OnReplyDropped = [&](TVolmarDataport* sender) {
+        EXPECT_EQ(sender, &rx);
+        ++raised;
+    };
+    port.PutFails = true;
+    rx.ResetReceiver();
+    port.AdvanceTicks(19);  // the first-message NAK
+    EXPECT_EQ(raised, 1) << "the first refusal since the receiver was made";
+    Feed({0x05, 0x05});
+    EXPECT_EQ(raised, 1);
+    port.PutFails = false;
+    Feed({0x05});
+    port.PutFails = true;
+    Feed({0x05, 0x05});
+    EXPECT_EQ(raised, 2) << "a reply sent ends the episode";
+    EXPECT_EQ(rx.RepliesDropped(), 5u);
+}
+
 TEST_F(ReceiverTest, UnassignedHandlerAnswersEsc) {
     ToWaitHeader();
     rx.OnDPMessage = nullptr;
@@ -418,6 +460,7 @@ TEST_F(ReceiverTest, ClosedPortOrNoHandleDropsRepliesAndTimers) {
     Feed({0x20, 0x20});
     EXPECT_EQ(delivered.size(), 1u);
     EXPECT_TRUE(port.Sent.empty());
+    EXPECT_EQ(rx.RepliesDropped(), 0u) << "a closed port refuses nothing";
 
     port.IsOpen = true;
     rx.SetTimerHandle(0);

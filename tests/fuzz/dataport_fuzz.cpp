@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cstdio>
+#include <stdexcept>
 
 #include "dataport/receiver.h"
 
@@ -14,8 +15,14 @@ using namespace volmar;
 class NullPort : public IDataportPort {
 public:
     bool Armed = false;
+    bool Full = false;  // the output ring is full: every reply is refused
+    std::uint32_t Refused = 0;
     bool Open() const override { return true; }
-    void PutChar(std::uint8_t) override {}
+    void PutChar(std::uint8_t) override {
+        if (!Full) return;
+        ++Refused;
+        throw std::runtime_error("Output buffer too small for block");
+    }
     void FlushInBuffer() override {}
     void FlushOutBuffer() override {}
     void SetTimerTrigger(std::uint16_t, std::uint32_t, bool Activate) override { Armed = Activate; }
@@ -94,7 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 2:
             if (port.Notify) port.Notify(&port, static_cast<std::uint16_t>(op & 0x1F));
             break;
-        case 3: rx.ResetReceiver(); break;
+        case 3:
+            port.Full = (op & 1) != 0;
+            rx.ResetReceiver();
+            break;
         default: {
             const std::size_t n = std::min<std::size_t>(op & 0x1F, size - i);
             for (std::size_t k = 0; k < n; ++k) buffer.Put(data[i + k]);
@@ -108,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(std::memcmp(guard, block + kMaxDataLength, sizeof guard) == 0,
               "nothing written beyond data byte 20");
         Check(rx.State() != dpsWaitData || rx.Remaining() > 0, "Wait data always expects a byte");
+        Check(rx.RepliesDropped() == port.Refused, "every refused reply is counted");
     }
 
     // Left alone, the receiver always finds its way back to "Wait header".

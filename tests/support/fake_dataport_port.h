@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ public:
     };
 
     bool IsOpen = true;
+    // PutChar throws as the real port does when its output ring is full.
+    bool PutFails = false;
     std::vector<std::uint8_t> Sent;
     // Sends, flushes and trigger calls in order, e.g. "put 15", "flush in".
     std::vector<std::string> Calls;
@@ -30,6 +33,7 @@ public:
 
     bool Open() const override { return IsOpen; }
     void PutChar(std::uint8_t Byte) override {
+        if (PutFails) throw std::runtime_error("Output buffer too small for block");
         Sent.push_back(Byte);
         Calls.push_back("put " + Hex(Byte));
     }
