@@ -1,5 +1,6 @@
 #include "serial/virtual_line.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -26,6 +27,8 @@ struct TVirtualLine::State {
 
     std::deque<TItem> Input;
     std::vector<std::uint8_t> Sent;
+    bool FarEndReading = true;
+    std::vector<std::uint8_t> Queued;  // written while the far end does not read
     std::uint8_t Modem = 0;
     bool ModemChanged = false;
     bool Vanished = false;
@@ -141,6 +144,11 @@ public:
     std::size_t Write(const std::uint8_t* Bytes, std::size_t Count) override {
         std::lock_guard lock(FLine->Lock);
         if (!FOpen || FLine->Vanished) return 0;
+        if (!FLine->FarEndReading) {
+            const std::size_t n = std::min(Count, Room());
+            FLine->Queued.insert(FLine->Queued.end(), Bytes, Bytes + n);
+            return n;
+        }
         FLine->Sent.insert(FLine->Sent.end(), Bytes, Bytes + Count);
         FLine->SentWake.notify_all();
         return Count;
@@ -155,7 +163,10 @@ public:
 
     void PurgeOutput() override {
         std::lock_guard lock(FLine->Lock);
-        if (FOpen) ++FLine->OutputPurges;
+        if (!FOpen) return;
+        FLine->Queued.clear();
+        ++FLine->OutputPurges;
+        FLine->PortWake.notify_all();
     }
 
     unsigned WaitEvent(int TimeoutMs) override {
@@ -186,13 +197,15 @@ public:
 
     bool WaitWritable(int TimeoutMs) override {
         std::unique_lock lock(FLine->Lock);
-        if (FOpen && !FLine->Vanished) return true;
-        // Nothing will take output any more: wait as asked, so no caller spins.
-        const auto woken = [this] { return FWakePending; };
+        // Once nothing will take output any more, it waits as asked all the
+        // same, so that no caller spins.
+        const auto writable = [this] { return FOpen && !FLine->Vanished && Room() > 0; };
+        const auto ready = [&] { return FWakePending || writable(); };
         if (TimeoutMs < 0)
-            FLine->PortWake.wait(lock, woken);
+            FLine->PortWake.wait(lock, ready);
         else
-            FLine->PortWake.wait_for(lock, std::chrono::milliseconds(TimeoutMs), woken);
+            FLine->PortWake.wait_for(lock, std::chrono::milliseconds(TimeoutMs), ready);
+        if (writable()) return true;
         FWakePending = false;
         return false;
     }
@@ -211,6 +224,12 @@ public:
 private:
     void RequireOpen() const {
         if (!FOpen) throw ECommNotOpen();
+    }
+
+    // Called with the line locked.
+    std::size_t Room() const {
+        if (FLine->FarEndReading) return TVirtualLine::kDeviceOutputQueue;
+        return TVirtualLine::kDeviceOutputQueue - FLine->Queued.size();
     }
 
     // Called with the line locked.
@@ -299,6 +318,21 @@ void TVirtualLine::Vanish() {
     FState->Vanished = true;
     FState->Input.clear();
     FState->PortWake.notify_all();
+}
+
+void TVirtualLine::SetFarEndReading(bool Reading) {
+    std::lock_guard lock(FState->Lock);
+    FState->FarEndReading = Reading;
+    if (!Reading) return;
+    FState->Sent.insert(FState->Sent.end(), FState->Queued.begin(), FState->Queued.end());
+    FState->Queued.clear();
+    FState->SentWake.notify_all();
+    FState->PortWake.notify_all();
+}
+
+bool TVirtualLine::FarEndReading() const {
+    std::lock_guard lock(FState->Lock);
+    return FState->FarEndReading;
 }
 
 bool TVirtualLine::IsOpen() const {

@@ -37,6 +37,14 @@ public:
     bool WaitSent(std::size_t Count, std::chrono::milliseconds Timeout);
     // The device disappears, as a pulled USB adapter does.
     void Vanish();
+    // A far end that stops reading leaves the port's bytes in the device's
+    // output queue, as a UART driver does: it takes at most
+    // kDeviceOutputQueue of them, then writes take nothing until the far end
+    // reads again. Resuming makes the queued bytes readable (TakeSent).
+    // While it reads, every byte written is readable at once.
+    static constexpr std::size_t kDeviceOutputQueue = 4096;
+    void SetFarEndReading(bool Reading);
+    bool FarEndReading() const;
 
     // What the port did to the line.
     bool IsOpen() const;

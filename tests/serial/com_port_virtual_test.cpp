@@ -340,6 +340,35 @@ TEST_F(VirtualPortTest, ANotificationNotTakenInTimeIsDropped) {
     ASSERT_TRUE(PumpUntil([&] { return avail == 1; }));
 }
 
+TEST_F(VirtualPortTest, AFarEndThatStopsReadingFillsTheOutputRing) {
+    port.SetOutSize(64);
+    port.SetOpen(true);
+    line->SetFarEndReading(false);
+    const std::size_t total = TVirtualLine::kDeviceOutputQueue + port.OutSize();
+    std::string bytes(total, '\0');
+    for (std::size_t i = 0; i < total; ++i) bytes[i] = static_cast<char>(i * 7);
+    std::size_t put = 0;
+    ASSERT_TRUE(PumpUntil([&] {
+        const std::size_t n = std::min<std::size_t>(port.OutBuffFree(), total - put);
+        port.PutString(bytes.substr(put, n));
+        put += n;
+        return put == total;
+    }));
+    EXPECT_EQ(port.OutBuffFree(), 0) << "the device holds what it can, the ring the rest";
+    try {
+        port.PutChar(0);
+        FAIL() << "queued into a full ring";
+    } catch (const EPortException& e) {
+        EXPECT_EQ(e.Code(), -3006);
+    }
+    EXPECT_TRUE(line->TakeSent().empty());
+
+    line->SetFarEndReading(true);
+    ASSERT_TRUE(line->WaitSent(total, std::chrono::seconds(3)));
+    EXPECT_EQ(line->TakeSent(), Bytes(bytes.begin(), bytes.end()));
+    EXPECT_EQ(port.OutBuffUsed(), 0);
+}
+
 TEST_F(VirtualPortTest, VanishedDeviceIsReportedOnce) {
     int lost = 0;
     port.OnDeviceLost = [&](TCustomComPort*) { Record("lost"); ++lost; };

@@ -116,6 +116,26 @@ TEST_F(VirtualLayer, VanishIsReportedOnceAndEndsTheLine) {
     EXPECT_FALSE(FLayer->WaitWritable(10));
 }
 
+TEST_F(VirtualLayer, AFarEndThatStopsReadingLeavesOnlyTheDeviceQueueForOutput) {
+    FLine->SetFarEndReading(false);
+    const Bytes block(TVirtualLine::kDeviceOutputQueue + 10, 0x55);
+    EXPECT_EQ(FLayer->Write(block.data(), block.size()), TVirtualLine::kDeviceOutputQueue);
+    EXPECT_FALSE(FLayer->WaitWritable(20)) << "full: the writer must wait, not spin";
+    std::thread reader([&] {
+        std::this_thread::sleep_for(20ms);
+        FLine->SetFarEndReading(true);
+    });
+    EXPECT_TRUE(FLayer->WaitWritable(10000)) << "reading again makes room";
+    reader.join();
+    EXPECT_EQ(FLine->TakeSent().size(), TVirtualLine::kDeviceOutputQueue);
+
+    FLine->SetFarEndReading(false);
+    EXPECT_EQ(FLayer->Write(block.data(), 3), 3u);
+    FLayer->PurgeOutput();
+    FLine->SetFarEndReading(true);
+    EXPECT_TRUE(FLine->TakeSent().empty()) << "a purge discards what the device held";
+}
+
 TEST_F(VirtualLayer, WakeEndsAWaitOpenOrClosed) {
     EXPECT_EQ(WaitWhile([&] { FLayer->Wake(); }), kEventWoken);
     EXPECT_EQ(FLayer->WaitEvent(10), 0u);
