@@ -669,20 +669,11 @@ void TCustomComPort::HandOver(int Kind, std::uint16_t Handle, std::uint16_t Coun
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandOverTimeoutMs);
     std::unique_lock lock(FHandOverLock);
-    while (ticket->Stage != TNotifyTicket::Done) {
-        // A handler that has started is waited for; one that has not started
-        // in time, or when the port stops, is dropped and never runs.
-        if (FStop && ticket->Stage == TNotifyTicket::Pending) {
-            ticket->Stage = TNotifyTicket::Abandoned;
-            return;
-        }
-        if (FStop) return;
-        if (FHandOverDone.wait_until(lock, deadline) == std::cv_status::timeout &&
-            ticket->Stage == TNotifyTicket::Pending) {
-            ticket->Stage = TNotifyTicket::Abandoned;
-            return;
-        }
-    }
+    FHandOverDone.wait_until(lock, deadline,
+                             [&] { return FStop || ticket->Stage == TNotifyTicket::Done; });
+    // One not started in time, or when the port stops, is dropped and never
+    // runs; a handler still running is left to finish on its own.
+    if (ticket->Stage == TNotifyTicket::Pending) ticket->Stage = TNotifyTicket::Abandoned;
 }
 
 void TCustomComPort::RunTicket(const std::shared_ptr<TNotifyTicket>& Ticket) {

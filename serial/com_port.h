@@ -237,7 +237,7 @@ private:
     void RefreshModem();
     void EvaluateTriggers();
     // Posts a notification to the UI thread and waits for it to have run,
-    // at most kHandOverTimeoutMs; an abandoned one never runs.
+    // at most kHandOverTimeoutMs; one not started by then never runs.
     void HandOver(int Kind, std::uint16_t Handle, std::uint16_t Count, std::uint8_t StatusKind);
     void RunTicket(const std::shared_ptr<TNotifyTicket>& Ticket);
     void Deliver(const TNotifyTicket& Ticket);

@@ -1,6 +1,7 @@
 // The port over the virtual line: what a pseudo-terminal cannot show.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <thread>
 
 #include "dataport/receiver.h"
@@ -338,6 +339,36 @@ TEST_F(VirtualPortTest, ANotificationNotTakenInTimeIsDropped) {
     EXPECT_EQ(avail, 0) << "an abandoned notification never runs late";
     line->Send({2});
     ASSERT_TRUE(PumpUntil([&] { return avail == 1; }));
+}
+
+double ProcessCpuMs() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+TEST_F(VirtualPortTest, AHandlerThatOutlastsTheHandOverIsNotWaitedForBySpinning) {
+    constexpr int kOverMs = 1000;
+    int calls = 0;
+    double cpuMs = -1;
+    port.OnTriggerAvail = [&](TCustomComPort* cp, std::uint16_t n) {
+        for (int i = 0; i < n; ++i) cp->GetChar();
+        if (++calls > 1) return;
+        const double before = ProcessCpuMs();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kHandOverTimeoutMs + kOverMs));
+        cpuMs = ProcessCpuMs() - before;
+        // The dispatcher has given up on this handler: closing must not hang.
+        cp->SetOpen(false);
+        cp->SetOpen(true);
+    };
+    port.SetOpen(true);
+    line->Send({1});
+    ASSERT_TRUE(PumpUntil([&] { return cpuMs >= 0; }, 2 * kHandOverTimeoutMs + kOverMs));
+    // A dispatcher that kept polling the finished hand-over would burn a core
+    // for kOverMs; an idle one uses next to nothing.
+    EXPECT_LT(cpuMs, kOverMs / 4) << "CPU ms used while the handler slept";
+    line->Send({2});
+    ASSERT_TRUE(PumpUntil([&] { return calls == 2; }));
 }
 
 TEST_F(VirtualPortTest, AFarEndThatStopsReadingFillsTheOutputRing) {
