@@ -390,26 +390,21 @@ constexpr std::uint8_t ChangeBit(std::uint8_t Level) {
 }
 } // namespace
 
-// Refreshes the levels from the device, keeping the change bits, then
-// reads the level or change bit asked for and clears that change bit.
-#define VOLMAR_MODEM_READ(Name, Mask, Clears)                                                      \
-    bool TCustomComPort::Name() {                                                                  \
-        if (FState != psOpen) return false;                                                        \
-        const std::uint8_t levels = FLayer->ModemLevels() & 0xF0;                                  \
-        std::lock_guard lock(FTriggerLock);                                                        \
-        FModemStatus = static_cast<std::uint8_t>(levels | (FModemStatus & 0x0F));                  \
-        const bool result = (FModemStatus & (Mask)) != 0;                                          \
-        FModemStatus = static_cast<std::uint8_t>(FModemStatus & ~(Clears));                        \
-        return result;                                                                             \
-    }
+bool TCustomComPort::ReadModem(std::uint8_t Bit, std::uint8_t Clears) {
+    if (FState != psOpen) return false;
+    const std::uint8_t levels = FDeviceLost ? 0 : FLayer->ModemLevels();
+    std::lock_guard lock(FTriggerLock);
+    TakeModemLevels(levels);
+    const bool result = (FModemStatus & Bit) != 0;
+    FModemStatus = static_cast<std::uint8_t>(FModemStatus & ~Clears);
+    return result;
+}
 
-VOLMAR_MODEM_READ(CTS, kModemCTS, ChangeBit(kModemCTS))
-VOLMAR_MODEM_READ(DSR, kModemDSR, ChangeBit(kModemDSR))
-VOLMAR_MODEM_READ(DCD, kModemDCD, ChangeBit(kModemDCD))
-VOLMAR_MODEM_READ(DeltaCTS, ChangeBit(kModemCTS), ChangeBit(kModemCTS))
-VOLMAR_MODEM_READ(DeltaRI, ChangeBit(kModemRI), ChangeBit(kModemRI))
-
-#undef VOLMAR_MODEM_READ
+bool TCustomComPort::CTS() { return ReadModem(kModemCTS, ChangeBit(kModemCTS)); }
+bool TCustomComPort::DSR() { return ReadModem(kModemDSR, ChangeBit(kModemDSR)); }
+bool TCustomComPort::DCD() { return ReadModem(kModemDCD, ChangeBit(kModemDCD)); }
+bool TCustomComPort::DeltaCTS() { return ReadModem(ChangeBit(kModemCTS), ChangeBit(kModemCTS)); }
+bool TCustomComPort::DeltaRI() { return ReadModem(ChangeBit(kModemRI), ChangeBit(kModemRI)); }
 
 bool TCustomComPort::LineBreak() {
     if (FState != psOpen) return false;
@@ -594,12 +589,19 @@ bool TCustomComPort::ReadDevice() {
 }
 
 void TCustomComPort::RefreshModem() {
-    const std::uint8_t levels = FDeviceLost ? 0 : FLayer->ModemLevels() & 0xF0;
+    const std::uint8_t levels = FDeviceLost ? 0 : FLayer->ModemLevels();
     std::lock_guard lock(FTriggerLock);
+    TakeModemLevels(levels);
+}
+
+// Every reading of the lines comes here, the dispatcher's and the UI
+// thread's alike, so that a change is flagged whichever sees it first.
+void TCustomComPort::TakeModemLevels(std::uint8_t Levels) {
+    Levels &= 0xF0;
     std::uint8_t changes = 0;
     for (std::uint8_t line : {kModemCTS, kModemDSR, kModemRI, kModemDCD})
-        if ((levels ^ FModemStatus) & line) changes |= ChangeBit(line);
-    FModemStatus = static_cast<std::uint8_t>(levels | (FModemStatus & 0x0F) | changes);
+        if ((Levels ^ FModemStatus) & line) changes |= ChangeBit(line);
+    FModemStatus = static_cast<std::uint8_t>(Levels | (FModemStatus & 0x0F) | changes);
 }
 
 bool TCustomComPort::Notifying() const {

@@ -235,6 +235,9 @@ private:
     void Dispatch(bool DeviceEvent);
     bool ReadDevice();
     void RefreshModem();
+    // Called with the trigger lock held.
+    void TakeModemLevels(std::uint8_t Levels);
+    bool ReadModem(std::uint8_t Bit, std::uint8_t Clears);
     void EvaluateTriggers();
     // Posts a notification to the UI thread and waits for it to have run,
     // at most kHandOverTimeoutMs; one not started by then never runs.

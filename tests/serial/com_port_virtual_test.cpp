@@ -194,6 +194,27 @@ TEST_F(VirtualPortTest, ModemTriggerFiresOncePerArming) {
     EXPECT_EQ(events[3], "modem cts=0");
 }
 
+TEST_F(VirtualPortTest, AChangeFirstSeenByAReadOnTheUIThreadStillCounts) {
+    port.OnTriggerAvail = [&](TCustomComPort* cp, std::uint16_t) {
+        cp->GetChar();
+        // The dispatcher waits for this handler, so this read sees the edge first.
+        line->SetModemLines(kModemCTS);
+        EXPECT_FALSE(cp->DSR());
+    };
+    int modem = 0;
+    bool changed = false;
+    port.OnTriggerModemStatus = [&](TCustomComPort* cp) {
+        ++modem;
+        changed = cp->DeltaCTS();
+    };
+    port.SetOpen(true);
+    const auto h = port.AddStatusTrigger(stModem);
+    port.SetStatusTrigger(h, kModemCTS, true);
+    line->Send({1});
+    ASSERT_TRUE(PumpUntil([&] { return modem == 1; }));
+    EXPECT_TRUE(changed) << "the owner re-arms its trigger only on a change";
+}
+
 TEST_F(VirtualPortTest, LineErrorsAndBreaks) {
     std::vector<std::pair<int, bool>> errors;
     port.OnTriggerLineError = [&](TCustomComPort*, std::uint16_t e, bool brk) {
