@@ -239,6 +239,8 @@ void TCustomComPort::FinishClose() {
 
 void TCustomComPort::StartThreads() {
     FStop = false;
+    ++FSession;
+    FLostUnreported = false;
     {
         std::lock_guard lock(FThreadLock);
         FDeviceEvent = false;
@@ -270,6 +272,9 @@ void TCustomComPort::StopThreads() {
     // immediate; a notification in flight is abandoned.
     for (std::thread* t : {&FEventThread, &FDispatcherThread, &FWriterThread})
         if (t->joinable()) t->join();
+    ++FSession;
+    std::lock_guard lock(FHandOverLock);
+    FDeferred.clear();
 }
 
 bool TCustomComPort::Ready() {
@@ -501,9 +506,37 @@ bool TCustomComPort::SuspendNotifications(bool Suspend) {
     {
         std::lock_guard lock(FTriggerLock);
         was = FSuspended;
-        FSuspended = Suspend;
+        if (Suspend) FSuspended = true;
     }
-    if (!Suspend) WakeDispatcher();
+    if (Suspend) return was;
+
+    // Held-back notifications go out again before the dispatcher can post new
+    // ones. A data notification's count may be stale (the wait took bytes):
+    // the dispatcher announces what is left instead.
+    std::vector<std::shared_ptr<TNotifyTicket>> deferred;
+    {
+        std::lock_guard lock(FHandOverLock);
+        deferred.swap(FDeferred);
+    }
+    bool announce = false;
+    for (const auto& ticket : deferred) {
+        if (ticket->Kind == nkAvail) {
+            announce = true;
+            continue;
+        }
+        auto again = std::make_shared<TNotifyTicket>(*ticket);
+        again->Stage = TNotifyTicket::Pending;
+        QCoreApplication::postEvent(FTarget.get(), new TNotifyEvent(std::move(again)));
+    }
+    if (announce) {
+        std::lock_guard lock(FInputLock);
+        if (FRxCount > 0) FRxArrived = true;
+    }
+    {
+        std::lock_guard lock(FTriggerLock);
+        FSuspended = false;
+    }
+    WakeDispatcher();
     return was;
 }
 
@@ -560,7 +593,12 @@ void TCustomComPort::DispatcherThread() {
             FRingFull = full;
             FThreadWake.notify_all();
         }
-        if (lostNow && Notifying()) HandOver(nkDeviceLost, 0, 0, 0);
+        // A loss found while notifications are held back is reported later.
+        if (lostNow) FLostUnreported = true;
+        if (FLostUnreported && !FStop && Notifying()) {
+            FLostUnreported = false;
+            HandOver(nkDeviceLost, 0, 0, 0);
+        }
         EvaluateTriggers();
     }
 }
@@ -666,22 +704,42 @@ void TCustomComPort::HandOver(int Kind, std::uint16_t Handle, std::uint16_t Coun
     ticket->Handle = Handle;
     ticket->Count = Count;
     ticket->StatusKind = StatusKind;
+    ticket->Session = FSession;
     QCoreApplication::postEvent(FTarget.get(), new TNotifyEvent(ticket));
 
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandOverTimeoutMs);
     std::unique_lock lock(FHandOverLock);
-    FHandOverDone.wait_until(lock, deadline,
-                             [&] { return FStop || ticket->Stage == TNotifyTicket::Done; });
+    FHandOverDone.wait_until(lock, deadline, [&] {
+        return FStop || ticket->Stage == TNotifyTicket::Done ||
+               ticket->Stage == TNotifyTicket::Deferred;
+    });
     // One not started in time, or when the port stops, is dropped and never
     // runs; a handler still running is left to finish on its own.
     if (ticket->Stage == TNotifyTicket::Pending) ticket->Stage = TNotifyTicket::Abandoned;
 }
 
 void TCustomComPort::RunTicket(const std::shared_ptr<TNotifyTicket>& Ticket) {
+    bool suspended = false;
+    {
+        std::lock_guard lock(FTriggerLock);
+        suspended = FSuspended;
+    }
     {
         std::lock_guard lock(FHandOverLock);
         if (Ticket->Stage != TNotifyTicket::Pending) return;
+        // A copy posted again for an opening that has ended since.
+        if (Ticket->Session != FSession) {
+            Ticket->Stage = TNotifyTicket::Abandoned;
+            return;
+        }
+        if (suspended) {
+            // Kept for later, and the dispatcher need not wait for it.
+            Ticket->Stage = TNotifyTicket::Deferred;
+            FDeferred.push_back(Ticket);
+            FHandOverDone.notify_all();
+            return;
+        }
         Ticket->Stage = TNotifyTicket::Running;
     }
     try {

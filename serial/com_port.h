@@ -191,7 +191,9 @@ public:
     TPortNotifyEvent OnDeviceLost;
 
     // Holds back every notification (a synchronous wait on the UI thread);
-    // returns whether they were already held back.
+    // returns whether they were already held back. One that comes up on the
+    // UI thread meanwhile runs once they are released, in order; received
+    // bytes are then announced with the count waiting at that time.
     bool SuspendNotifications(bool Suspend);
 
     // Records whether any event is assigned: while none is, the port
@@ -299,6 +301,12 @@ private:
     std::mutex FHandOverLock;
     std::condition_variable FHandOverDone;
     std::atomic<bool> FHasHandlers{false};
+    // Notifications that reached the UI thread while held back.
+    std::vector<std::shared_ptr<TNotifyTicket>> FDeferred;
+    // Changes at every start and stop of the threads, so that a notification
+    // of an earlier opening is never delivered; written only while no thread
+    // runs.
+    std::uint32_t FSession = 0;
 
     // Thread control.
     std::mutex FThreadLock;
@@ -309,6 +317,7 @@ private:
     bool FRingFull = false;       // the receive ring had no room for the device's bytes
     std::atomic<bool> FStop{false};
     std::atomic<bool> FDeviceLost{false};
+    bool FLostUnreported = false;  // the dispatcher's own
     std::atomic<int> FThreadsRunning{0};
     std::thread FEventThread, FDispatcherThread, FWriterThread;
 

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QObject>
 
+#include <cstdint>
 #include <memory>
 
 namespace volmar {
@@ -12,8 +13,11 @@ namespace volmar {
 class TCustomComPort;
 
 struct TNotifyTicket {
-    enum TStage { Pending, Running, Done, Abandoned };
+    // Deferred: it came up while notifications were held back; a copy goes
+    // out again when they are released, and nobody waits for this one.
+    enum TStage { Pending, Running, Done, Abandoned, Deferred };
     TStage Stage = Pending;
+    std::uint32_t Session = 0;
     int Kind = 0;
     std::uint16_t Handle = 0;
     std::uint16_t Count = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "serial/notify_target.h"
 #include "serial/profile_file.h"
 #include "serial/virtual_line.h"
 #include "support/qt_pump.h"
@@ -91,6 +93,30 @@ struct PlusPortTest : ::testing::Test {
         const std::size_t before = port.InBuffUsed();
         line->Send(ToBytes(S));
         ASSERT_TRUE(PumpUntil([&] { return port.InBuffUsed() >= before + S.size(); }));
+    }
+    // Waits until the port has posted a notification to this thread and
+    // leaves it in the event queue, not yet run.
+    bool AwaitPostedNotification() {
+        struct TCatch : QObject {
+            bool Seen = false;
+            bool eventFilter(QObject* Target, QEvent* Event) override {
+                if (Seen || Event->type() != TNotifyTarget::EventType()) return false;
+                Seen = true;
+                const auto ticket = static_cast<TNotifyEvent*>(Event)->Ticket;
+                QCoreApplication::postEvent(Target, new TNotifyEvent(ticket));
+                return true;
+            }
+        } filter;
+        QCoreApplication::instance()->installEventFilter(&filter);
+        QElapsedTimer timer;
+        timer.start();
+        // Each call delivers only the notifications posted before it.
+        while (!filter.Seen && timer.elapsed() < 3000) {
+            QCoreApplication::sendPostedEvents(nullptr, TNotifyTarget::EventType());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        QCoreApplication::instance()->removeEventFilter(&filter);
+        return filter.Seen;
     }
     // Advances the manual clock by ClockMs from the event loop after Ms.
     void AdvanceLater(int Ms, std::uint32_t ClockMs, std::function<void()> Before = {}) {
@@ -201,6 +227,63 @@ TEST_F(PlusPortTest, WaitRestoresTheSuspension) {
     Arrive("y");
     EXPECT_TRUE(port.WaitForReply(1));
     EXPECT_TRUE(port.SuspendNotifications(false)) << "still suspended as before the wait";
+}
+
+TEST_F(PlusPortTest, ANotificationPostedBeforeAWaitRunsAfterIt) {
+    bool waiting = false;
+    std::vector<bool> timers;
+    port.OnTriggerTimer = [&](TCustomComPort*, std::uint16_t) { timers.push_back(waiting); };
+    port.UpdateHandlerFlags();
+    port.SetTimerTrigger(port.AddTimerTrigger(), 1, true);
+    clock.AdvanceTicks(2);
+    ASSERT_TRUE(AwaitPostedNotification());
+    line->Send({'x'});
+    waiting = true;
+    EXPECT_TRUE(port.WaitForReply(1)) << "the dispatcher is not held up by the postponed timer";
+    waiting = false;
+    EXPECT_TRUE(timers.empty()) << "no handler runs inside the wait";
+    ASSERT_TRUE(PumpUntil([&] { return !timers.empty(); }));
+    EXPECT_EQ(timers, std::vector<bool>{false});
+}
+
+TEST_F(PlusPortTest, DataPostedBeforeAWaitIsAnnouncedWithWhatTheWaitLeft) {
+    std::vector<std::pair<bool, int>> avail;
+    bool waiting = false;
+    port.OnTriggerAvail = [&](TCustomComPort* cp, std::uint16_t n) {
+        avail.emplace_back(waiting, n);
+        for (int i = 0; i < n; ++i) cp->GetChar();
+    };
+    port.UpdateHandlerFlags();
+    line->Send(ToBytes("OK\r\nX"));
+    ASSERT_TRUE(AwaitPostedNotification());
+    waiting = true;
+    EXPECT_TRUE(port.WaitForReply(10));
+    waiting = false;
+    EXPECT_EQ(port.LastRx(), "OK\r\n");
+    ASSERT_TRUE(PumpUntil([&] { return !avail.empty(); }));
+    EXPECT_EQ(avail, (std::vector<std::pair<bool, int>>{{false, 1}}));
+    EXPECT_FALSE(port.CharReady());
+}
+
+TEST_F(PlusPortTest, ADeviceLostDuringAWaitIsReportedAfterIt) {
+    bool waiting = false;
+    std::vector<bool> lost;
+    port.OnDeviceLost = [&](TCustomComPort*) { lost.push_back(waiting); };
+    port.UpdateHandlerFlags();
+    QTimer::singleShot(20, &watchdog, [&] { line->Vanish(); });
+    QTimer endWait;
+    QObject::connect(&endWait, &QTimer::timeout, [&] {
+        if (port.DeviceLost()) clock.AdvanceTicks(19);
+    });
+    endWait.start(10);
+    waiting = true;
+    EXPECT_FALSE(port.WaitForReply(1));
+    waiting = false;
+    endWait.stop();
+    ASSERT_TRUE(port.DeviceLost());
+    ASSERT_TRUE(PumpUntil([&] { return !lost.empty(); }));
+    PumpFor(100);
+    EXPECT_EQ(lost, std::vector<bool>{false});
 }
 
 TEST_F(PlusPortTest, SendStringTakesTheEcho) {
