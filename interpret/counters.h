@@ -78,13 +78,17 @@ public:
 void ClearCounters(TCounters& Counters);
 
 // Clears the record, then copies at most its size in bytes from the file
-// over its start. A missing file leaves it cleared; a file that exists but
-// cannot be read raises "Cannot open file %s".
+// over its start. A missing file (or a link to one) leaves it cleared; any
+// other file that cannot be read, or is not a regular file, raises "Cannot
+// open file %s", possibly followed by the reason. A FIFO or device is never
+// waited on or read.
 void LoadCounters(TCounters& Counters, const std::string& FileName);
 
-// Replaces the file with the record's bytes through a temporary file in
-// the same folder, so a failed save leaves the old file as it was. Raises
-// "Cannot create file %s" or "Unable to write to %s".
+// Replaces the file with the record's bytes through a temporary file beside
+// it, so a failed save (a full disk too) leaves the old file as it was. A
+// symbolic link is written through to its target. Raises "Cannot create
+// file %s" or "Unable to write to %s". Keeps no state: a thread may save a
+// copy of the record while the program counts on.
 void SaveCounters(const TCounters& Counters, const std::string& FileName);
 
 } // namespace volmar
