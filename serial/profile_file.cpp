@@ -1,15 +1,17 @@
 #include "serial/profile_file.h"
 
-#include <QFile>
-#include <QSaveFile>
-
 #include <algorithm>
 #include <charconv>
 #include <string_view>
 
+#include "dataport/file_store.h"
+
 namespace volmar {
 
 namespace {
+
+// Far more than any settings file; a file linked to an endless source stops here.
+constexpr std::size_t kMaxProfileBytes = 1024 * 1024;
 
 std::string_view Content(std::string_view Line) {
     if (!Line.empty() && Line.back() == '\r') Line.remove_suffix(1);
@@ -28,8 +30,8 @@ bool SameName(std::string_view A, std::string_view B) {
     const auto fold = [](char c) {
         return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     };
-    return A.size() == B.size() &&
-           std::equal(A.begin(), A.end(), B.begin(), [&](char x, char y) { return fold(x) == fold(y); });
+    return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(),
+                                              [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 bool HeaderName(std::string_view Line, std::string_view& Name) {
@@ -90,11 +92,12 @@ void TProfileFile::Load(const std::string& Path) {
     FLines.clear();
     FFinalNewline = true;
     FCrLf = false;
-    QFile file(QFile::decodeName(Path.c_str()));
-    if (!file.exists()) return;
-    if (!file.open(QIODevice::ReadOnly)) throw EProfileFileError("Cannot open file " + Path);
-    const QByteArray data = file.readAll();
-    std::string_view rest(data.constData(), static_cast<std::size_t>(data.size()));
+    const auto data =
+        RaisingAs<EProfileFileError>([&] { return ReadRegularFile(Path, kMaxProfileBytes + 1); });
+    if (!data) return;
+    if (data->size() > kMaxProfileBytes)
+        throw EProfileFileError("Cannot open file " + Path + ": larger than 1 MiB");
+    std::string_view rest(*data);
     if (rest.empty()) return;
     FFinalNewline = rest.back() == '\n';
     if (FFinalNewline) rest.remove_suffix(1);
@@ -118,14 +121,7 @@ std::string TProfileFile::Text() const {
 }
 
 void TProfileFile::Save(const std::string& Path) const {
-    // QSaveFile writes a temporary file beside the target and renames it
-    // over the target only once everything is written.
-    QSaveFile file(QFile::decodeName(Path.c_str()));
-    if (!file.open(QIODevice::WriteOnly)) throw EProfileFileError("Cannot create file " + Path);
-    const std::string text = Text();
-    const auto size = static_cast<qint64>(text.size());
-    if (file.write(text.data(), size) != size || !file.commit())
-        throw EProfileFileError("Unable to write to " + Path);
+    RaisingAs<EProfileFileError>([&] { ReplaceFile(Path, Text()); });
 }
 
 bool TProfileFile::FindSection(const std::string& Section, TSpan& Span) const {
@@ -162,7 +158,8 @@ std::vector<std::string> TProfileFile::Keys(const std::string& Section) const {
     for (std::size_t i = span.Header + 1; i < span.End; ++i) {
         if (!KeyOf(FLines[i], key, equals)) continue;
         // A repeated key is never read, so it is not listed again.
-        if (std::none_of(keys.begin(), keys.end(), [&](const std::string& k) { return SameName(k, key); }))
+        if (std::none_of(keys.begin(), keys.end(),
+                         [&](const std::string& k) { return SameName(k, key); }))
             keys.emplace_back(key);
     }
     return keys;
@@ -197,7 +194,8 @@ std::int32_t TProfileFile::ReadInteger(const std::string& Section, const std::st
     return value;
 }
 
-bool TProfileFile::ReadBool(const std::string& Section, const std::string& Key, bool Default) const {
+bool TProfileFile::ReadBool(const std::string& Section, const std::string& Key,
+                            bool Default) const {
     std::int32_t value = 0;
     return TryReadInteger(Section, Key, value) ? value != 0 : Default;
 }
@@ -240,7 +238,8 @@ void TProfileFile::WriteString(const std::string& Section, const std::string& Ke
     InsertLine(at, Key + "=" + value);
 }
 
-void TProfileFile::WriteInteger(const std::string& Section, const std::string& Key, std::int32_t Value) {
+void TProfileFile::WriteInteger(const std::string& Section, const std::string& Key,
+                                std::int32_t Value) {
     WriteString(Section, Key, std::to_string(Value));
 }
 

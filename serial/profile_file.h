@@ -17,9 +17,12 @@ public:
 
 class TProfileFile {
 public:
-    // A missing file is an empty profile.
+    // A missing file is an empty profile. Raises EProfileFileError "Cannot open file <Path>"
+    // (a reason may follow) for anything but a regular file of at most 1 MiB that can be read;
+    // a FIFO or device is never waited on or read.
     void Load(const std::string& Path);
-    // Replaces the file atomically; raises EProfileFileError.
+    // Replaces the file whole or not at all (a symbolic link's target, when it is one); raises
+    // EProfileFileError "Cannot create file <Path>" or "Unable to write to <Path>".
     void Save(const std::string& Path) const;
 
     // Section and key names compare without regard to case.

@@ -1,13 +1,14 @@
 #include "serial/profile_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+
+#include "support/file_fixtures.h"
 
 namespace volmar {
 namespace {
@@ -16,15 +17,6 @@ namespace fs = std::filesystem;
 
 class ProfileFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "profileXXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        FDir = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(FDir, ec);
-    }
     std::string Path(const std::string& Name = "test.ini") const { return (FDir / Name).string(); }
     void Write(const std::string& Text, const std::string& Name = "test.ini") const {
         std::ofstream(Path(Name), std::ios::binary) << Text;
@@ -42,7 +34,8 @@ protected:
         return p;
     }
 
-    fs::path FDir;
+    const test::TScratchFolder FScratch;
+    const fs::path& FDir = FScratch.Path();
 };
 
 TEST_F(ProfileFile, NamesIgnoreCase) {
@@ -80,8 +73,8 @@ TEST_F(ProfileFile, Booleans) {
 }
 
 TEST_F(ProfileFile, KeysInFileOrder) {
-    const TProfileFile p =
-        Loaded("[S]\nZeta=1\n; Alpha=comment\nalpha=2\n\nMid = 3\nZETA=again\nno equals\n[T]\nx=1\n");
+    const TProfileFile p = Loaded(
+        "[S]\nZeta=1\n; Alpha=comment\nalpha=2\n\nMid = 3\nZETA=again\nno equals\n[T]\nx=1\n");
     EXPECT_EQ(p.Keys("s"), (std::vector<std::string>{"Zeta", "alpha", "Mid"}));
     EXPECT_TRUE(p.Keys("None").empty());
     EXPECT_EQ(p.ReadString("S", "zeta", ""), "1") << "the first of repeated keys counts";
@@ -119,7 +112,8 @@ TEST_F(ProfileFile, NewKeysAndSectionsAreAppended) {
     p.WriteInteger("a", "New", -5);
     p.WriteString("B", "w", "text");
     p.WriteString("C", "k", "v");
-    EXPECT_EQ(p.Text(), "[A]\nx=1\n; trailing\ny=2\nNew=-5\n\n; about B\n[B]\nz=3\nw=text\n\n[C]\nk=v\n");
+    EXPECT_EQ(p.Text(),
+              "[A]\nx=1\n; trailing\ny=2\nNew=-5\n\n; about B\n[B]\nz=3\nw=text\n\n[C]\nk=v\n");
     p.WriteString("C", "k2", "v2");
     EXPECT_EQ(p.ReadString("C", "k2", ""), "v2");
     EXPECT_EQ(p.Keys("C"), (std::vector<std::string>{"k", "k2"}));
@@ -167,33 +161,34 @@ TEST_F(ProfileFile, SaveIntoMissingFolderRaises) {
 }
 
 TEST_F(ProfileFile, FailedWriteKeepsTheOldFile) {
-    const std::string old = "[Keep]\nvalue=old\n";
+    const std::string old = "[Devices]\nCOM1=/dev/ttyUSB0\n\n[Comms]\nPort=1\n\n"
+                            "; the operator's own\n[Shift Notes]\nLast=Tuesday\n";
     Write(old);
     TProfileFile p;
     p.Load(Path());
-    p.WriteString("Keep", "big", std::string(64 * 1024, 'x'));
-
-    // A file-size limit stops the write even when running as root.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1024;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::string message;
-    try {
-        p.Save(Path());
-    } catch (const EProfileFileError& e) {
-        message = e.what();
-    }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
-
-    EXPECT_EQ(message, "Unable to write to " + Path());
+    p.WriteInteger("Comms", "Port", 2);
+    // A file size limit stops the write as a full disk would, even for root.
+    EXPECT_EQ(test::ErrorUnderLimit<EProfileFileError>(RLIMIT_FSIZE, 16, [&] { p.Save(Path()); }),
+              "Unable to write to " + Path());
     EXPECT_EQ(Read(), old);
-    std::size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(FDir)) ++files;
-    EXPECT_EQ(files, 1u) << "the temporary file is removed";
+    EXPECT_EQ(std::distance(fs::directory_iterator(FDir), fs::directory_iterator()), 1)
+        << "the temporary file is removed";
+}
+
+TEST_F(ProfileFile, OnlyARegularFileOfAtMostOneMiBIsRead) {
+    Write("[A]\n" + std::string((1 << 20) - 4, ';'));
+    TProfileFile p;
+    p.Load(Path());
+    EXPECT_TRUE(p.SectionExists("A"));
+    Write("[A]\n" + std::string((1 << 20) - 3, ';'));
+    EXPECT_THROW(p.Load(Path()), EProfileFileError);
+    const test::TFifo fifo(Path("fifo.ini"));
+    try {
+        p.Load(Path("fifo.ini"));
+        FAIL() << "a FIFO was read";
+    } catch (const EProfileFileError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Cannot open file " + Path("fifo.ini"), 0), 0u);
+    }
 }
 
 } // namespace
