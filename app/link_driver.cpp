@@ -15,7 +15,7 @@ void TfrmVolmar::PostCommand(TUserCommand Command, std::intptr_t Argument) {
 bool TfrmVolmar::event(QEvent* Event) {
     if (Event->type() == TUserEvent::EventType()) {
         const auto* command = static_cast<TUserEvent*>(Event);
-        Guarded([&] { WMUser(command->Command(), command->Argument()); });
+        GuardedLink([&] { WMUser(command->Command(), command->Argument()); });
         return true;
     }
     return QMainWindow::event(Event);
@@ -69,7 +69,9 @@ void TfrmVolmar::VolmarTimeout(TVolmarDataport* Sender, TTimeoutType Timeout) {
     }
 }
 
-void TfrmVolmar::VolmarStateChange(TVolmarDataport*, TDPState State, std::int32_t Count) {
+void TfrmVolmar::VolmarStateChange(TVolmarDataport* Sender, TDPState State, std::int32_t Count) {
+    // Every abandoned frame ends here, its header still in the record.
+    if (State == dpsWaitQuiet) FInterpreter.NoteBrokenFrame(Sender->Msg().Header);
     const std::string name(DPStateNames[State]);
     if (State == dpsWaitData)
         FLogs.DebugLog("Dataport State Changed", StrFormat("%s (%d remaining)", name.c_str(), Count));

@@ -38,9 +38,8 @@ void TfrmVolmar::SelectComPort(std::uint16_t N) {
             try {
                 FComPortPlus.SetOpen(true);
             } catch (const EAlreadyOpen&) {
-                if (FOptions.Boxes.Warning)
-                    FOptions.Boxes.Warning(this, QString::fromLatin1(StrFormat(
-                        "COM%d port is in use, please select another port", N).c_str()));
+                ShowBox(FOptions.Boxes.Warning, QString::fromLatin1(StrFormat(
+                    "COM%d port is in use, please select another port", N).c_str()));
                 FComPortPlus.SetComNumber(0);
             }
             if (FComPortPlus.Open()) {
@@ -141,9 +140,8 @@ void TfrmVolmar::ComPortPlusDeviceLost(TCustomComPort* CP) {
     ClosePort();
     cmbxComPort->setCurrentIndex(number < cmbxComPort->count() ? number : -1);
     ShowSpeedSelectActive(false);
-    if (FOptions.Boxes.Error)
-        FOptions.Boxes.Error(this, QString::fromLatin1(
-            StrFormat("COM%d (%s) has gone away", number, path.c_str()).c_str()));
+    ReportQuietly(
+        QString::fromLatin1(StrFormat("COM%d (%s) has gone away", number, path.c_str()).c_str()));
 }
 
 } // namespace volmar
