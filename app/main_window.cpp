@@ -15,7 +15,11 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 #include "app/about_box.h"
+#include "app/counters_keeper.h"
+#include "dataport/file_store.h"
 #include "app/debug_memo.h"
 #include "app/edit_meters_dialog.h"
 #include "app/grid_model.h"
@@ -26,6 +30,8 @@ namespace volmar {
 namespace {
 
 const QString kTitle = QStringLiteral("Volmar Simulator");
+// The line-error code whose event-log row reads "Tx queue is full".
+constexpr std::uint16_t kTxQueueFull = 8;
 
 QString Latin1(const std::string& Text) {
     return QString::fromLatin1(Text.data(), static_cast<qsizetype>(Text.size()));
@@ -178,6 +184,10 @@ void TfrmVolmar::BuildWindow() {
     column->addWidget(pnlSmallMeters);
     setCentralWidget(central);
     statusBar()->setSizeGripEnabled(true);
+    lblAlert = new QLabel(statusBar());
+    lblAlert->setStyleSheet(QStringLiteral("color: #b00000;"));
+    lblAlert->hide();
+    statusBar()->addPermanentWidget(lblAlert);
 
     popmnuMeters = new QMenu(this);
     mnuEditMeters = popmnuMeters->addAction(QStringLiteral("&Edit Meters..."));
@@ -215,18 +225,20 @@ void TfrmVolmar::BindComponents() {
     FComPortPlus.SetTerminator("^M^J");
     FComPortPlus.SetRxTxDelay(0);
     FComPortPlus.OnTriggerAvail = [this](TCustomComPort* CP, std::uint16_t Count) {
-        Guarded([&] { ComPortPlusTriggerAvail(CP, Count); });
+        GuardedLink([&] { ComPortPlusTriggerAvail(CP, Count); });
     };
     FComPortPlus.OnTriggerLineError = [this](TCustomComPort* CP, std::uint16_t Error, bool Break) {
-        Guarded([&] { ComPortPlusTriggerLineError(CP, Error, Break); });
+        GuardedLink([&] { ComPortPlusTriggerLineError(CP, Error, Break); });
     };
     FComPortPlus.OnTriggerModemStatus = [this](TCustomComPort* CP) {
-        Guarded([&] { ComPortPlusTriggerModemStatus(CP); });
+        GuardedLink([&] { ComPortPlusTriggerModemStatus(CP); });
     };
     FComPortPlus.OnDeviceLost = [this](TCustomComPort* CP) {
-        Guarded([&] { ComPortPlusDeviceLost(CP); });
+        GuardedLink([&] { ComPortPlusDeviceLost(CP); });
     };
-    SetPortErrorHandler([this](const std::exception& Error) { ShowError(Error); });
+    SetPortErrorHandler([this](const std::exception& Error) {
+        ReportQuietly(QString::fromLocal8Bit(Error.what()));
+    });
 
     FVolmar.SetComPort(&FComPortPlus);
     LEDController->SetComPort(&FComPortPlus);
@@ -250,6 +262,7 @@ void TfrmVolmar::BindComponents() {
     FVolmar.OnStateChange = [this](TVolmarDataport* Sender, TDPState State, std::int32_t Count) {
         VolmarStateChange(Sender, State, Count);
     };
+    FVolmar.OnReplyDropped = [this](TVolmarDataport*) { FLogs.LogLineError(kTxQueueFull); };
 
     FMessagesModel = std::make_unique<TGridModel>(FLogs.Messages);
     grdMessages->setModel(FMessagesModel.get());
@@ -281,7 +294,7 @@ void TfrmVolmar::FormCreate() {
     VersionInfo1.SetFileName(QCoreApplication::applicationFilePath());
     if (VersionInfo1.Valid()) setWindowTitle(windowTitle() + QStringLiteral(" v") + VersionInfo1.FileVersion());
 
-    Guarded([this] { LoadCounters(FCounters, CountersPath().toStdString()); });
+    LoadCountersFile();
 
     FLogs.InitLogGrids(FCounters);
     FormResize();
@@ -310,22 +323,57 @@ void TfrmVolmar::FormCreate() {
     }
 }
 
+void TfrmVolmar::LoadCountersFile() {
+    const std::string path = CountersPath().toStdString();
+    RemoveLeftoverTemporaries(path);
+    std::string refused;
+    try {
+        LoadCounters(FCounters, path);
+    } catch (const ECountersFileError& Error) {
+        // The file holds the totals of earlier runs: it is never written over.
+        QString text = QString::fromLocal8Bit(Error.what());
+        try {
+            const std::string kept = KeepAside(path, "unreadable");
+            text += QStringLiteral("\nIt was kept as %1; the counts of this run go to a new file.")
+                        .arg(QString::fromLocal8Bit(kept.c_str()));
+        } catch (const std::exception& Aside) {
+            refused = "Unable to write to " + path + ": it could not be read at start-up and is kept as it is";
+            text += QStringLiteral("\nIt could not be kept aside (%1), so it is kept as it is and the "
+                                   "counts of this run are not saved.")
+                        .arg(QString::fromLocal8Bit(Aside.what()));
+        }
+        ReportError(text);
+    }
+    FCountersKeeper = std::make_unique<TCountersKeeper>(FCounters, path, FOptions.CountersSaveIntervalMs);
+    if (!refused.empty()) FCountersKeeper->Refuse(refused);
+    FCountersKeeper->OnFailed = [this](const std::string& Error) {
+        FSaveAlert = QString::fromLocal8Bit(Error.c_str());
+        ReportQuietly(FSaveAlert);
+    };
+    FCountersKeeper->OnRecovered = [this] {
+        if (Alert() == FSaveAlert) ShowAlert(QString());
+    };
+}
+
 void TfrmVolmar::closeEvent(QCloseEvent* Event) {
     FormDestroy();
     Event->accept();
+    emit Closed();
 }
 
 void TfrmVolmar::FormDestroy() {
     if (FDestroyed) return;
     FDestroyed = true;
-    Guarded([this] { SaveCounters(FCounters, CountersPath().toStdString()); });
+    GuardedSave([this] {
+        if (FCountersKeeper) FCountersKeeper->FinalSave();
+    });
     Guarded([this] {
         LEDController->SetActive(false);
         if (FComPortPlus.Open()) FComPortPlus.RemoveAllTriggers();
         FVolmar.SetTimerHandle(0);
         FComPortPlus.SetOpen(false);
     });
-    Guarded([this] { SaveSettings(); });
+    GuardedSave([this] { SaveSettings(); });
     FRxBuffer.reset();
 }
 
@@ -452,14 +500,19 @@ void TfrmVolmar::mnuEditMetersClick() {
     dialog->SetTotalRefills(FCounters.Refills);
     dialog->SetTotalDumps(FCounters.Dumps);
     if (dialog->exec() != QDialog::Accepted) return;
-    FCounters.In = dialog->TotalIn();
-    FCounters.Out = dialog->TotalOut();
-    FCounters.Games = dialog->TotalGames();
-    FCounters.Stakes = dialog->TotalStakes();
-    FCounters.Wins = dialog->TotalWins();
-    FCounters.Cashbox = dialog->TotalCashbox();
-    FCounters.Refills = dialog->TotalRefills();
-    FCounters.Dumps = dialog->TotalDumps();
+    // Coins and games keep arriving while the dialog is open: the totals
+    // the operator left alone keep counting.
+    const auto takeOver = [](const QLineEdit* Field, std::int32_t Value, std::int32_t& Total) {
+        if (TfrmEditMetersDlg::Edited(Field)) Total = Value;
+    };
+    takeOver(dialog->mskedIn, dialog->TotalIn(), FCounters.In);
+    takeOver(dialog->mskedOut, dialog->TotalOut(), FCounters.Out);
+    takeOver(dialog->mskedGames, dialog->TotalGames(), FCounters.Games);
+    takeOver(dialog->mskedStakes, dialog->TotalStakes(), FCounters.Stakes);
+    takeOver(dialog->mskedWins, dialog->TotalWins(), FCounters.Wins);
+    takeOver(dialog->mskedCashbox, dialog->TotalCashbox(), FCounters.Cashbox);
+    takeOver(dialog->mskedRefills, dialog->TotalRefills(), FCounters.Refills);
+    takeOver(dialog->mskedDumps, dialog->TotalDumps(), FCounters.Dumps);
     PostCommand(ucUpdateMeters, 0);
 }
 
@@ -476,16 +529,5 @@ std::vector<TAWPMeter*> TfrmVolmar::AllMeters() const {
     return meters;
 }
 
-void TfrmVolmar::Guarded(const std::function<void()>& Handler) {
-    try {
-        Handler();
-    } catch (const std::exception& Error) {
-        ShowError(Error);
-    }
-}
-
-void TfrmVolmar::ShowError(const std::exception& Error) {
-    if (FOptions.Boxes.Error) FOptions.Boxes.Error(this, QString::fromLocal8Bit(Error.what()));
-}
 
 } // namespace volmar

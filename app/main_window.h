@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QSplitter>
@@ -32,6 +33,7 @@ namespace volmar {
 class TGridModel;
 class TDebugMemo;
 class TLogoAnimation;
+class TCountersKeeper;
 
 enum TSpeedMode : std::uint8_t { smAuto, sm1200, sm9600 };
 
@@ -57,6 +59,11 @@ struct TWindowOptions {
     ITickClock* Clock = nullptr;
     TLogClock LogClock = TLogClock::System();
     TMessageBoxes Boxes = TMessageBoxes::Standard();
+    // True once a quit signal has asked for the shut-down: from then on no
+    // error waits for the operator in a box; it goes to standard error.
+    std::function<bool()> QuitRequested;
+    // How often a changed counters record is written while the program runs.
+    int CountersSaveIntervalMs = 1000;
 };
 
 class TfrmVolmar : public QMainWindow, public IMachineView {
@@ -116,6 +123,10 @@ public:
     bool DebugPanelShown() const;
     QString CountersPath() const;
     QString SettingsPath() const;
+    // A file could not be written at the shut-down (it was reported).
+    bool SaveFailed() const { return FSaveFailed; }
+    // The problem shown in the status bar, empty when there is none.
+    QString Alert() const { return lblAlert->text(); }
 
     // Controls, named as on the form.
     QComboBox* cmbxComPort;
@@ -141,6 +152,12 @@ public:
     QWidget* pnlDebug;
     QPlainTextEdit* mmoDebug;
     TLogoAnimation* Animate1;
+    // Problems that must be seen but must not wait for the operator.
+    QLabel* lblAlert;
+
+signals:
+    // The window has closed and written its files.
+    void Closed();
 
 protected:
     bool event(QEvent* Event) override;
@@ -154,6 +171,7 @@ private:
     void FormCreate();
     void FormDestroy();
     void FormResize();
+    void LoadCountersFile();
     void LoadSettings();
     void SaveSettings();
     void ReadDeviceMap(const class TProfileFile& Ini);
@@ -180,10 +198,24 @@ private:
     // Closes an open port the orderly way (the first step of a port choice).
     void ClosePort();
 
-    // Runs a handler; a failure goes to the error box, as any unhandled
-    // error of the program does.
+    // Runs an operator's command; a failure goes to the error box, as any
+    // unhandled error of the program does.
     void Guarded(const std::function<void()>& Handler);
     void ShowError(const std::exception& Error);
+    // One box at a time: while one is up, or once a quit signal came, the
+    // text goes to the status bar and standard error instead.
+    void ReportError(const QString& Text);
+    void ShowBox(const std::function<void(QWidget*, const QString&)>& Box, const QString& Text);
+    // Runs a port handler or a deferred command: a failure there never opens
+    // a box (a nested event loop would take the port's next notification).
+    void GuardedLink(const std::function<void()>& Handler);
+    // A failure that must be seen but must not wait for the operator: the
+    // status bar and standard error.
+    void ReportQuietly(const QString& Text);
+    void ShowAlert(const QString& Text);
+    // Runs a save at the shut-down; a failure is reported and remembered.
+    void GuardedSave(const std::function<void()>& Save);
+    bool Quitting() const;
 
     TWindowOptions FOptions;
     // Pointed at the program's own file at start-up.
@@ -197,6 +229,7 @@ private:
     std::unique_ptr<TGridModel> FMessagesModel;
     std::unique_ptr<TGridModel> FEventsModel;
     std::unique_ptr<TDebugMemo> FDebugMemo;
+    std::unique_ptr<TCountersKeeper> FCountersKeeper;
 
     TSpeedMode FSpeedMode = sm9600;
     bool FAutoBaudActive = false;
@@ -209,6 +242,9 @@ private:
     std::uint16_t FSwitches = 0;
     int FScrollBarWidth = 0;
     bool FDestroyed = false;
+    bool FBoxUp = false;
+    bool FSaveFailed = false;
+    QString FSaveAlert;
 };
 
 } // namespace volmar

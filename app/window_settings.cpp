@@ -1,9 +1,14 @@
 // "VolmarSim.Ini": read and applied key by key at start-up, written at
 // shut-down. Sections and keys the program does not write (the device map
 // among them) are kept as they are.
+#include <QGuiApplication>
 #include <QRegularExpression>
+#include <QScreen>
+
+#include <algorithm>
 
 #include "app/main_window.h"
+#include "dataport/file_store.h"
 #include "serial/device_map.h"
 #include "serial/profile_file.h"
 
@@ -15,6 +20,26 @@ constexpr char kDataport[] = "Dataport";
 constexpr char kOptions[] = "Options";
 constexpr char kWindow[] = "Window";
 constexpr char kDevices[] = "Devices";
+// A stored size below this is taken as this, so the window can be grabbed.
+constexpr int kMinimumSide = 200;
+
+// The stored geometry made to fit the screens there are now: a size is cut
+// to the room of the screen it lands on (a huge one would otherwise take
+// memory without bound for its pictures), and a window that would lie off
+// every screen comes back onto the primary one.
+QRect FitOnScreen(const QRect& Stored) {
+    QScreen* screen = QGuiApplication::screenAt(Stored.center());
+    if (!screen) screen = QGuiApplication::screenAt(Stored.topLeft());
+    const bool offScreen = !screen;
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return Stored;
+    const QRect room = screen->availableGeometry();
+    QRect fitted(Stored.topLeft(),
+                 QSize(std::clamp(Stored.width(), std::min(kMinimumSide, room.width()), room.width()),
+                       std::clamp(Stored.height(), std::min(kMinimumSide, room.height()), room.height())));
+    if (offScreen) fitted.moveTopLeft(room.topLeft());
+    return fitted;
+}
 } // namespace
 
 void TfrmVolmar::ReadDeviceMap(const TProfileFile& Ini) {
@@ -30,6 +55,7 @@ void TfrmVolmar::ReadDeviceMap(const TProfileFile& Ini) {
 }
 
 void TfrmVolmar::LoadSettings() {
+    RemoveLeftoverTemporaries(SettingsPath().toStdString());
     TProfileFile ini;
     try {
         ini.Load(SettingsPath().toStdString());
@@ -52,12 +78,12 @@ void TfrmVolmar::LoadSettings() {
     SetSmallMeterSpin(ini.ReadBool(kOptions, "Small Meter Spin", FSmallMeterSpin));
     SetMuteMeters(ini.ReadBool(kOptions, "Mute Meters", FMuteMeters));
 
-    const int left = ini.ReadInteger(kWindow, "Left", x());
-    const int top = ini.ReadInteger(kWindow, "Top", y());
-    if (left != x() || top != y()) move(left, top);
-    const int w = ini.ReadInteger(kWindow, "Width", width());
-    const int h = ini.ReadInteger(kWindow, "Height", height());
-    if (w != width() || h != height()) resize(w, h);
+    const QRect stored(ini.ReadInteger(kWindow, "Left", x()), ini.ReadInteger(kWindow, "Top", y()),
+                       ini.ReadInteger(kWindow, "Width", width()),
+                       ini.ReadInteger(kWindow, "Height", height()));
+    const QRect placed = FitOnScreen(stored);
+    if (placed.topLeft() != pos()) move(placed.topLeft());
+    if (placed.size() != size()) resize(placed.size());
 
     ShowDebugPanel(ini.ReadBool(kOptions, "Debug", false));
 }

@@ -60,6 +60,7 @@ protected:
         TWindowOptions options;
         options.Folder = QString::fromStdString(dir.string());
         options.Clock = &clock;
+        options.CountersSaveIntervalMs = countersSaveIntervalMs;
         options.LogClock = {[this] { return tickMs; }, [] { return std::string("12:34:56"); }};
         options.Boxes = {
             [this](QWidget*, const QString& Text) { warnings.push_back(Text.toStdString()); },
@@ -100,6 +101,7 @@ protected:
     std::shared_ptr<TVirtualLine> line;
     TManualTickClock clock{1000};
     std::uint32_t tickMs = 4242;
+    int countersSaveIntervalMs = 1000;
     std::vector<std::string> warnings, errors, infos;
     std::unique_ptr<TfrmVolmar> window;
 };
