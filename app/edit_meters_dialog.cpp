@@ -10,6 +10,8 @@ namespace {
 
 // Eight optional digits; an empty place shows as a space.
 const QString kMask = QStringLiteral("00000000; ");
+// The text a field showed when its total was set.
+constexpr char kShownProperty[] = "shownTotal";
 
 QLineEdit* Field(QDialog* Parent, const char* Caption, int Column, int Row) {
     auto* label = new QLabel(QString::fromLatin1(Caption), Parent);
@@ -63,8 +65,13 @@ std::int32_t TfrmEditMetersDlg::Read(const QLineEdit* Field) {
 }
 
 void TfrmEditMetersDlg::Write(QLineEdit* Field, std::int32_t Value) {
-    // The mask takes what fits: the first eight digits, no sign.
-    Field->setText(QString::number(Value));
+    const std::int64_t magnitude = Value < 0 ? -static_cast<std::int64_t>(Value) : Value;
+    Field->setText(QString::number(magnitude % 100000000));
+    Field->setProperty(kShownProperty, Field->displayText());
+}
+
+bool TfrmEditMetersDlg::Edited(const QLineEdit* Field) {
+    return Field->displayText() != Field->property(kShownProperty).toString();
 }
 
 } // namespace volmar

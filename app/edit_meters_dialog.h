@@ -16,9 +16,11 @@ class TfrmEditMetersDlg : public QDialog {
 public:
     explicit TfrmEditMetersDlg(QWidget* Owner = nullptr);
 
-    // Setting one writes the value into its field in decimal; reading one
-    // takes the field's text without the blanks around it as a decimal
-    // number, 0 when it is none (empty, or blanks between digits).
+    // Setting one writes the value into its field in decimal, its lowest
+    // eight digits without a sign when it does not fit (as the meters show
+    // it); reading one takes the field's text without the blanks around it
+    // as a decimal number, 0 when it is none (empty, or blanks between
+    // digits).
     std::int32_t TotalIn() const { return Read(mskedIn); }
     void SetTotalIn(std::int32_t Value) { Write(mskedIn, Value); }
     std::int32_t TotalOut() const { return Read(mskedOut); }
@@ -46,6 +48,11 @@ public:
     QLineEdit* mskedWins;
     QPushButton* btnOK;
     QPushButton* btnCancel;
+
+    // The operator changed the field since its total was set: only such a
+    // field is taken over, so that a total the field cannot show whole, and
+    // money counted while the dialog is open, are never written back.
+    static bool Edited(const QLineEdit* Field);
 
 private:
     static std::int32_t Read(const QLineEdit* Field);

@@ -149,14 +149,20 @@ TEST_F(EditMetersTest, OkWithoutEditsRefreshesAndMovesNothing) {
     EXPECT_EQ(blurFrames, 3 * 3);
 }
 
-TEST(EditMetersDialog, TotalsTooWideForTheFieldKeepWhatTheMaskAdmits) {
-    TfrmEditMetersDlg d;
-    d.SetTotalIn(123456789);
-    EXPECT_EQ(d.TotalIn(), 12345678);
-    d.SetTotalOut(-5);
-    EXPECT_EQ(d.TotalOut(), 5) << "no place for a sign";
-    d.SetTotalStakes(99999999);
-    EXPECT_EQ(d.TotalStakes(), 99999999);
+TEST_F(EditMetersTest, OkTakesOverOnlyTheFieldsTheOperatorEdited) {
+    window->Counters().Stakes = 123456789;
+    window->Counters().Out = -40;
+    EditWith([this](TfrmEditMetersDlg& d) {
+        EXPECT_EQ(d.mskedStakes->text().toStdString(), "23456789") << "the lowest digits, as the meter";
+        EXPECT_EQ(d.mskedOut->text().toStdString(), "40");
+        window->Counters().In += 100;  // a coin while the dialog is open
+        d.mskedWins->setText(QStringLiteral("777"));
+        d.btnOK->click();
+    });
+    EXPECT_EQ(window->Counters().Stakes, 123456789);
+    EXPECT_EQ(window->Counters().Out, -40);
+    EXPECT_EQ(window->Counters().In, 1300);
+    EXPECT_EQ(window->Counters().Wins, 777);
 }
 
 } // namespace
