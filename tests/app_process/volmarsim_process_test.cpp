@@ -7,9 +7,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "interpret/counters.h"
@@ -77,10 +80,12 @@ TEST_F(ProgramTest, AnswersTheMachineAndKeepsItsCountsOnTerm) {
     EXPECT_EQ(Exchange({0x26, 0x26}), kAck) << "100Ft In";
     EXPECT_EQ(Exchange({0x69, 0x00, 0x0A, 0x73}), kAck) << "Game with a stake of 10";
 
-    // A second copy raises the first and ends without touching the files.
+    // A second copy raises the first and ends without touching the files
+    // (the first writes its counts within a second, its settings at the end).
+    const std::string settings = folder->Settings();
     second = folder->Launch();
     EXPECT_EQ(WaitForExit(second, 10000), 0);
-    EXPECT_FALSE(std::filesystem::exists(folder->Dir / "COUNTERS.DAT"));
+    EXPECT_EQ(folder->Settings(), settings);
     EXPECT_EQ(Exchange({0x26, 0x26}), kAck) << "the first copy still answers";
 
     ASSERT_EQ(::kill(first, SIGTERM), 0);
@@ -97,6 +102,48 @@ TEST_F(ProgramTest, AnswersTheMachineAndKeepsItsCountsOnTerm) {
     const std::string text = folder->Settings();
     EXPECT_NE(text.find("Port=1\n"), std::string::npos);
     EXPECT_NE(text.find("[Devices]\nCOM1="), std::string::npos);
+}
+
+// Counts Needle in Text.
+int Occurrences(const std::string& Text, const std::string& Needle) {
+    int n = 0;
+    for (auto at = Text.find(Needle); at != std::string::npos; at = Text.find(Needle, at + 1)) ++n;
+    return n;
+}
+
+// Waits until the program has written Text to its error output.
+bool WaitForError(const ProgramFolder& Folder, const std::string& Text) {
+    for (int i = 0; i < 1500; ++i) {
+        if (Folder.Errors().find(Text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST_F(ProgramTest, TermWithAFailingSaveReportsItAndExitsNonZero) {
+    first = folder->Launch();
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(ReadByte(15000), kNak);
+    // A folder in the counters file's place cannot be replaced.
+    std::filesystem::create_directories(folder->Dir / "COUNTERS.DAT" / "in-the-way");
+    ASSERT_EQ(::kill(first, SIGTERM), 0);
+    EXPECT_EQ(WaitForExit(first, 10000), 1) << "no box waits for the operator";
+    const std::string errors = folder->Errors();
+    EXPECT_EQ(Occurrences(errors, "COUNTERS.DAT"), 1) << errors;
+    EXPECT_NE(folder->Settings().find("Port=1\n"), std::string::npos) << "the settings still saved";
+}
+
+TEST_F(ProgramTest, TermWhileAStartUpErrorBoxIsUpShutsDownInOrder) {
+    folder->WriteSettings((folder->Dir / "no-such-device").string(), "[Options]\nMute Meters=0\n");
+    first = folder->Launch();
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(WaitForError(*folder, "ie_BadId")) << "the start-up error is up";
+    ASSERT_EQ(::kill(first, SIGTERM), 0);
+    EXPECT_EQ(WaitForExit(first, 10000), 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder->Dir / "COUNTERS.DAT"));
+    const std::string settings = folder->Settings();
+    EXPECT_NE(settings.find("Port=1\n"), std::string::npos);
+    EXPECT_NE(settings.find("Mute Meters=0\n"), std::string::npos) << "settings after the box applied";
 }
 
 } // namespace
