@@ -3,7 +3,6 @@
 // exactly what the machine reported.
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -32,41 +31,21 @@ class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
         folder = std::make_unique<ProgramFolder>(VOLMARSIM_PATH, "volmarproc");
-        // The program opens the line by its name; this end stays open.
-        const std::string name = testing::OpenRawPty(master, slaveFd);
-        ASSERT_FALSE(name.empty());
-        folder->WriteSettings(name);
+        ASSERT_FALSE(line.Device.empty());
+        folder->WriteSettings(line.Device);
     }
 
     void TearDown() override {
         testing::KillAndReap(first);
         testing::KillAndReap(second);
-        if (master >= 0) ::close(master);
-        if (slaveFd >= 0) ::close(slaveFd);
         folder.reset();
     }
 
-    // The next byte from the program, or -1 after the timeout.
-    int ReadByte(int TimeoutMs) {
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, TimeoutMs) <= 0) return -1;
-        std::uint8_t b = 0;
-        return ::read(master, &b, 1) == 1 ? b : -1;
-    }
+    int ReadByte(int TimeoutMs) { return line.ReadByte(TimeoutMs); }
+    int Exchange(const Bytes& Frame) { return line.Exchange(Frame); }
 
-    // The answer to a message, passing over the NAKs the program sends
-    // while it waits for the machine's first message.
-    int Exchange(const Bytes& Frame) {
-        EXPECT_EQ(::write(master, Frame.data(), Frame.size()), static_cast<ssize_t>(Frame.size()));
-        for (;;) {
-            const int b = ReadByte(3000);
-            if (b != kNak) return b;
-        }
-    }
-
+    testing::RawLine line;
     std::unique_ptr<ProgramFolder> folder;
-    int master = -1;
-    int slaveFd = -1;
     pid_t first = -1;
     pid_t second = -1;
 };

@@ -3,7 +3,6 @@
 // simulator killed outright in the middle of a busy run.
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -32,49 +31,19 @@ constexpr std::uint8_t kEsc = 0x1B;
 class MisbehavingMachine : public ::testing::Test {
 protected:
     void SetUp() override {
-        device = OpenRawPty(master, slave);
-        ASSERT_FALSE(device.empty());
-        folder.WriteSettings(device);
+        ASSERT_FALSE(line.Device.empty());
+        folder.WriteSettings(line.Device);
         program = folder.Launch();
         ASSERT_GT(program, 0);
         // Waiting for a first message, the simulator NAKs about once a second.
-        ASSERT_EQ(ReadByte(15000), kNak);
+        ASSERT_EQ(line.ReadByte(15000), kNak);
     }
-    void TearDown() override {
-        KillAndReap(program);
-        ::close(master);
-        ::close(slave);
-    }
-
-    int ReadByte(int TimeoutMs) {
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, TimeoutMs) <= 0) return -1;
-        std::uint8_t b = 0;
-        return ::read(master, &b, 1) == 1 ? b : -1;
-    }
-
-    // Reads until the line has been quiet for QuietMs.
-    void Drain(int QuietMs) {
-        while (ReadByte(QuietMs) >= 0) {
-        }
-    }
-
-    // The answer to a frame, passing over the NAKs of a simulator that
-    // still waits for a first message.
-    int Exchange(const Bytes& Frame) {
-        if (::write(master, Frame.data(), Frame.size()) != static_cast<ssize_t>(Frame.size())) return -1;
-        for (;;) {
-            const int b = ReadByte(3000);
-            if (b != kNak) return b;
-        }
-    }
+    void TearDown() override { KillAndReap(program); }
 
     std::optional<TCounters> SavedCounters() const { return CountersFromBytes(folder.Counters()); }
 
+    RawLine line;
     ProgramFolder folder{VOLMARSIM_PATH, "volmarfault"};
-    std::string device;
-    int master = -1;
-    int slave = -1;
     pid_t program = -1;
 };
 
@@ -87,13 +56,15 @@ TEST_F(MisbehavingMachine, StopsReadingForTwentySecondsThenGetsItsAnswers) {
     const auto end = Clock::now() + std::chrono::seconds(20);
     for (auto next = Clock::now(); next < end; next += std::chrono::milliseconds(16)) {
         std::this_thread::sleep_until(next);
-        ASSERT_EQ(::write(master, burst.data(), burst.size()), static_cast<ssize_t>(burst.size()));
+        ASSERT_EQ(::write(line.Master, burst.data(), burst.size()),
+                  static_cast<ssize_t>(burst.size()));
         sent += static_cast<std::int64_t>(burst.size());
     }
-    Drain(2000);
+    while (line.ReadByte(2000) >= 0) {
+    }
     ASSERT_EQ(::kill(program, 0), 0) << "the simulator is still running";
-    EXPECT_EQ(Exchange({0x01}), kEsc) << "a fresh answer, not one left over";
-    EXPECT_EQ(Exchange({0x26, 0x26}), kAck);
+    EXPECT_EQ(line.Exchange({0x01}), kEsc) << "a fresh answer, not one left over";
+    EXPECT_EQ(line.Exchange({0x26, 0x26}), kAck);
 
     ASSERT_EQ(::kill(program, SIGTERM), 0);
     EXPECT_EQ(WaitForExit(program, 15000), 0);
@@ -108,7 +79,7 @@ TEST_F(MisbehavingMachine, KilledInABusyRunItsFileMissesOnlyTheLastSeconds) {
     std::vector<Clock::time_point> acked;
     const auto end = Clock::now() + std::chrono::seconds(5);
     while (Clock::now() < end) {
-        ASSERT_EQ(Exchange({0x26, 0x26}), kAck);
+        ASSERT_EQ(line.Exchange({0x26, 0x26}), kAck);
         acked.push_back(Clock::now());
     }
     const auto killedAt = Clock::now();

@@ -27,15 +27,10 @@ using Clock = std::chrono::steady_clock;
 class StartUp : public ::testing::Test {
 protected:
     void SetUp() override {
-        device = OpenRawPty(master, slave);
-        ASSERT_FALSE(device.empty());
-        folder.WriteSettings(device);
+        ASSERT_FALSE(line.Device.empty());
+        folder.WriteSettings(line.Device);
     }
-    void TearDown() override {
-        KillAndReap(program);
-        ::close(master);
-        ::close(slave);
-    }
+    void TearDown() override { KillAndReap(program); }
 
     // The bytes that arrive within Ms, with the time each came; at most
     // Count of them.
@@ -55,10 +50,10 @@ protected:
         return got;
     }
 
+    RawLine line;
+    const int master = line.Master;
+    const std::string device = line.Device;
     ProgramFolder folder{VOLMARSIM_PATH, "volmarstart"};
-    std::string device;
-    int master = -1;
-    int slave = -1;
     pid_t program = -1;
 };
 

@@ -47,6 +47,42 @@ inline std::string OpenRawPty(int& Master, int& Slave) {
     return name;
 }
 
+// A raw pseudo-terminal for the simulator to open by its slave's name, the
+// test playing the machine on the master.
+class RawLine {
+public:
+    RawLine() { Device = OpenRawPty(Master, Slave); }
+    ~RawLine() {
+        if (Master >= 0) ::close(Master);
+        if (Slave >= 0) ::close(Slave);
+    }
+    RawLine(const RawLine&) = delete;
+    RawLine& operator=(const RawLine&) = delete;
+
+    // The next byte from the simulator, or -1 after the timeout.
+    int ReadByte(int TimeoutMs) const {
+        pollfd p{Master, POLLIN, 0};
+        if (::poll(&p, 1, TimeoutMs) <= 0) return -1;
+        std::uint8_t b = 0;
+        return ::read(Master, &b, 1) == 1 ? b : -1;
+    }
+
+    // The answer to a frame, passing over the NAKs the simulator sends while
+    // it waits for a first message; -1 when none comes.
+    int Exchange(const std::vector<std::uint8_t>& Frame) const {
+        if (::write(Master, Frame.data(), Frame.size()) != static_cast<ssize_t>(Frame.size()))
+            return -1;
+        for (;;) {
+            const int b = ReadByte(3000);
+            if (b != 0x15) return b;
+        }
+    }
+
+    std::string Device;  // empty when no pseudo-terminal could be made
+    int Master = -1;
+    int Slave = -1;
+};
+
 // This process's environment with the given entries replaced or added.
 inline std::vector<std::string> ChildEnvironment(const std::vector<std::string>& Overrides) {
     std::vector<std::string> env;
