@@ -44,19 +44,21 @@ protected:
 
 TEST_F(FileStore, FailedSaveKeepsTheOldFileAndLeavesNoTemporary) {
     struct Case {
-        int Resource;  // a full disk, or no temporary can be made
-        rlim_t Limit;
+        std::string Name;
+        rlim_t SizeLimit;
         std::string Error;
     };
-    for (const Case& c : {Case{RLIMIT_FSIZE, 4, "Unable to write to "},
-                          Case{RLIMIT_NOFILE, 0, "Cannot create file "}}) {
-        Put("COUNTERS.DAT", "old contents");
-        EXPECT_EQ(test::ErrorUnderLimit<EFileStoreError>(c.Resource, c.Limit, [&] {
-                      ReplaceFile(Path(), "new contents, more than the disk takes");
+    // A full disk; and a name so long that no temporary can be named beside it.
+    for (const Case& c : {Case{"COUNTERS.DAT", 4, "Unable to write to "},
+                          Case{std::string(250, 'C'), RLIM_INFINITY, "Cannot create file "}}) {
+        Put(c.Name, "old contents");
+        EXPECT_EQ(test::ErrorUnderLimit<EFileStoreError>(RLIMIT_FSIZE, c.SizeLimit, [&] {
+                      ReplaceFile(Path(c.Name), "new contents, more than the disk takes");
                   }),
-                  c.Error + Path());
-        EXPECT_EQ(Get("COUNTERS.DAT"), "old contents");
-        EXPECT_EQ(Names(), std::set<std::string>{"COUNTERS.DAT"});
+                  c.Error + Path(c.Name));
+        EXPECT_EQ(Get(c.Name), "old contents");
+        EXPECT_EQ(Names(), std::set<std::string>{c.Name});
+        fs::remove(Path(c.Name));
     }
 }
 

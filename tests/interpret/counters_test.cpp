@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 struct CountersFileTest : ::testing::Test {
     const test::TScratchFolder scratch;
     const fs::path& dir = scratch.Path();
-    const std::string file = (dir / "COUNTERS.DAT").string();
+    std::string file = (dir / "COUNTERS.DAT").string();
     void WriteBytes(const std::vector<unsigned char>& bytes) {
         std::ofstream out(file, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -114,9 +114,11 @@ TEST_F(CountersFileTest, SaveIntoAMissingFolderRaises) {
 }
 
 TEST_F(CountersFileTest, FailedSaveKeepsTheOldFileAndRaises) {
+    // A name so long that no temporary can be named beside it, whatever the
+    // permissions.
+    file = (dir / std::string(250, 'C')).string();
     WriteBytes(Pattern(1064));
-    // No file can be created, whatever the permissions.
-    EXPECT_EQ(test::ErrorUnderLimit<ECountersFileError>(RLIMIT_NOFILE, 0, [&] {
+    EXPECT_EQ(test::ErrorUnderLimit<ECountersFileError>(RLIMIT_FSIZE, RLIM_INFINITY, [&] {
                   SaveCounters(TCounters{}, file);
               }),
               "Cannot create file " + file);

@@ -39,8 +39,8 @@ private:
 };
 
 // While it lives, the soft limit on Resource is Value: with RLIMIT_FSIZE a
-// file cannot grow past Value bytes (EFBIG, as on a full disk), with
-// RLIMIT_NOFILE no file can be opened or created.
+// file cannot grow past Value bytes (EFBIG, as on a full disk). (Not
+// RLIMIT_NOFILE: the sanitizers need descriptors of their own.)
 class TResourceLimit {
 public:
     TResourceLimit(int Resource, rlim_t Value)
