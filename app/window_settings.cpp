@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -66,13 +67,32 @@ void TfrmVolmar::LoadSettings() {
 
     // Each key is applied on its own: a failure is shown and the keys after
     // it still apply, so nothing read is lost when the file is written back.
+    // A number out of range is dropped like a missing key, but the operator
+    // is told once, since it is written back as the default at the end.
+    QStringList unusable;
+    const auto dropped = [&](const char* Key, std::int32_t Value, const QString& Used) {
+        unusable << QStringLiteral("%1=%2 is not usable, %3 is used")
+                        .arg(QLatin1String(Key)).arg(Value).arg(Used);
+    };
     std::int32_t port = ini.ReadInteger(kComms, "Port", FComPortPlus.ComNumber());
-    if (port < 0 || port > 0xFFFF) port = FComPortPlus.ComNumber();
+    if (port < 0 || port > 0xFFFF) {
+        const std::uint16_t current = FComPortPlus.ComNumber();
+        dropped("Port", port,
+                current == 0 ? QStringLiteral("None") : QStringLiteral("COM%1").arg(current));
+        port = current;
+    }
     Guarded([&] { SelectComPort(static_cast<std::uint16_t>(port)); });
 
     std::int32_t mode = ini.ReadInteger(kDataport, "Speed Mode", FSpeedMode);
-    if (mode < smAuto || mode > sm9600) mode = FSpeedMode;
+    if (mode < smAuto || mode > sm9600) {
+        static const char* const kModeNames[] = {"Auto Baud", "1200 Baud", "9600 Baud"};
+        dropped("Speed Mode", mode, QLatin1String(kModeNames[FSpeedMode]));
+        mode = FSpeedMode;
+    }
     Guarded([&] { SetSpeedMode(static_cast<TSpeedMode>(mode)); });
+    if (!unusable.isEmpty())
+        ReportQuietly(QLatin1String(kSettingsFileName) + QStringLiteral(": ") +
+                      unusable.join(QStringLiteral("; ")));
 
     SetBigMeterSpin(ini.ReadBool(kOptions, "Big Meter Spin", FBigMeterSpin));
     SetSmallMeterSpin(ini.ReadBool(kOptions, "Small Meter Spin", FSmallMeterSpin));
