@@ -1,6 +1,8 @@
 // The port over the virtual line: what a pseudo-terminal cannot show.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include <ctime>
 #include <thread>
 
@@ -279,6 +281,24 @@ TEST_F(VirtualPortTest, TimersOnTheManualClock) {
     EXPECT_THROW(port.SetTimerTrigger(99, 1, true), EBadTriggerHandle);
     port.RemoveAllTriggers();
     EXPECT_EQ(port.AddTimerTrigger(), 8);
+}
+
+TEST_F(VirtualPortTest, EighteenTicksOnTheSystemClockTakeAboutASecond) {
+    port.SetClock(nullptr);
+    qint64 firedAfter = -1;
+    QElapsedTimer sinceArming;
+    port.OnTriggerTimer = [&](TCustomComPort*, std::uint16_t) {
+        firedAfter = sinceArming.elapsed();
+    };
+    port.SetOpen(true);
+    const auto h = port.AddTimerTrigger();
+    sinceArming.start();
+    port.SetTimerTrigger(h, 18, true);
+    ASSERT_TRUE(PumpUntil([&] { return firedAfter >= 0; }, 5000));
+    // More than 18 whole ticks (990 ms, less a millisecond each for the two
+    // clocks' rounding); the upper bound only allows for a busy machine.
+    EXPECT_GE(firedAfter, 988);
+    EXPECT_LT(firedAfter, 3000);
 }
 
 TEST_F(VirtualPortTest, TriggersAndListenersAcrossCloseAndOpen) {

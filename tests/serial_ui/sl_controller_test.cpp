@@ -165,6 +165,17 @@ TEST_F(SLControllerTest, HandlersAreChainedAndHandedBackExactly) {
     EXPECT_FALSE(rxd.Lit() || txd.Lit() || cts.Lit());
 }
 
+TEST_F(SLControllerTest, ATimerArmedWhileActiveReachesTheOwnerAfterTurningOff) {
+    Open();
+    controller.SetActive(true);
+    port.SetTimerTrigger(ownerTimer, 3, true);
+    controller.SetActive(false);
+    clock.AdvanceTicks(4);
+    ASSERT_TRUE(WaitFor([&] { return !owner.Timer.empty(); }));
+    testing::PumpFor(100);
+    EXPECT_EQ(owner.Timer, std::vector<std::uint16_t>{ownerTimer});
+}
+
 TEST_F(SLControllerTest, ActivationFollowsTheOpeningAndClosingOfThePort) {
     line->SetModemLines(kModemCTS);
     controller.SetActive(true);
