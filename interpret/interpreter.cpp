@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dataport/str_format.h"
+#include "serial/byte_text.h"
 
 namespace volmar {
 
@@ -79,11 +80,14 @@ void TInterpreter::NoteBrokenFrame(std::uint8_t Header) {
 void TInterpreter::VolmarDPMessage(TVolmarDataport*, PDPMessage pDPMsg, bool WasInError,
                                    TAcception& Accepted) {
     Accepted = InterpretMessage(pDPMsg, WasInError);
-    // The data block always holds a zero after the last data byte.
+    // The data bytes up to the first zero, as text; the data block always
+    // holds a zero after the last data byte. Control bytes are shown in the
+    // caret notation so that a CR or LF cannot split the debug line.
+    const std::string data = BytesToControl(reinterpret_cast<const char*>(pDPMsg->Data));
     FLogs.DebugLog("OnDPMessage",
                    StrFormat("Type:%s Hdr:%02Xh Data:%d %s - %s",
                              MsgClassNames[pDPMsg->MsgClass].data(), pDPMsg->Header,
-                             pDPMsg->Length, reinterpret_cast<const char*>(pDPMsg->Data),
+                             pDPMsg->Length, data.c_str(),
                              AcceptionNames[Accepted <= acNotSupported ? Accepted : acNotSupported]
                                  .data()));
 }

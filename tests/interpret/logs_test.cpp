@@ -160,6 +160,10 @@ TEST_F(LogsTest, DataportHandlersWriteDebugLines) {
     interp.VolmarDPMessage(nullptr, &builder.Make(0x77, {'A', '%', 's', '%', 'n'}), false, a);
     EXPECT_EQ(logs.Debug.Lines().back(),
               "1000 OnDPMessage: Type:Variable length Hdr:77h Data:5 A%s%n - Rejected");
+    // Control bytes in caret notation keep one debug line one memo line.
+    interp.VolmarDPMessage(nullptr, &builder.Make(0x77, {0x0D, 0x0A, 0x00, 0x0A, 0x1B}), false, a);
+    EXPECT_EQ(logs.Debug.Lines().back(),
+              "1000 OnDPMessage: Type:Variable length Hdr:77h Data:5 ^M^J - Rejected");
 
     TDPMessage& bad = builder.Make(0xA0);
     bad.Valid = false;
