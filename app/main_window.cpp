@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -23,6 +22,7 @@
 #include "app/debug_memo.h"
 #include "app/edit_meters_dialog.h"
 #include "app/grid_model.h"
+#include "app/log_grid.h"
 #include "app/logo_animation.h"
 
 namespace volmar {
@@ -35,25 +35,6 @@ constexpr std::uint16_t kTxQueueFull = 8;
 
 QString Latin1(const std::string& Text) {
     return QString::fromLatin1(Text.data(), static_cast<qsizetype>(Text.size()));
-}
-
-QTableView* LogGrid(QWidget* Parent, const auto& Widths) {
-    auto* grid = new QTableView(Parent);
-    grid->horizontalHeader()->hide();
-    grid->verticalHeader()->hide();
-    grid->verticalHeader()->setDefaultSectionSize(kGridRowHeight);
-    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->setWordWrap(false);
-    grid->setProperty("designedWidths", QVariant::fromValue(QList<int>(Widths.begin(), Widths.end())));
-    return grid;
-}
-
-void ApplyWidths(QTableView* Grid) {
-    const QList<int> widths = Grid->property("designedWidths").value<QList<int>>();
-    for (int col = 0; col < widths.size(); ++col)
-        if (widths[col] > 0) Grid->setColumnWidth(col, widths[col]);
 }
 
 } // namespace
@@ -161,9 +142,9 @@ void TfrmVolmar::BuildWindow() {
     pgctrlPages = new QTabWidget(spltrDebug);
     MachinePage = new TMachinePage(pgctrlPages);
     pgctrlPages->addTab(MachinePage, QStringLiteral("Machine"));
-    grdMessages = LogGrid(pgctrlPages, kMessageGridWidths);
+    grdMessages = LogGrid(pgctrlPages, kMessageGridWidths, true);
     pgctrlPages->addTab(grdMessages, QStringLiteral("Messages"));
-    grdEvents = LogGrid(pgctrlPages, kEventGridWidths);
+    grdEvents = LogGrid(pgctrlPages, kEventGridWidths, false);
     pgctrlPages->addTab(grdEvents, QStringLiteral("Events"));
     spltrDebug->addWidget(pgctrlPages);
 
@@ -265,15 +246,10 @@ void TfrmVolmar::BindComponents() {
     FVolmar.OnReplyDropped = [this](TVolmarDataport*) { FLogs.LogLineError(kTxQueueFull); };
 
     FMessagesModel = std::make_unique<TGridModel>(FLogs.Messages);
-    grdMessages->setModel(FMessagesModel.get());
+    ShowGridModel(grdMessages, FMessagesModel.get());
     FEventsModel = std::make_unique<TGridModel>(FLogs.Events);
-    grdEvents->setModel(FEventsModel.get());
-    ApplyWidths(grdMessages);
-    ApplyWidths(grdEvents);
-    // New events are followed while the view sits at its newest row.
-    connect(FEventsModel.get(), &QAbstractItemModel::rowsInserted, grdEvents, [this] {
-        grdEvents->scrollToBottom();
-    });
+    ShowGridModel(grdEvents, FEventsModel.get());
+    FollowNewestRows(grdEvents);
     FDebugMemo = std::make_unique<TDebugMemo>(FLogs.Debug, *mmoDebug);
 }
 

@@ -1,0 +1,85 @@
+#include "app/log_grid.h"
+
+#include <QHeaderView>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <memory>
+
+#include "app/grid_model.h"
+#include "interpret/logs.h"
+
+namespace volmar {
+
+namespace {
+
+const char kWidthsProperty[] = "designedWidths";
+
+bool AtBottom(const QTableView* Grid) {
+    const QScrollBar* bar = Grid->verticalScrollBar();
+    return bar->value() >= bar->maximum();
+}
+
+} // namespace
+
+QTableView* LogGrid(QWidget* Parent, std::span<const int> Widths, bool GridLines) {
+    auto* grid = new QTableView(Parent);
+    grid->verticalHeader()->hide();
+    grid->verticalHeader()->setDefaultSectionSize(kGridRowHeight);
+    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    QHeaderView* titles = grid->horizontalHeader();
+    titles->setSectionsMovable(true);
+    titles->setSectionResizeMode(QHeaderView::Interactive);
+    // A title row, not a column selector.
+    titles->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    titles->setHighlightSections(false);
+    titles->setSectionsClickable(false);
+    titles->hide();
+    grid->setShowGrid(GridLines);
+    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setWordWrap(false);
+    grid->setProperty(kWidthsProperty,
+                      QVariant::fromValue(QList<int>(Widths.begin(), Widths.end())));
+    return grid;
+}
+
+void ShowGridModel(QTableView* Grid, TGridModel* Model) {
+    Grid->setModel(Model);
+    QHeaderView* titles = Grid->horizontalHeader();
+    titles->setVisible(Model->HasTitleHeader());
+    QObject::connect(Model, &TGridModel::TitleHeaderChanged, titles, &QWidget::setVisible);
+    const QList<int> widths = Grid->property(kWidthsProperty).value<QList<int>>();
+    for (int col = 0; col < widths.size(); ++col)
+        if (widths[col] > 0) Grid->setColumnWidth(col, widths[col]);
+}
+
+void FollowNewestRows(QTableView* Grid) {
+    QAbstractItemModel* model = Grid->model();
+    QScrollBar* bar = Grid->verticalScrollBar();
+    // Decided before each change: the change itself moves the bar's range.
+    auto follow = std::make_shared<bool>(true);
+    auto droppedAbove = std::make_shared<int>(0);
+    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeInserted, Grid,
+                     [Grid, follow] { *follow = AtBottom(Grid); });
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, Grid, [Grid, follow] {
+        if (*follow) Grid->scrollToBottom();
+    });
+    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, Grid,
+                     [Grid, droppedAbove](const QModelIndex&, int First, int Last) {
+                         *droppedAbove = 0;
+                         if (AtBottom(Grid)) return;
+                         const int top = Grid->rowAt(0);
+                         if (top > First) *droppedAbove = std::min(Last, top - 1) - First + 1;
+                     });
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, Grid, [Grid, bar, droppedAbove] {
+        if (*droppedAbove == 0) return;
+        const int step = Grid->verticalScrollMode() == QAbstractItemView::ScrollPerItem
+                             ? 1
+                             : Grid->verticalHeader()->defaultSectionSize();
+        bar->setValue(bar->value() - *droppedAbove * step);
+        *droppedAbove = 0;
+    });
+}
+
+} // namespace volmar
