@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace volmar {
 
 namespace {
@@ -16,9 +18,12 @@ constexpr char kShownProperty[] = "shownTotal";
 QLineEdit* Field(QDialog* Parent, const char* Caption, int Column, int Row) {
     auto* label = new QLabel(QString::fromLatin1(Caption), Parent);
     label->move(Column == 0 ? 22 : 182, 20 + Row * 32);
+    label->adjustSize();
     auto* field = new QLineEdit(Parent);
     field->setInputMask(kMask);
-    field->setGeometry(Column == 0 ? 78 : 238, 16 + Row * 32, 65, 23);
+    // The design's place, unless a wider font would make the label touch it.
+    const int left = std::max(Column == 0 ? 78 : 238, label->geometry().right() + 6);
+    field->setGeometry(left, 16 + Row * 32, 65, 23);
     label->setBuddy(field);
     return field;
 }

@@ -14,10 +14,6 @@ constexpr int kFrameMs = 80;
 
 TLogoAnimation::TLogoAnimation(QWidget* Parent) : QWidget(Parent) {
     setFixedSize(51, 40);
-    setAutoFillBackground(true);
-    QPalette teal = palette();
-    teal.setColor(QPalette::Window, QColor(0, 128, 128));
-    setPalette(teal);
     FTimer.setInterval(kFrameMs);
     connect(&FTimer, &QTimer::timeout, this, [this] {
         FFrame = (FFrame + 1) % kFrames;
@@ -27,8 +23,11 @@ TLogoAnimation::TLogoAnimation(QWidget* Parent) : QWidget(Parent) {
 
 void TLogoAnimation::Start() { FTimer.start(); }
 
+void TLogoBand::paintEvent(QPaintEvent*) { QPainter(this).fillRect(rect(), Colour()); }
+
 void TLogoAnimation::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    painter.fillRect(rect(), TLogoBand::Colour());
     painter.setRenderHint(QPainter::Antialiasing);
     const double angle = 2.0 * std::numbers::pi * FFrame / kFrames;
     const double squeeze = std::abs(std::cos(angle));

@@ -22,4 +22,15 @@ private:
     int FFrame = 0;
 };
 
+// The teal band the logo sits in. Painted, since a palette fill is ignored
+// for a widget inside a tool bar under some styles (Fusion).
+class TLogoBand : public QWidget {
+public:
+    using QWidget::QWidget;
+    static QColor Colour() { return QColor(0, 128, 128); }
+
+protected:
+    void paintEvent(QPaintEvent* Event) override;
+};
+
 } // namespace volmar

@@ -4,6 +4,8 @@
 #include <QGroupBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "resources/panel_glyphs.h"
 
 namespace volmar {
@@ -14,6 +16,12 @@ const QColor kSilver(192, 192, 192);
 const QColor kRed(255, 0, 0);
 const QColor kLime(0, 255, 0);
 const QString kModeHint = QStringLiteral("Green=Not In Mode   Red=Is In Mode");
+// The least room between a text and the control beside it. The places are
+// the design's; a wider font than the design's pushes a control further
+// along rather than letting a text run into it.
+constexpr int kTextGap = 4;
+
+int RightOf(const QWidget* Widget) { return Widget->geometry().right() + 1 + kTextGap; }
 
 struct TMeterPlace {
     int Index;
@@ -114,17 +122,18 @@ TMachinePage::TMachinePage(QWidget* Parent) : QScrollArea(Parent), FContent(new 
     }
     const char* keyTitles[2] = {"Refill Key", "Bookeeping Key"};
     const char* modeTitles[2] = {"Refill Mode", "Bookeeping Mode"};
+    int lamps = 512;
     for (int i = 0; i < 2; ++i) {
         const int left = 258 + i * 124;
         FKeys[static_cast<std::size_t>(i)] = Key(switches);
         FKeys[static_cast<std::size_t>(i)]->move(left, 12);
-        Label(QString::fromLatin1(keyTitles[i]), switches, left + 38, 20);
+        lamps = std::max(lamps, RightOf(Label(QString::fromLatin1(keyTitles[i]), switches, left + 38, 20)));
         FModeLights[static_cast<std::size_t>(i)] =
             ModeLight(switches, left, 64, QString::fromLatin1(modeTitles[i]));
     }
-    FModeLights[mlDump] = ModeLight(switches, 512, 10, QStringLiteral("Dump Mode"));
-    FModeLights[mlTest] = ModeLight(switches, 512, 31, QStringLiteral("Test Mode"));
-    FModeLights[mlPayoutUnit] = ModeLight(switches, 512, 52, QStringLiteral("Payout Unit Present"));
+    FModeLights[mlDump] = ModeLight(switches, lamps, 10, QStringLiteral("Dump Mode"));
+    FModeLights[mlTest] = ModeLight(switches, lamps, 31, QStringLiteral("Test Mode"));
+    FModeLights[mlPayoutUnit] = ModeLight(switches, lamps, 52, QStringLiteral("Payout Unit Present"));
     FModeLights[mlPayoutUnit]->SetLit(true);
     FAttendant = new TLED(switches);
     FAttendant->setObjectName(QStringLiteral("ledAttendant"));
@@ -134,8 +143,8 @@ TMachinePage::TMachinePage(QWidget* Parent) : QScrollArea(Parent), FContent(new 
     FAttendant->SetLEDType(ltFlashing);
     FAttendant->SetFlashOnDelay(400);
     FAttendant->SetFlashOffDelay(400);
-    FAttendant->setGeometry(512, 73, 13, 13);
-    Label(QStringLiteral("Attendant Called"), switches, 530, 72);
+    FAttendant->setGeometry(lamps, 73, 13, 13);
+    Label(QStringLiteral("Attendant Called"), switches, lamps + 18, 72);
 
     QFrame* identity = SunkenPanel(FContent, 296, 8, 377, 241);
     identity->setFont(small);
@@ -149,8 +158,9 @@ TMachinePage::TMachinePage(QWidget* Parent) : QScrollArea(Parent), FContent(new 
     for (int i = 0; i < 6; ++i) {
         const int left = 8 + (i % 2) * 186;
         const int top = 8 + (i / 2) * 22;
-        Label(QString::fromLatin1(rows[i].Caption), identity, left, top);
-        QLabel* value = Label(QStringLiteral("?"), identity, left + 110, top);
+        const QLabel* caption = Label(QString::fromLatin1(rows[i].Caption), identity, left, top);
+        QLabel* value =
+            Label(QStringLiteral("?"), identity, std::max(left + 110, RightOf(caption)), top);
         value->setMinimumWidth(64);
         if (rows[i].Slot < 0)
             FValuesMode = value;
@@ -243,6 +253,8 @@ TSmallMeterStrip::TSmallMeterStrip(QWidget* Parent) : QWidget(Parent) {
     QFont tiny = speed->font();
     tiny.setPixelSize(10);
     speed->setFont(tiny);
+    // The speed-signal panel never covers the last small meter.
+    setMinimumWidth(1 + kSmallMeterCount * 103 + kTextGap + speed->width() + 1);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 1, 1, 1);
     layout->addStretch();
@@ -251,7 +263,9 @@ TSmallMeterStrip::TSmallMeterStrip(QWidget* Parent) : QWidget(Parent) {
     Label(QStringLiteral("Baud Rate:"), speed, 3, 2);
     txtBaud = Label(QStringLiteral("9600"), speed, 62, 2);
     txtBaud->setObjectName(QStringLiteral("txtBaud"));
-    txtBaud->setMinimumWidth(32);
+    // Clear of the separator beside it and the lamp below it.
+    txtBaud->setMinimumWidth(31);
+    txtBaud->setFixedHeight(11);
     Label(QStringLiteral("Speed Signal"), speed, 3, 15);
     ledSpeedSelect = new TStatusLight(speed);
     ledSpeedSelect->SetNotLitColor(QColor(128, 0, 0));

@@ -9,9 +9,9 @@
 #include "app/single_instance.h"
 
 int main(int argc, char** argv) {
+    volmar::ChooseRuntimeFolder();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Volmar Simulator"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Volmar Simulator"));
 
     volmar::TSingleInstance instance(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
     if (!instance.IsFirst()) return 0;

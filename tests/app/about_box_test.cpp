@@ -3,6 +3,7 @@
 #include "app/about_box.h"
 #include "app/version_info.h"
 #include "resources/about_picture.h"
+#include "support/artefacts.h"
 #include "support/qt_pump.h"
 
 #include <QApplication>
@@ -166,9 +167,7 @@ TEST(AboutPictures, PictureOfTheAboutBox) {
                   6)
             << p.x() << "," << p.y();
     }
-    const QString folder = QStringLiteral(VOLMAR_ARTEFACT_DIR);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    EXPECT_TRUE(shot.save(folder + QStringLiteral("/about_box.png")));
+    EXPECT_TRUE(SavePicture(shot, QStringLiteral("about_box")));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "app/edit_meters_dialog.h"
 #include "app/window_fixture.h"
+#include "support/artefacts.h"
 
 namespace volmar::testing {
 namespace {
@@ -86,9 +87,7 @@ TEST_F(EditMetersTest, TheDialogShowsTheTotalsAsLaidOut) {
             while (at && !(at->focusPolicy() & Qt::TabFocus)) at = at->nextInFocusChain();
             EXPECT_EQ(at, next);
         }
-        const QString folder = QStringLiteral(VOLMAR_ARTEFACT_DIR);
-        QDir().mkpath(folder);
-        d.grab().save(folder + QStringLiteral("/edit_meters.png"));
+        EXPECT_TRUE(SavePicture(d.grab().toImage(), QStringLiteral("edit_meters")));
         d.reject();
     });
 }

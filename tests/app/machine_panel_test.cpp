@@ -7,6 +7,7 @@
 #include "app/window_fixture.h"
 #include "dataport/message.h"
 #include "resources/panel_glyphs.h"
+#include "support/artefacts.h"
 
 namespace volmar::testing {
 namespace {
@@ -197,9 +198,7 @@ TEST_F(PanelTest, PictureOfTheMachinePage) {
     Settle();
     EXPECT_EQ(w.MachinePage->IdentityText(ilManufCode).toStdString(), "ABC");
     EXPECT_EQ(w.MachinePage->DoorFrame(TMachinePage::dCash), 2);
-    const QString folder = QStringLiteral(VOLMAR_ARTEFACT_DIR);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    EXPECT_TRUE(w.MachinePage->grab().toImage().save(folder + QStringLiteral("/machine_page.png")));
+    EXPECT_TRUE(SavePicture(w.MachinePage->grab().toImage(), QStringLiteral("machine_page")));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "app/single_instance.h"
 #include "app/window_fixture.h"
 #include "interpret/counters.h"
+#include "support/artefacts.h"
 
 namespace volmar::testing {
 namespace {
@@ -56,10 +57,8 @@ TEST_F(WindowTest, PictureOfTheMainWindow) {
     Settle();
     w.SetSwitchStates(0x0121);
     const QImage picture = w.grab().toImage();
-    EXPECT_EQ(picture.width(), w.width());
-    const QString folder = QStringLiteral(VOLMAR_ARTEFACT_DIR);
-    ASSERT_TRUE(QDir().mkpath(folder));
-    EXPECT_TRUE(picture.save(folder + QStringLiteral("/main_window.png")));
+    EXPECT_EQ(picture.deviceIndependentSize().toSize().width(), w.width());
+    EXPECT_TRUE(SavePicture(picture, QStringLiteral("main_window")));
 }
 
 } // namespace

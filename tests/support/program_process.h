@@ -93,7 +93,13 @@ inline std::vector<std::string> ChildEnvironment(const std::vector<std::string>&
             if (entry.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0) replaced = true;
         if (!replaced) env.push_back(entry);
     }
-    env.insert(env.end(), Overrides.begin(), Overrides.end());
+    // A later override of the same name wins.
+    for (std::size_t i = 0; i < Overrides.size(); ++i) {
+        const std::string name = Overrides[i].substr(0, Overrides[i].find('=') + 1);
+        bool later = false;
+        for (std::size_t j = i + 1; j < Overrides.size(); ++j) later |= Overrides[j].starts_with(name);
+        if (!later) env.push_back(Overrides[i]);
+    }
     return env;
 }
 
@@ -197,15 +203,15 @@ public:
                                              << Extra;
     }
 
-    // Starts the copy offscreen, its error output appended to
-    // program.err in the folder; the pid, or -1.
-    pid_t Launch() const {
+    // Starts the copy offscreen (or as Overrides say), its error output
+    // appended to program.err in the folder; the pid, or -1.
+    pid_t Launch(const std::vector<std::string>& Overrides = {}) const {
         const int err = ::open((Dir / "program.err").c_str(),
                                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-        const pid_t pid = SpawnProcess(ProgramPath.string(), {},
-                                       ChildEnvironment({"QT_QPA_PLATFORM=offscreen",
-                                                         "XDG_RUNTIME_DIR=" + Runtime.string()}),
-                                       -1, err);
+        std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
+                                        "XDG_RUNTIME_DIR=" + Runtime.string()};
+        env.insert(env.end(), Overrides.begin(), Overrides.end());
+        const pid_t pid = SpawnProcess(ProgramPath.string(), {}, ChildEnvironment(env), -1, err);
         if (err >= 0) ::close(err);
         return pid;
     }

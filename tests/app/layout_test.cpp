@@ -1,0 +1,99 @@
+// No text runs into another control, or is cut, at the default font; the
+// same test run under QT_SCALE_FACTOR=1.5 checks one and a half times the
+// size. Pictures of the pages for a reviewer.
+#include <QAbstractScrollArea>
+#include <QLabel>
+#include <QScrollBar>
+
+#include "app/about_box.h"
+#include "app/edit_meters_dialog.h"
+#include "app/logo_animation.h"
+#include "app/window_fixture.h"
+#include "support/artefacts.h"
+
+namespace volmar::testing {
+namespace {
+
+std::string Describe(const QWidget* W) {
+    if (const auto* label = qobject_cast<const QLabel*>(W)) return "\"" + label->text().toStdString() + "\"";
+    return W->metaObject()->className() + std::string(" ") + W->objectName().toStdString();
+}
+
+// Every shown text among Parent's children, and theirs, keeps a pixel clear
+// of its siblings and is as wide as it needs.
+void ExpectNothingTouches(const QWidget* Parent) {
+    const auto children = Parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (qsizetype i = 0; i < children.size(); ++i) {
+        const QWidget* a = children[i];
+        if (a->isHidden()) continue;
+        const auto* label = qobject_cast<const QLabel*>(a);
+        if (label && label->pixmap().isNull()) {
+            EXPECT_GE(label->width(), label->sizeHint().width()) << Describe(a) << " is cut";
+        }
+        for (qsizetype j = 0; j < children.size(); ++j) {
+            const QWidget* b = children[j];
+            if (j == i || b->isHidden() || !label) continue;
+            EXPECT_FALSE(a->geometry().adjusted(-1, -1, 1, 1).intersects(b->geometry()))
+                << Describe(a) << " touches " << Describe(b) << " " << a->geometry().x() << ","
+                << a->geometry().y() << " " << a->width() << "x" << a->height() << " vs "
+                << b->geometry().x() << "," << b->geometry().y() << " " << b->width() << "x"
+                << b->height();
+        }
+        ExpectNothingTouches(a);
+    }
+}
+
+TEST_F(WindowTest, NoTextTouchesAnotherControl) {
+    TfrmVolmar& w = Start();
+    w.show();
+    ExpectNothingTouches(&w);
+    TfrmEditMetersDlg edit(&w);
+    ExpectNothingTouches(&edit);
+    TfrmVolmarSimAbout about(&w);
+    ExpectNothingTouches(&about);
+}
+
+TEST_F(WindowTest, TheSmallMetersStayWholeAtTheNarrowestWindow) {
+    TfrmVolmar& w = Start();
+    w.show();
+    w.resize(100, w.height());
+    Settle();
+    const QWidget* speed = w.pnlSmallMeters->findChild<QWidget*>(QStringLiteral("pnlSpeedSignal"));
+    ASSERT_NE(speed, nullptr);
+    const QWidget* last = w.pnlSmallMeters->Meter(5)->parentWidget();
+    EXPECT_GT(speed->geometry().left(), last->geometry().right());
+    EXPECT_LE(speed->geometry().right(), w.pnlSmallMeters->width());
+}
+
+TEST_F(WindowTest, TheLogoBandIsTeal) {
+    TfrmVolmar& w = Start();
+    w.show();
+    Settle();
+    auto* band = w.findChild<TLogoBand*>(QStringLiteral("pnlLogo"));
+    ASSERT_NE(band, nullptr);
+    const QImage picture = band->grab().toImage();
+    EXPECT_EQ(picture.pixelColor(1, 1), TLogoBand::Colour());
+    EXPECT_EQ(picture.pixelColor(picture.width() - 2, picture.height() - 2), TLogoBand::Colour());
+}
+
+TEST_F(WindowTest, PicturesOfThePagesScrolledDown) {
+    WriteSettings("[Comms]\nPort=1\n");
+    TfrmVolmar& w = Start();
+    w.show();
+    for (int i = 0; i < 40; ++i) Send({0x26, 0x26});
+    ASSERT_TRUE(PumpUntil([&] { return w.Counters().In == 4000; }));
+    Settle();
+    for (QAbstractScrollArea* page : {static_cast<QAbstractScrollArea*>(w.MachinePage),
+                                      static_cast<QAbstractScrollArea*>(w.grdMessages),
+                                      static_cast<QAbstractScrollArea*>(w.grdEvents)}) {
+        w.pgctrlPages->setCurrentWidget(page);
+        Settle();
+        page->verticalScrollBar()->setValue(page->verticalScrollBar()->maximum());
+        Settle();
+        EXPECT_TRUE(SavePicture(w.grab().toImage(),
+                                QStringLiteral("window_") + w.pgctrlPages->tabText(w.pgctrlPages->currentIndex()).toLower()));
+    }
+}
+
+} // namespace
+} // namespace volmar::testing
