@@ -120,11 +120,8 @@ void TfrmVolmar::BuildWindow() {
 
     auto* logoBar = addToolBar(QStringLiteral("Logo"));
     logoBar->setMovable(false);
-    auto* logoBand = new QWidget(logoBar);
-    logoBand->setAutoFillBackground(true);
-    QPalette teal = logoBand->palette();
-    teal.setColor(QPalette::Window, QColor(0, 128, 128));
-    logoBand->setPalette(teal);
+    auto* logoBand = new TLogoBand(logoBar);
+    logoBand->setObjectName(QStringLiteral("pnlLogo"));
     auto* logoLayout = new QHBoxLayout(logoBand);
     logoLayout->setContentsMargins(2, 0, 2, 0);
     Animate1 = new TLogoAnimation(logoBand);
