@@ -1,7 +1,6 @@
 // The "Messages" and "Events" grids as the operator sees them, and the
 // debug memo's bound.
 #include <QApplication>
-#include <QDir>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QImage>
@@ -12,6 +11,7 @@
 #include <QToolTip>
 
 #include "app/window_fixture.h"
+#include "support/artefacts.h"
 
 namespace volmar::testing {
 namespace {
@@ -62,11 +62,7 @@ protected:
         Settle();
     }
     static QString Entry(int I) { return QStringLiteral("Unknown line error (%1)").arg(100 + I); }
-    void SavePage(const QString& Name) {
-        const QString folder = QStringLiteral(VOLMAR_ARTEFACT_DIR);
-        ASSERT_TRUE(QDir().mkpath(folder));
-        EXPECT_TRUE(window->grab().toImage().save(folder + QLatin1Char('/') + Name));
-    }
+    void SavePage(const QString& Name) { EXPECT_TRUE(SavePicture(window->grab().toImage(), Name)); }
 };
 
 constexpr QTableView* TfrmVolmar::*kMessagesPage = &TfrmVolmar::grdMessages;
@@ -180,7 +176,7 @@ TEST_F(LogGridsTest, ControlBytesKeepTheDebugMemoAtTwoHundredLines) {
         QStringLiteral("OnDPMessage: Type:Two data byte Hdr:69h Data:2 ^J - Accepted")));
 }
 
-TEST_F(LogGridsTest, LogPagesForTheReviewer) {
+TEST_F(LogGridsTest, PicturesOfTheLogPages) {
     TfrmVolmar& w = StartShown(kMessagesPage, "[Options]\nDebug=1\n");
     const std::vector<Bytes> traffic = {
         {0x26, 0x26}, {0x26, 0x26}, {0x69, 0x00, 0x0A, 0x73}, {0x62, 0x03, 0x65},
@@ -194,10 +190,10 @@ TEST_F(LogGridsTest, LogPagesForTheReviewer) {
     ASSERT_TRUE(PumpUntil([&] { return w.Logs().Events.RowCount() == 10; }));
     w.grdMessages->scrollTo(w.grdMessages->model()->index(0x69, 0));
     Settle();
-    SavePage(QStringLiteral("messages_page.png"));
+    SavePage(QStringLiteral("messages_page"));
     w.pgctrlPages->setCurrentWidget(w.grdEvents);
     Settle();
-    SavePage(QStringLiteral("events_page.png"));
+    SavePage(QStringLiteral("events_page"));
 }
 
 } // namespace
