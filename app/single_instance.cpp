@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -9,6 +10,12 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QWidget>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace volmar {
 
@@ -128,6 +135,27 @@ void RaiseWindow(QWidget* Window) {
     Window->show();
     Window->raise();
     Window->activateWindow();
+}
+
+QString PrivateRuntimeFolder(const QString& Parent) {
+    const QByteArray path =
+        QFile::encodeName(QDir(Parent).filePath(QStringLiteral("volmarsim-%1").arg(::getuid())));
+    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) return {};
+    // Whatever is there is looked at without following a link, so that a
+    // folder planted in a shared /tmp by someone else is never used.
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return {};
+    struct stat st{};
+    const bool ours = ::fstat(fd, &st) == 0 && st.st_uid == ::getuid() &&
+                      ((st.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
+    ::close(fd);
+    return ours ? QFile::decodeName(path) : QString();
+}
+
+void ChooseRuntimeFolder() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) return;
+    const QString folder = PrivateRuntimeFolder(QDir::tempPath());
+    if (!folder.isEmpty()) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder));
 }
 
 } // namespace volmar

@@ -57,4 +57,15 @@ private:
 // maximised state), shows it, raises it and gives it the focus.
 void RaiseWindow(QWidget* Window);
 
+// A runtime folder of this user's own under Parent, for a session that
+// names none: Parent/volmarsim-<uid>, made 0700 when missing. Empty when
+// what is there is not a folder of this user's (a symbolic link, a file,
+// another user's folder) or cannot be made private.
+QString PrivateRuntimeFolder(const QString& Parent);
+
+// With XDG_RUNTIME_DIR unset, sets it to PrivateRuntimeFolder under the
+// temporary folder, so that Qt does not pick one itself and warn about it.
+// Call it before the application object is made: that asks already.
+void ChooseRuntimeFolder();
+
 } // namespace volmar

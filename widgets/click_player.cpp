@@ -11,10 +11,31 @@
 #include <QUrl>
 
 #include <array>
+#include <cstring>
 
 namespace volmar {
 
 namespace {
+
+QtMessageHandler gPreviousHandler = nullptr;
+
+// The back end's complaints while it looks for a sound server, such as
+// "PulseAudioService: pa_context_connect() failed" when none runs: without
+// an audio output the clicks are silent, and that is nothing to report.
+void QuietBackEnd(QtMsgType Type, const QMessageLogContext& Context, const QString& Message) {
+    const bool backEnd =
+        (Context.category && std::strncmp(Context.category, "qt.multimedia", 13) == 0) ||
+        Message.startsWith(QLatin1String("PulseAudioService:"));
+    if (backEnd && Type != QtFatalMsg) return;
+    gPreviousHandler(Type, Context, Message);
+}
+
+bool AudioOutputPresent() {
+    gPreviousHandler = qInstallMessageHandler(QuietBackEnd);
+    const bool present = !QMediaDevices::audioOutputs().isEmpty();
+    qInstallMessageHandler(gPreviousHandler);
+    return present;
+}
 
 // Lives as a child of the application object, so its sound effects go
 // before the multimedia back end does at shut-down.
@@ -23,7 +44,7 @@ public:
     explicit TClickPlayer(QObject* Parent) : QObject(Parent) {
         // No output device (no sound server, a headless session): stay silent
         // rather than let each effect fail and warn on every click.
-        FAudible = !QMediaDevices::audioOutputs().isEmpty() && FFolder.isValid();
+        FAudible = AudioOutputPresent() && FFolder.isValid();
     }
 
     bool Audible() const { return FAudible; }

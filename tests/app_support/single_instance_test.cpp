@@ -14,6 +14,9 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "helper_process.h"
 #include "support/qt_pump.h"
 
@@ -49,6 +52,32 @@ void SendRaw(const QString& SocketPath, const QByteArray& Bytes) {
     socket.write(Bytes);
     ASSERT_TRUE(socket.waitForBytesWritten(5000));
     socket.disconnectFromServer();
+}
+
+TEST(RuntimeFolder, APrivateFolderOfThisUsersOrNone) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString expected = dir.filePath(QStringLiteral("volmarsim-%1").arg(::getuid()));
+    const QByteArray path = QFile::encodeName(expected);
+    const auto mode = [&] {
+        struct stat st{};
+        ::stat(path.constData(), &st);
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(PrivateRuntimeFolder(dir.path()), expected);
+    EXPECT_EQ(mode(), 0700u);
+    ASSERT_EQ(::chmod(path.constData(), 0755), 0);
+    EXPECT_EQ(PrivateRuntimeFolder(dir.path()), expected);
+    EXPECT_EQ(mode(), 0700u) << "an open folder is closed again";
+
+    QTemporaryDir planted;
+    ASSERT_TRUE(planted.isValid());
+    ASSERT_TRUE(QFile::link(dir.path(), planted.filePath(QFileInfo(expected).fileName())));
+    EXPECT_EQ(PrivateRuntimeFolder(planted.path()), QString()) << "a link is never followed";
+    QTemporaryDir file;
+    ASSERT_TRUE(file.isValid());
+    QFile(file.filePath(QFileInfo(expected).fileName())).open(QIODevice::WriteOnly);
+    EXPECT_EQ(PrivateRuntimeFolder(file.path()), QString());
 }
 
 TEST(SingleInstance, FirstCopyWinsAndALaterOneAsksItToRaise) {
