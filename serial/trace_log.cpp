@@ -208,9 +208,9 @@ std::string TLogRecorder::Render() const {
     return out;
 }
 
-// Lines end in "\n", the convention of text files on Linux; the last line is
-// ended too. The column count restarts at 0 after each run's header, so the
-// header does not count toward the 78 columns of the bytes.
+// Each run is a header line, then its bytes on lines of their own. Lines end
+// in "\n", the convention of text files on Linux; the last line is ended
+// too.
 std::string RenderTrace(const std::vector<std::pair<char, std::uint8_t>>& Entries, bool Hex) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out;
@@ -231,6 +231,7 @@ std::string RenderTrace(const std::vector<std::pair<char, std::uint8_t>>& Entrie
                 out += kind;
                 out += ": ";
             }
+            out += '\n';
             column = 0;
         }
         const bool printable = byte >= (Hex ? 0x21 : 0x20) && byte <= 0x7E;

@@ -154,25 +154,25 @@ TEST_F(OpenTrace, DumpReplacesAndAppendAdds) {
     R.SetState(tlDump, true);
     EXPECT_EQ(R.State(), tlOff);
     EXPECT_TRUE(R.Entries().empty());
-    EXPECT_EQ(Dumped(), "Transmit: AB\n");
+    EXPECT_EQ(Dumped(), "Transmit: \nAB\n");
 
     R.SetState(tlOn, true);
     RecordText(R, 'R', "ok");
     R.SetState(tlPause, true);
     R.SetState(tlAppend, true);
     EXPECT_EQ(R.State(), tlOff);
-    EXPECT_EQ(Dumped(), "Transmit: AB\nReceive: ok\n");
+    EXPECT_EQ(Dumped(), "Transmit: \nAB\nReceive: \nok\n");
 
     R.SetState(tlOn, true);
     RecordText(R, 'R', "x");
     R.SetState(tlPause, true);
     R.SetState(tlDump, true);
-    EXPECT_EQ(Dumped(), "Receive: x\n") << "a dump from pause replaces too";
+    EXPECT_EQ(Dumped(), "Receive: \nx\n") << "a dump from pause replaces too";
 }
 
 TEST_F(OpenTrace, AppendCreatesAMissingFile) {
     R.SetState(tlAppend, true);
-    EXPECT_EQ(Dumped(), "Transmit: AB\n");
+    EXPECT_EQ(Dumped(), "Transmit: \nAB\n");
 }
 
 TEST_F(OpenTrace, NoEntriesWritesNoFile) {
@@ -203,7 +203,7 @@ TEST_F(OpenTrace, DumpIntoMissingFolderRaisesAndDiscards) {
 TEST_F(OpenTrace, PortClosingDumps) {
     R.PortClosing();
     EXPECT_EQ(R.State(), tlOff);
-    EXPECT_EQ(Dumped(), "Transmit: AB\n");
+    EXPECT_EQ(Dumped(), "Transmit: \nAB\n");
 }
 
 TEST(TraceLogClosedPort, OnlyOffAndOnAreStored) {
@@ -305,7 +305,7 @@ TEST(TraceLogRing, WrappedDumpIsOldestFirst) {
     RecordText(trace, 'T', "abc");
     RecordText(trace, 'R', "xyz");
     trace.SetState(tlDump, true);
-    EXPECT_EQ(ReadFile(dir.File("t.trc")), "Transmit: c\n\nReceive: xyz\n");
+    EXPECT_EQ(ReadFile(dir.File("t.trc")), "Transmit: \nc\n\nReceive: \nxyz\n");
 }
 
 TEST(TraceRender, RunsHeadersAndEmptyLines) {
@@ -313,38 +313,39 @@ TEST(TraceRender, RunsHeadersAndEmptyLines) {
     for (const auto& x : Entries('R', "OK")) e.push_back(x);
     e.emplace_back('E', 0x41);
     for (const auto& x : Entries('T', "Z")) e.push_back(x);
-    EXPECT_EQ(RenderTrace(e, true), "Transmit: AT\n\nReceive: OK\n\nSpecial-E: A\n\nTransmit: Z\n");
+    EXPECT_EQ(RenderTrace(e, true),
+              "Transmit: \nAT\n\nReceive: \nOK\n\nSpecial-E: \nA\n\nTransmit: \nZ\n");
     EXPECT_EQ(RenderTrace({}, true), "");
 }
 
 TEST(TraceRender, HexAndDecimalItems) {
     const TraceEntries e = Entries('R', std::string("a b\r\n~\x7F\xFF\x00", 9));
-    EXPECT_EQ(RenderTrace(e, true), "Receive: a[20]b[0D][0A]~[7F][FF][00]\n");
-    EXPECT_EQ(RenderTrace(e, false), "Receive: a b[13][10]~[127][255][0]\n");
+    EXPECT_EQ(RenderTrace(e, true), "Receive: \na[20]b[0D][0A]~[7F][FF][00]\n");
+    EXPECT_EQ(RenderTrace(e, false), "Receive: \na b[13][10]~[127][255][0]\n");
 }
 
 TEST(TraceRender, WrapsPast78Columns) {
     // 78 characters fill a line; the 79th starts the next.
     const std::string chars(79, 'x');
     EXPECT_EQ(RenderTrace(Entries('T', chars), true),
-              "Transmit: " + std::string(78, 'x') + "\nx\n");
+              "Transmit: \n" + std::string(78, 'x') + "\nx\n");
 
     // Hexadecimal items are 4 wide: 19 fit (76), the 20th would reach 80.
     std::string line1;
     for (int i = 0; i < 19; ++i) line1 += "[0D]";
     EXPECT_EQ(RenderTrace(Entries('R', std::string(21, '\r')), true),
-              "Receive: " + line1 + "\n[0D][0D]\n");
+              "Receive: \n" + line1 + "\n[0D][0D]\n");
 
     // 76 characters and a three-wide item make 79: the item wraps. With two
     // characters more than fit, the width restarts at the item's.
     const std::string mixed = std::string(76, 'y') + "\x05" + std::string(76, 'y');
     EXPECT_EQ(RenderTrace(Entries('T', mixed), false),
-              "Transmit: " + std::string(76, 'y') + "\n[5]" + std::string(75, 'y') + "\ny\n");
+              "Transmit: \n" + std::string(76, 'y') + "\n[5]" + std::string(75, 'y') + "\ny\n");
 
     // Each header restarts the count.
     TraceEntries two = Entries('T', std::string(78, 'a'));
     for (const auto& x : Entries('R', std::string(78, 'b'))) two.push_back(x);
-    EXPECT_EQ(RenderTrace(two, true), "Transmit: " + std::string(78, 'a') + "\n\nReceive: " +
+    EXPECT_EQ(RenderTrace(two, true), "Transmit: \n" + std::string(78, 'a') + "\n\nReceive: \n" +
                                           std::string(78, 'b') + "\n");
 }
 
