@@ -10,8 +10,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
+#include <string>
 
 #include "serial/port_errors.h"
+#include "serial/termios2_rate.h"
 
 namespace volmar {
 
@@ -158,17 +161,28 @@ void MakeRaw(termios& T) {
     RaiseSystemError(Error);
 }
 
+// The operator has to know which rate the device would not take.
+[[noreturn]] void RaiseRateRefused(int Error, std::int32_t Baud) {
+    if (Error == ENOMEM) throw EOutOfMemory();
+    throw EInOutError(Error, std::string(EInOutError(Error).what()) + " (" +
+                                 std::to_string(Baud) + " baud)");
+}
+
+const TBaudEntry* SpeedConstant(std::int32_t Baud) {
+    for (const TBaudEntry& entry : kBauds)
+        if (entry.Baud == Baud) return &entry;
+    return nullptr;
+}
+
 } // namespace
 
 bool SettingsToTermios(const TLineSettings& Settings, termios& T) {
-    const TBaudEntry* baud = nullptr;
-    for (const TBaudEntry& entry : kBauds)
-        if (entry.Baud == Settings.Baud) baud = &entry;
-    if (baud == nullptr || Settings.DataBits < 5 || Settings.DataBits > 8 ||
+    if (Settings.Baud <= 0 || Settings.DataBits < 5 || Settings.DataBits > 8 ||
         Settings.StopBits < 1 || Settings.StopBits > 3 || Settings.Parity > pSpace)
         return false;
     termios t = T;
-    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    // No input rate of its own: the input follows the output.
+    t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CIBAUD);
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     t.c_cflag |= kSizes[Settings.DataBits - 5];
     switch (Settings.Parity) {
@@ -179,7 +193,9 @@ bool SettingsToTermios(const TLineSettings& Settings, termios& T) {
     case pSpace: t.c_cflag |= PARENB | CMSPAR; break;
     }
     if (Settings.StopBits >= 2) t.c_cflag |= CSTOPB;
-    if (::cfsetispeed(&t, baud->Speed) != 0 || ::cfsetospeed(&t, baud->Speed) != 0) return false;
+    if (const TBaudEntry* baud = SpeedConstant(Settings.Baud))
+        if (::cfsetispeed(&t, baud->Speed) != 0 || ::cfsetospeed(&t, baud->Speed) != 0)
+            return false;
     T = t;
     return true;
 }
@@ -293,15 +309,29 @@ TLineSettings TPosixDeviceLayer::LineSettings() {
     RequireOpen();
     termios t{};
     if (::tcgetattr(FFd, &t) != 0) RaiseSystemError(errno);
-    return SettingsFromTermios(t);
+    TLineSettings s = SettingsFromTermios(t);
+    // The driver's own figure also covers rates without a B-constant.
+    const std::uint32_t rate = CurrentRate(FFd);
+    if (rate > 0 && rate <= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+        s.Baud = static_cast<std::int32_t>(rate);
+    return s;
 }
 
 void TPosixDeviceLayer::SetLineSettings(const TLineSettings& Settings) {
     RequireOpen();
+    if (Settings.Baud <= 0) RaiseRateRefused(EINVAL, Settings.Baud);
     termios t{};
+    // Tried on a blank copy first, so that nothing reaches the device.
+    if (!SettingsToTermios(Settings, t)) throw EInOutError(EINVAL);
+    // A rate without a B-constant goes first, so that a refusal leaves the
+    // line as it was; the frame is then set on the settings read back,
+    // which carry that rate.
+    if (!SpeedConstant(Settings.Baud))
+        if (const int e = SetAnyRate(FFd, static_cast<std::uint32_t>(Settings.Baud)))
+            RaiseRateRefused(e, Settings.Baud);
     if (::tcgetattr(FFd, &t) != 0) RaiseSystemError(errno);
     MakeRaw(t);
-    if (!SettingsToTermios(Settings, t)) throw EInOutError(EINVAL);
+    SettingsToTermios(Settings, t);
     if (::tcsetattr(FFd, TCSANOW, &t) != 0) RaiseSystemError(errno);
     FParityOn = Settings.Parity != pNone;
 }

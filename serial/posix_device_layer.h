@@ -36,11 +36,12 @@ private:
     TState FState = sData;
 };
 
-// Line settings in termios form: speed, size, parity and stop bits of T are
-// replaced, everything else left. False (T untouched) for a rate without a
-// B-constant or a frame the hardware cannot send.
+// Line settings in termios form: size, parity and stop bits of T are
+// replaced, and the speed for a rate with a B-constant (any other rate is
+// set through termios2, see termios2_rate.h); everything else is left.
+// False (T untouched) for a rate below 1 or a frame the hardware cannot send.
 bool SettingsToTermios(const TLineSettings& Settings, termios& T);
-// Reads them back; a speed without an entry is Baud 0.
+// Reads them back; a speed without a B-constant is Baud 0.
 TLineSettings SettingsFromTermios(const termios& T);
 
 // The error counters a serial driver keeps (TIOCGICOUNT).

@@ -120,9 +120,31 @@ TEST_F(PosixLayer, AppliesRawModeAndLineSettings) {
     const TLineSettings fast{4000000, pNone, 8, 1};
     FLayer.SetLineSettings(fast);
     EXPECT_EQ(FLayer.LineSettings(), fast);
-    EXPECT_EQ(CodeOf([&] { FLayer.SetLineSettings({12345, pNone, 8, 1}); }), -EINVAL);
     EXPECT_EQ(CodeOf([&] { FLayer.SetLineSettings({9600, pNone, 9, 1}); }), -EINVAL);
     EXPECT_EQ(FLayer.LineSettings(), fast) << "refusals change nothing";
+}
+
+// A pseudo-terminal takes any rate through termios2 and reports it back, as
+// a UART driver does for the rates it can make.
+TEST_F(PosixLayer, RatesWithoutABConstant) {
+    for (const std::int32_t baud : {14400, 28800, 250}) {
+        FLayer.SetLineSettings({baud, pNone, 8, 2});
+        EXPECT_EQ(FLayer.LineSettings(), (TLineSettings{baud, pNone, 8, 2}));
+    }
+    FLayer.SetLineSettings({1200, pNone, 8, 1});
+    EXPECT_EQ(FLayer.LineSettings().Baud, 1200) << "a B-constant replaces the other rate";
+
+    for (const std::int32_t baud : {0, -9600}) {
+        try {
+            FLayer.SetLineSettings({baud, pNone, 8, 1});
+            ADD_FAILURE() << baud << " baud was taken";
+        } catch (const EPortException& e) {
+            EXPECT_EQ(e.Code(), -EINVAL);
+            EXPECT_NE(std::string(e.what()).find(std::to_string(baud) + " baud"),
+                      std::string::npos) << e.what();
+        }
+    }
+    EXPECT_EQ(FLayer.LineSettings().Baud, 1200);
 }
 
 TEST(LineSettingsTermios, ReadBackAsWrittenAndKeepOtherFlags) {
