@@ -367,9 +367,11 @@ void TCustomComPort::FlushInBuffer() {
 
 void TCustomComPort::FlushOutBuffer() {
     if (!Ready()) return;
-    std::lock_guard lock(FOutputLock);
+    // A chunk the writer has taken would reach the device after the purge;
+    // its write never waits, so neither does this for long.
+    std::unique_lock lock(FOutputLock);
+    FWriteDone.wait(lock, [this] { return !FWriting; });
     FTxHead = FTxCount = 0;
-    ++FTxGeneration;
     FLayer->PurgeOutput();
 }
 
@@ -824,7 +826,6 @@ void TCustomComPort::DoDeviceLost() {
 void TCustomComPort::WriterThread() {
     std::vector<std::uint8_t> chunk;
     while (!FStop) {
-        std::uint64_t generation = 0;
         {
             std::unique_lock lock(FOutputLock);
             FOutputWake.wait_for(lock, std::chrono::milliseconds(250),
@@ -835,7 +836,8 @@ void TCustomComPort::WriterThread() {
             const std::size_t n = std::min(FTxCount, FTxRing.size() - tail);
             chunk.assign(FTxRing.begin() + static_cast<std::ptrdiff_t>(tail),
                          FTxRing.begin() + static_cast<std::ptrdiff_t>(tail + n));
-            generation = FTxGeneration;
+            // The write itself runs unlocked, so queuing never waits for it.
+            FWriting = true;
         }
         std::size_t written = 0;
         try {
@@ -846,11 +848,10 @@ void TCustomComPort::WriterThread() {
         if (FLayer->Vanished()) written = chunk.size();
         {
             std::lock_guard lock(FOutputLock);
-            if (generation == FTxGeneration) {
-                written = std::min(written, FTxCount);
-                FTxHead = (FTxHead + written) % FTxRing.size();
-                FTxCount -= written;
-            }
+            FWriting = false;
+            FTxHead = (FTxHead + written) % FTxRing.size();
+            FTxCount -= written;
+            FWriteDone.notify_all();
         }
         if (written < chunk.size()) FLayer->WaitWritable(kDispatchIntervalMs);
     }

@@ -295,7 +295,9 @@ private:
     std::vector<std::uint8_t> FTxRing;
     std::size_t FTxHead = 0;
     std::size_t FTxCount = 0;
-    std::uint64_t FTxGeneration = 0;  // counts output flushes
+    // The writer is handing a chunk of the ring to the device.
+    bool FWriting = false;
+    std::condition_variable FWriteDone;
 
     // The hand-over of notifications.
     std::mutex FHandOverLock;

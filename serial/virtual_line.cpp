@@ -23,12 +23,15 @@ struct TVirtualLine::State {
     const std::string Name;
     mutable std::mutex Lock;
     std::condition_variable PortWake;
+    // The far end's waits.
     std::condition_variable SentWake;
 
     std::deque<TItem> Input;
     std::vector<std::uint8_t> Sent;
     bool FarEndReading = true;
     std::vector<std::uint8_t> Queued;  // written while the far end does not read
+    bool HoldWrites = false;
+    bool WriteHeld = false;
     std::uint8_t Modem = 0;
     bool ModemChanged = false;
     bool Vanished = false;
@@ -142,7 +145,13 @@ public:
     }
 
     std::size_t Write(const std::uint8_t* Bytes, std::size_t Count) override {
-        std::lock_guard lock(FLine->Lock);
+        std::unique_lock lock(FLine->Lock);
+        if (FLine->HoldWrites) {
+            FLine->WriteHeld = true;
+            FLine->SentWake.notify_all();
+            FLine->PortWake.wait(lock, [this] { return !FLine->HoldWrites; });
+            FLine->WriteHeld = false;
+        }
         if (!FOpen || FLine->Vanished) return 0;
         if (!FLine->FarEndReading) {
             const std::size_t n = std::min(Count, Room());
@@ -167,6 +176,7 @@ public:
         FLine->Queued.clear();
         ++FLine->OutputPurges;
         FLine->PortWake.notify_all();
+        FLine->SentWake.notify_all();
     }
 
     unsigned WaitEvent(int TimeoutMs) override {
@@ -333,6 +343,23 @@ void TVirtualLine::SetFarEndReading(bool Reading) {
 bool TVirtualLine::FarEndReading() const {
     std::lock_guard lock(FState->Lock);
     return FState->FarEndReading;
+}
+
+void TVirtualLine::HoldWrites(bool Hold) {
+    std::lock_guard lock(FState->Lock);
+    FState->HoldWrites = Hold;
+    FState->PortWake.notify_all();
+}
+
+bool TVirtualLine::WaitWriteHeld(std::chrono::milliseconds Timeout) {
+    std::unique_lock lock(FState->Lock);
+    return FState->SentWake.wait_for(lock, Timeout, [&] { return FState->WriteHeld; });
+}
+
+bool TVirtualLine::WaitOutputPurges(int Count, std::chrono::milliseconds Timeout) {
+    std::unique_lock lock(FState->Lock);
+    return FState->SentWake.wait_for(lock, Timeout,
+                                     [&] { return FState->OutputPurges >= Count; });
 }
 
 bool TVirtualLine::IsOpen() const {

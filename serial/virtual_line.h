@@ -45,6 +45,12 @@ public:
     static constexpr std::size_t kDeviceOutputQueue = 4096;
     void SetFarEndReading(bool Reading);
     bool FarEndReading() const;
+    // Holds the port's writes inside the device until released, so that
+    // the far end can act while one is under way.
+    void HoldWrites(bool Hold);
+    bool WaitWriteHeld(std::chrono::milliseconds Timeout);
+    // Waits until the port has purged the device's output Count times.
+    bool WaitOutputPurges(int Count, std::chrono::milliseconds Timeout);
 
     // What the port did to the line.
     bool IsOpen() const;
