@@ -174,7 +174,7 @@ std::string TProfileFile::ReadString(const std::string& Section, const std::stri
     std::string_view key;
     std::size_t equals = 0;
     KeyOf(FLines[line], key, equals);
-    return std::string(Content(FLines[line]).substr(equals + 1));
+    return std::string(Trim(Content(FLines[line]).substr(equals + 1)));
 }
 
 bool TProfileFile::KeyExists(const std::string& Section, const std::string& Key) const {
@@ -223,9 +223,16 @@ void TProfileFile::WriteString(const std::string& Section, const std::string& Ke
         std::string_view key;
         std::size_t equals = 0;
         KeyOf(FLines[line], key, equals);
+        // The blanks around the old value stay, so that writing back the
+        // value read leaves the line as it was.
         std::string& raw = FLines[line];
-        const bool cr = !raw.empty() && raw.back() == '\r';
-        raw = raw.substr(0, equals + 1) + value + (cr ? "\r" : "");
+        const std::string_view old = Content(raw).substr(equals + 1);
+        const std::string_view trimmed = Trim(old);
+        const std::size_t before =
+            trimmed.empty() ? old.size() : static_cast<std::size_t>(trimmed.data() - old.data());
+        const std::size_t after = old.size() - before - trimmed.size();
+        raw = raw.substr(0, equals + 1 + before) + value +
+              std::string(old.substr(old.size() - after)) + raw.substr(Content(raw).size());
         return;
     }
     // After the section's last key, so comments and blank lines that lead

@@ -25,7 +25,8 @@ public:
     // EProfileFileError "Cannot create file <Path>" or "Unable to write to <Path>".
     void Save(const std::string& Path) const;
 
-    // Section and key names compare without regard to case.
+    // Section and key names compare without regard to case. Blanks (spaces
+    // and tabs) around names and values are not part of them.
     bool SectionExists(const std::string& Section) const;
     std::vector<std::string> Keys(const std::string& Section) const;
 
@@ -40,7 +41,8 @@ public:
     bool TryReadInteger(const std::string& Section, const std::string& Key,
                         std::int32_t& Value) const;
 
-    // A value is one line: it is cut at its first line break.
+    // A value is one line: it is cut at its first line break. A key already
+    // there keeps its line's blanks.
     void WriteString(const std::string& Section, const std::string& Key, const std::string& Value);
     void WriteInteger(const std::string& Section, const std::string& Key, std::int32_t Value);
     void WriteBool(const std::string& Section, const std::string& Key, bool Value);

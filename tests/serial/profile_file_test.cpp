@@ -89,7 +89,7 @@ TEST_F(ProfileFile, RoundTripKeepsEverythingByteForByte) {
     p.Save(Path("copy.ini"));
     EXPECT_EQ(Read("copy.ini"), text);
     EXPECT_EQ(p.ReadString("Port", "Name", ""), "\xE9t\xE9\xFF");
-    EXPECT_EQ(p.ReadString("Unknown Section", "Odd Key", ""), " spaced value  ");
+    EXPECT_EQ(p.ReadString("Unknown Section", "Odd Key", ""), "spaced value");
 
     p.WriteInteger("Port", "Baud", 19200);
     p.Save(Path());
@@ -98,11 +98,25 @@ TEST_F(ProfileFile, RoundTripKeepsEverythingByteForByte) {
     EXPECT_EQ(Read(), expected);
 }
 
+TEST_F(ProfileFile, BlanksAroundKeysAndValuesAreNotRead) {
+    const std::string text = "[Devices]\n COM1 = /dev/ttyUSB0 \r\n\tCOM2\t=\t/dev/pts/5\t\n"
+                             "[Comms]\nPort =\t2\n";
+    TProfileFile p = Loaded(text);
+    EXPECT_EQ(p.Keys("Devices"), (std::vector<std::string>{"COM1", "COM2"}));
+    EXPECT_EQ(p.ReadString("Devices", "COM1", ""), "/dev/ttyUSB0");
+    EXPECT_EQ(p.ReadString("Devices", "COM2", ""), "/dev/pts/5");
+    EXPECT_EQ(p.ReadInteger("Comms", "Port", 0), 2);
+    for (const std::string key : {"COM1", "COM2"})
+        p.WriteString("Devices", key, p.ReadString("Devices", key, ""));
+    p.WriteInteger("Comms", "Port", 2);
+    EXPECT_EQ(p.Text(), text) << "a value written back leaves its line as it was";
+}
+
 TEST_F(ProfileFile, WriteReplacesInPlace) {
     TProfileFile p = Loaded("[Port]\n  baud = 9600\nParity=0\n[Other]\nBaud=1\n");
     p.WriteString("PORT", "Baud", "115200");
     p.WriteBool("Port", "Parity", true);
-    EXPECT_EQ(p.Text(), "[Port]\n  baud =115200\nParity=1\n[Other]\nBaud=1\n");
+    EXPECT_EQ(p.Text(), "[Port]\n  baud = 115200\nParity=1\n[Other]\nBaud=1\n");
     p.WriteBool("Port", "Parity", false);
     EXPECT_EQ(p.ReadString("Port", "Parity", ""), "0");
 }
