@@ -44,7 +44,7 @@ class IMachineLine {
 };
 
 struct TLineTiming {
-    int ReplyTimeoutMs = 250;
+    int ReplyTimeoutMs = 1000;
     int Retries = 3;
 };
 

@@ -90,7 +90,11 @@ The line:
                       The machine starts once the simulator has opened it and
                       stops when the simulator closes it.
   --baud 1200|9600    line speed (default 9600)
-  --reply-timeout MS  how long to wait for an answer (default 250)
+  --reply-timeout MS  how long to wait for an answer (default 1000). The
+                      simulator answers a broken frame only after about 0.6 s
+                      of quiet, and a resend that comes sooner restarts that
+                      wait and is lost: below 600 ms one broken frame costs
+                      the next message too (a warning says so)
   --retries N         resends after a NAK or no answer (default 3)
 
 What to send:
@@ -145,6 +149,14 @@ Example:
   raw 20 ~300 20 wait=1500 -> Nak    # a gap inside the frame
   pause 1000
 )";
+}
+
+std::string ReplyTimeoutWarning(int ReplyTimeoutMs) {
+    if (ReplyTimeoutMs >= kSimulatorQuietMs) return {};
+    return "warning: a reply timeout of " + std::to_string(ReplyTimeoutMs) +
+           " ms is shorter than the " + std::to_string(kSimulatorQuietMs) +
+           " ms of quiet the simulator waits for before it answers a broken frame; "
+           "resends then land in that wait and the next message is lost as well";
 }
 
 } // namespace volmar::machine

@@ -12,7 +12,7 @@ struct TOptions {
     bool Pty = false;   // --pty [LINK]
     std::string Link;
     int Baud = 9600;
-    int ReplyTimeoutMs = 250;
+    int ReplyTimeoutMs = 1000;
     int Retries = 3;
     std::string ScriptFile; // --script FILE ("-": standard input)
     bool Demo = false;
@@ -30,5 +30,13 @@ class EUsage : public std::runtime_error {
 TOptions ParseCommandLine(const std::vector<std::string>& Args);
 
 std::string HelpText();
+
+// The simulator answers a broken frame only after this much quiet (9 ticks
+// of 55 ms, give or take a tick); a resend that comes sooner restarts it.
+inline constexpr int kSimulatorQuietMs = 600;
+
+// What to tell the user about a reply timeout that is shorter than that
+// quiet; empty when there is nothing to say.
+std::string ReplyTimeoutWarning(int ReplyTimeoutMs);
 
 } // namespace volmar::machine

@@ -138,6 +138,8 @@ int main(int argc, char** argv) {
         std::cout << HelpText();
         return 0;
     }
+    if (const std::string warning = ReplyTimeoutWarning(options.ReplyTimeoutMs); !warning.empty())
+        std::cerr << "volmar-machine: " << warning << std::endl;
     // The port hands its notifications to this thread's event loop.
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};

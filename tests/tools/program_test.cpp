@@ -115,7 +115,11 @@ struct ProgramTest : ::testing::Test {
 TEST(CommandLine, OptionsDefaultsAndRefusals) {
     const TOptions d = ParseCommandLine({"--pty", "--demo"});
     EXPECT_TRUE(d.Pty && d.Link.empty() && d.Demo);
-    EXPECT_TRUE(d.Baud == 9600 && d.ReplyTimeoutMs == 250 && d.Retries == 3);
+    EXPECT_TRUE(d.Baud == 9600 && d.ReplyTimeoutMs == 1000 && d.Retries == 3);
+    EXPECT_EQ(ReplyTimeoutWarning(d.ReplyTimeoutMs), "");
+    EXPECT_EQ(ReplyTimeoutWarning(kSimulatorQuietMs), "");
+    EXPECT_NE(ReplyTimeoutWarning(kSimulatorQuietMs - 1).find("timeout of 599 ms"),
+              std::string::npos);
     const TOptions o = ParseCommandLine(
         {"--pty", "/l", "--baud", "1200", "--reply-timeout=40", "--retries", "0", "--script", "s"});
     EXPECT_TRUE(o.Link == "/l" && o.Baud == 1200 && o.ReplyTimeoutMs == 40 && o.Retries == 0);
@@ -151,9 +155,12 @@ TEST_F(ProgramTest, MistakesExitWith2BeforeAnythingHappens) {
     EXPECT_NE(bad.Errors.find(Script("") + ":4: "), std::string::npos) << bad.Errors;
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 
-    Program missing({"--device", "/dev/no-such-tty", "--script", Script("send 26h\n")});
+    Program missing({"--device", "/dev/no-such-tty", "--reply-timeout", "250", "--script",
+                     Script("send 26h\n")});
     EXPECT_EQ(missing.Exit(), 2);
     EXPECT_NE(missing.Errors.find("/dev/no-such-tty"), std::string::npos) << missing.Errors;
+    EXPECT_NE(missing.Errors.find("warning: a reply timeout of 250 ms"), std::string::npos)
+        << missing.Errors;
 
     std::ofstream(dir / "plain") << "x";
     Program occupied({"--pty", (dir / "plain").string(), "--demo"});
