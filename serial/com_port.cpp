@@ -9,6 +9,7 @@
 
 #include "serial/device_map.h"
 #include "serial/notify_target.h"
+#include "serial/open_failure.h"
 
 namespace volmar {
 
@@ -163,7 +164,13 @@ void TCustomComPort::OpenDevice() {
     if (FComNumber == 0 && FDevicePath.empty()) throw EBadId();
     FLayer = CreateDeviceLayer();
     try {
-        FLayer->Open(DevicePath());
+        try {
+            FLayer->Open(DevicePath());
+        } catch (EPortException& e) {
+            if (e.SystemError() != 0)
+                e.SetDetail(OpenFailureDetail(e.SystemError(), FComNumber, DevicePath()));
+            throw;
+        }
         FLayer->SetQueueSizes(FInSize, FOutSize);
         {
             std::lock_guard lock(FInputLock);

@@ -95,6 +95,8 @@ public:
     bool AutoOpen() const { return FAutoOpen; }
     void SetAutoOpen(bool Value) { FAutoOpen = Value; }
     bool Open() const override { return FOpen; }
+    // A device that will not open raises the port's error; its Detail()
+    // names the COM number and the device and says what to do.
     void SetOpen(bool Value);
     TPortState State() const { return FState; }
     bool DTR() const { return FDTR; }

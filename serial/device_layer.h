@@ -47,7 +47,8 @@ public:
 
     // Opens the device for exclusive use. Raises EBadId for a device that
     // does not exist, EAlreadyOpen for one held elsewhere, EInOutError for
-    // any other refusal.
+    // any other refusal; each carries the system's error number where there
+    // is one (SystemError()).
     virtual void Open(const std::string& Path) = 0;
     virtual void Close() = 0;
 

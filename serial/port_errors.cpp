@@ -19,7 +19,9 @@ std::string SystemText(int ErrorNumber) {
 EInOutError::EInOutError(int ErrorNumber) : EInOutError(ErrorNumber, SystemText(ErrorNumber)) {}
 
 EInOutError::EInOutError(int ErrorNumber, const std::string& Message)
-    : EPortException(-ErrorNumber, Message) {}
+    : EPortException(-ErrorNumber, Message) {
+    SetSystemError(ErrorNumber);
+}
 
 void RaiseSystemError(int ErrorNumber) {
     if (ErrorNumber == ENOMEM) throw EOutOfMemory();

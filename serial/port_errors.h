@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace volmar {
 
@@ -14,8 +15,18 @@ public:
         : std::runtime_error(Message), FCode(Code) {}
     std::int32_t Code() const { return FCode; }
 
+    // A further line for the operator (which device, why, what to do about
+    // it); empty when there is nothing to add. what() stays the message.
+    const std::string& Detail() const { return FDetail; }
+    void SetDetail(std::string Text) { FDetail = std::move(Text); }
+    // The system error number (errno) behind the failure; 0 when none.
+    int SystemError() const { return FSystemError; }
+    void SetSystemError(int ErrorNumber) { FSystemError = ErrorNumber; }
+
 private:
     std::int32_t FCode;
+    std::string FDetail;
+    int FSystemError = 0;
 };
 
 #define VOLMAR_PORT_ERROR(Name, CodeValue, Text)                                                   \

@@ -155,6 +155,15 @@ void MakeRaw(termios& T) {
     T.c_cc[VTIME] = 0;
 }
 
+// The number goes with the port's error so that the port can tell the
+// operator what it means for the device.
+template <class TError>
+[[noreturn]] void RaiseFor(int Error) {
+    TError e;
+    e.SetSystemError(Error);
+    throw e;
+}
+
 [[noreturn]] void CloseAndRaise(int Fd, int Error) {
     ::ioctl(Fd, TIOCNXCL);
     ::close(Fd);
@@ -241,8 +250,8 @@ void TPosixDeviceLayer::Open(const std::string& Path) {
     const int fd = ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int e = errno;
-        if (e == ENOENT || e == ENODEV || e == ENXIO) throw EBadId();
-        if (e == EBUSY) throw EAlreadyOpen();
+        if (e == ENOENT || e == ENODEV || e == ENXIO) RaiseFor<EBadId>(e);
+        if (e == EBUSY) RaiseFor<EAlreadyOpen>(e);
         RaiseSystemError(e);
     }
     // The lock keeps out other programs that lock their ports; TIOCEXCL
@@ -250,7 +259,7 @@ void TPosixDeviceLayer::Open(const std::string& Path) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
         ::close(fd);
-        if (e == EWOULDBLOCK) throw EAlreadyOpen();
+        if (e == EWOULDBLOCK) RaiseFor<EAlreadyOpen>(e);
         RaiseSystemError(e);
     }
     ::ioctl(fd, TIOCEXCL);
