@@ -1,9 +1,15 @@
-// volmarsim: one copy per user; a second start raises the running window
-// and ends before it touches either file. Exits with 1 when a file could
-// not be written at the end.
+// volmarsim [--folder DIR]: one copy per folder of files; a second start
+// raises the running window and ends before it touches either file. Exits
+// with 1 when a file could not be written at the end, 2 for a mistake in
+// the command line.
 #include <QApplication>
-#include <QFileInfo>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QStatusBar>
 
+#include <cstdio>
+
+#include "app/data_folder.h"
 #include "app/main_window.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
@@ -13,7 +19,33 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Volmar Simulator"));
 
-    volmar::TSingleInstance instance(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Plays the monitoring unit a gaming machine reports to."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption folderOption(
+        QStringLiteral("folder"),
+        QStringLiteral("Keeps the settings and counters files in <dir> (made when missing)."),
+        QStringLiteral("dir"));
+    parser.addOption(folderOption);
+    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+        const QString what = parser.errorText().isEmpty()
+                                 ? QStringLiteral("unexpected argument ") +
+                                       parser.positionalArguments().constFirst()
+                                 : parser.errorText();
+        std::fprintf(stderr, "volmarsim: %s\n", qUtf8Printable(what));
+        return 2;
+    }
+    if (parser.isSet(help)) parser.showHelp(0);
+
+    const volmar::TDataFolder folder =
+        volmar::ChooseDataFolder(parser.value(folderOption), QCoreApplication::applicationDirPath(),
+                                 volmar::PerUserDataFolder());
+    // The window reports each file it then cannot write.
+    if (!folder.Error.isEmpty())
+        std::fprintf(stderr, "volmarsim: %s\n", qUtf8Printable(folder.Error));
+
+    volmar::TSingleInstance instance(volmar::InstanceName(folder.Path));
     if (!instance.IsFirst()) return 0;
 
     // The program ends when its window has closed and written its files; an
@@ -33,12 +65,18 @@ int main(int argc, char** argv) {
     });
 
     volmar::TWindowOptions options;
+    options.Folder = folder.Path;
     options.QuitRequested = [&quitRequested] { return quitRequested; };
     volmar::TfrmVolmar window(std::move(options));
     instance.OnRaiseRequest = [&window] { volmar::RaiseWindow(&window); };
     QObject::connect(&window, &volmar::TfrmVolmar::Closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     if (!quitRequested) {
+        // Beside the program the files are where they always were; elsewhere
+        // the operator would have to guess.
+        if (folder.PerUser)
+            window.statusBar()->showMessage(QStringLiteral("Settings and counters in %1")
+                                                .arg(QDir::toNativeSeparators(folder.Path)));
         running = &window;
         window.show();
         QApplication::exec();

@@ -1,5 +1,6 @@
-// One running copy per user: a lock file marks the running copy, and a local
-// socket beside it lets a later copy ask the running one to raise its window.
+// One running copy per name (the program takes one per folder of files): a
+// lock file marks the running copy, and a local socket beside it lets a later
+// copy ask the running one to raise its window.
 #pragma once
 
 #include <QObject>
@@ -17,7 +18,7 @@ namespace volmar {
 
 class TSingleInstance : public QObject {
 public:
-    // Name: the lock's name, the program file's name without its path ("volmarsim").
+    // Name: the lock's name; the program's is InstanceName() of its files' folder.
     // Folder: where the lock file and the local socket live; empty = the user's
     // runtime folder (QStandardPaths::RuntimeLocation).
     explicit TSingleInstance(const QString& Name, const QString& Folder = QString(),

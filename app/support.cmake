@@ -1,6 +1,8 @@
 # Pieces of the program kept apart from the window so that they build and are
-# tested on their own: the single running copy and the quit signals.
+# tested on their own: the single running copy, the quit signals and the
+# choice of the files' folder.
 add_library(volmar_app_support STATIC
+    ${PROJECT_SOURCE_DIR}/app/data_folder.cpp
     ${PROJECT_SOURCE_DIR}/app/single_instance.cpp
     ${PROJECT_SOURCE_DIR}/app/quit_signals.cpp
 )

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -81,6 +82,30 @@ TEST_F(ProgramTest, AnswersTheMachineAndKeepsItsCountsOnTerm) {
     const std::string text = folder->Settings();
     EXPECT_NE(text.find("Port=1\n"), std::string::npos);
     EXPECT_NE(text.find("[Devices]\nCOM1="), std::string::npos);
+}
+
+TEST_F(ProgramTest, ANamedFolderHoldsItsOwnFilesAndItsOwnCopy) {
+    first = folder->Launch();
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(ReadByte(15000), kNak);
+
+    // Only the named folder's settings name the second line.
+    testing::RawLine other;
+    const std::filesystem::path named = folder->Dir / "machine2";
+    std::filesystem::create_directory(named);
+    std::ofstream(named / "VolmarSim.Ini") << "[Devices]\nCOM1=" << other.Device
+                                           << "\n[Comms]\nPort=1\n[Dataport]\nSpeed Mode=2\n";
+    second = folder->Launch({}, {"--folder", named.string()});
+    ASSERT_GT(second, 0);
+    ASSERT_EQ(other.ReadByte(15000), kNak) << "a second copy runs on another folder";
+    EXPECT_EQ(other.Exchange({0x26, 0x26}), kAck);
+
+    ASSERT_EQ(::kill(second, SIGTERM), 0);
+    EXPECT_EQ(WaitForExit(second, 10000), 0);
+    TCounters expected{};
+    expected.Codes[0x26].Messages = 1;
+    expected.In = 100;
+    EXPECT_EQ(testing::ReadWholeFile(named / "COUNTERS.DAT"), testing::CountersBytes(expected));
 }
 
 // Counts Needle in Text.

@@ -203,15 +203,17 @@ public:
                                              << Extra;
     }
 
-    // Starts the copy offscreen (or as Overrides say), its error output
-    // appended to program.err in the folder; the pid, or -1.
-    pid_t Launch(const std::vector<std::string>& Overrides = {}) const {
+    // Starts the copy offscreen (or as Overrides say) with Args, its error
+    // output appended to program.err in the folder; the pid, or -1.
+    pid_t Launch(const std::vector<std::string>& Overrides = {},
+                 const std::vector<std::string>& Args = {}) const {
         const int err = ::open((Dir / "program.err").c_str(),
                                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
                                         "XDG_RUNTIME_DIR=" + Runtime.string()};
         env.insert(env.end(), Overrides.begin(), Overrides.end());
-        const pid_t pid = SpawnProcess(ProgramPath.string(), {}, ChildEnvironment(env), -1, err);
+        const pid_t pid =
+            SpawnProcess(ProgramPath.string(), Args, ChildEnvironment(env), -1, err);
         if (err >= 0) ::close(err);
         return pid;
     }

@@ -1,0 +1,54 @@
+#include "app/data_folder.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+namespace volmar {
+
+bool UserMayWrite(const QString& Folder) {
+    // access() also says no for a read-only mount, which the mode bits do not show.
+    return ::access(QFile::encodeName(Folder).constData(), W_OK | X_OK) == 0;
+}
+
+TDataFolder ChooseDataFolder(const QString& Named, const QString& ProgramFolder,
+                             const QString& PerUserFolder,
+                             const std::function<bool(const QString&)>& MayWrite) {
+    TDataFolder choice;
+    if (!Named.isEmpty()) {
+        choice.Path = Named;
+    } else if (MayWrite(ProgramFolder)) {
+        choice.Path = ProgramFolder;
+    } else {
+        choice.Path = PerUserFolder;
+        choice.PerUser = true;
+    }
+    choice.Path = QDir::cleanPath(QDir(choice.Path).absolutePath());
+    if (!QDir().mkpath(choice.Path))
+        choice.Error = QStringLiteral("Cannot create the folder %1")
+                           .arg(QDir::toNativeSeparators(choice.Path));
+    return choice;
+}
+
+QString PerUserDataFolder() {
+    // Data rather than configuration: the counters file is the machine's
+    // record, which must outlive a reset of the user's configuration, and
+    // the settings file stays beside it as in the program's own folder.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/volmarsim");
+}
+
+QString InstanceName(const QString& Folder) {
+    QString path = QFileInfo(Folder).canonicalFilePath();
+    if (path.isEmpty()) path = QDir::cleanPath(QDir(Folder).absolutePath());
+    // A digest keeps the lock's and the socket's names short whatever the path.
+    const QByteArray digest =
+        QCryptographicHash::hash(QFile::encodeName(path), QCryptographicHash::Sha256);
+    return QStringLiteral("volmarsim-") + QString::fromLatin1(digest.toHex().left(16));
+}
+
+} // namespace volmar
