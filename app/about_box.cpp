@@ -3,6 +3,8 @@
 #include "app/version_info.h"
 #include "resources/about_picture.h"
 
+#include <QDir>
+#include <QFontMetrics>
 #include <QGraphicsDropShadowEffect>
 #include <QPainter>
 #include <QPixmap>
@@ -109,6 +111,8 @@ TfrmVolmarSimAbout::TfrmVolmarSimAbout(QWidget* Owner)
         MakeLabel(Image1, "lblNotice",
                   QStringLiteral("Monitoring unit simulator for coin-operated gaming machines"), 11,
                   false, aqua, at(180, 87, 379, 14));
+    // Right of the coins, between the version and the notice.
+    lblFolder = MakeLabel(Image1, "lblFolder", QString(), 11, false, aqua, at(380, 64, 179, 14));
 
     SpeedButton1 = new QToolButton(Image1);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
@@ -131,15 +135,29 @@ void TfrmVolmarSimAbout::SpeedButton1Click() {
     accept();
 }
 
-std::unique_ptr<TfrmVolmarSimAbout> CreateAboutBox(QWidget* Owner, const TVersionInfo& Info) {
+void TfrmVolmarSimAbout::SetFolder(const QString& Folder) {
+    const QString home = QDir::homePath() + QLatin1Char('/');
+    QString path = QDir::toNativeSeparators(Folder);
+    if (path.startsWith(home)) path = QStringLiteral("~/") + path.mid(home.size());
+    const QString prefix = QStringLiteral("Files in ");
+    const QFontMetrics metrics(lblFolder->font());
+    path = metrics.elidedText(path, Qt::ElideMiddle,
+                              lblFolder->width() - metrics.horizontalAdvance(prefix));
+    lblFolder->setText(Folder.isEmpty() ? QString() : prefix + path);
+    lblFolder->setToolTip(QDir::toNativeSeparators(Folder));
+}
+
+std::unique_ptr<TfrmVolmarSimAbout> CreateAboutBox(QWidget* Owner, const TVersionInfo& Info,
+                                                   const QString& Folder) {
     auto box = std::make_unique<TfrmVolmarSimAbout>(Owner);
     if (Info.Valid()) box->txtVersion->setText(QStringLiteral("v") + Info.FileVersion());
+    box->SetFolder(Folder);
     return box;
 }
 
-void ShowAboutBox(QWidget* Owner, const TVersionInfo& Info) {
+void ShowAboutBox(QWidget* Owner, const TVersionInfo& Info, const QString& Folder) {
     // Freed on the way out whatever happens while it is shown.
-    const std::unique_ptr<TfrmVolmarSimAbout> box = CreateAboutBox(Owner, Info);
+    const std::unique_ptr<TfrmVolmarSimAbout> box = CreateAboutBox(Owner, Info, Folder);
     box->exec();
 }
 

@@ -31,15 +31,20 @@ public:
     QLabel* txtVersion;
     QToolButton* SpeedButton1;
     QLabel* lblNotice;
+    // Where the settings and counters files are; the whole path in its tooltip.
+    QLabel* lblFolder;
 
     void SpeedButton1Click();
+    // Shortened to fit the line: the home folder as "~", then the middle elided.
+    void SetFolder(const QString& Folder);
 };
 
 // Builds the box owned by Owner, with "v" and the file version when Info is
-// Valid; the version label stays empty otherwise.
-std::unique_ptr<TfrmVolmarSimAbout> CreateAboutBox(QWidget* Owner, const TVersionInfo& Info);
+// Valid; the version label stays empty otherwise. Folder: where the files are.
+std::unique_ptr<TfrmVolmarSimAbout> CreateAboutBox(QWidget* Owner, const TVersionInfo& Info,
+                                                   const QString& Folder = QString());
 
 // The Help menu's About: builds the box, shows it modally, frees it.
-void ShowAboutBox(QWidget* Owner, const TVersionInfo& Info);
+void ShowAboutBox(QWidget* Owner, const TVersionInfo& Info, const QString& Folder = QString());
 
 } // namespace volmar

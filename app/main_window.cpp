@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -489,7 +490,9 @@ void TfrmVolmar::mnuEditMetersClick() {
     PostCommand(ucUpdateMeters, 0);
 }
 
-void TfrmVolmar::About1Click() { ShowAboutBox(this, VersionInfo1); }
+void TfrmVolmar::About1Click() {
+    ShowAboutBox(this, VersionInfo1, QFileInfo(SettingsPath()).absolutePath());
+}
 
 void TfrmVolmar::mnuMuteClick() {
     // The menu has already toggled its own tick; the meters' state decides.

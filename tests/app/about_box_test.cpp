@@ -91,6 +91,24 @@ TEST(AboutBox, VersionLabelFollowsTheReader) {
     EXPECT_TRUE(TfrmVolmarSimAbout().txtVersion->text().isEmpty()) << "empty at design";
 }
 
+TEST(AboutBox, FolderLineFitsAndNamesTheFolder) {
+    const QString deep = QStringLiteral("/srv/arcade/floor-2/machines/volmar-12/files");
+    const auto box = CreateAboutBox(nullptr, TVersionInfo(), deep);
+    const QLabel* line = box->lblFolder;
+    EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->width()) << "not cut";
+    EXPECT_TRUE(line->text().endsWith(QStringLiteral("files"))) << qPrintable(line->text());
+    EXPECT_EQ(line->toolTip(), deep);
+    EXPECT_TRUE(box->Image1->rect().contains(line->geometry()));
+    for (const QWidget* other : {static_cast<QWidget*>(box->txtVersion),
+                                 static_cast<QWidget*>(box->lblNotice),
+                                 static_cast<QWidget*>(box->SpeedButton1)})
+        EXPECT_FALSE(line->geometry().intersects(other->geometry()))
+            << qPrintable(other->objectName());
+
+    box->SetFolder(QDir::homePath() + QStringLiteral("/.local/share/volmarsim"));
+    EXPECT_EQ(line->text(), QStringLiteral("Files in ~/.local/share/volmarsim"));
+}
+
 TEST(AboutBox, SpeedButton1ClosesTheBox) {
     const auto box = CreateAboutBox(nullptr, InvalidInfo());
     box->show();
@@ -152,7 +170,8 @@ TEST(AboutPictures, SizesAndContent) {
 
 TEST(AboutPictures, PictureOfTheAboutBox) {
     const TVersionInfo info;
-    const auto box = CreateAboutBox(nullptr, info);
+    const auto box =
+        CreateAboutBox(nullptr, info, QDir::homePath() + QStringLiteral("/.local/share/volmarsim"));
     box->show();
     PumpUntil([&] { return box->isVisible(); });
     const QImage shot = box->grab().toImage();
