@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QIcon>
 #include <QStatusBar>
 
 #include <cstdio>
@@ -18,6 +19,9 @@ int main(int argc, char** argv) {
     volmar::ChooseRuntimeFolder();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Volmar Simulator"));
+    // Lets the desktop match the window with the installed menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VOLMAR_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VOLMAR_APP_ID)));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
