@@ -28,9 +28,15 @@ void TfrmVolmar::Guarded(const std::function<void()>& Handler) {
     }
 }
 
-void TfrmVolmar::ShowError(const std::exception& Error) {
-    ReportError(QString::fromLocal8Bit(Error.what()));
+QString ErrorText(const std::exception& Error) {
+    QString text = QString::fromLocal8Bit(Error.what());
+    // A port's failure to open says, on a line of its own, what to do.
+    if (const auto* port = dynamic_cast<const EPortException*>(&Error); port && !port->Detail().empty())
+        text += QLatin1Char('\n') + QString::fromLocal8Bit(port->Detail().c_str());
+    return text;
 }
+
+void TfrmVolmar::ShowError(const std::exception& Error) { ReportError(ErrorText(Error)); }
 
 void TfrmVolmar::ReportError(const QString& Text) {
     ToStandardError(Text);
@@ -52,7 +58,7 @@ void TfrmVolmar::GuardedLink(const std::function<void()>& Handler) {
     try {
         Handler();
     } catch (const std::exception& Error) {
-        ReportQuietly(QString::fromLocal8Bit(Error.what()));
+        ReportQuietly(ErrorText(Error));
     }
 }
 
@@ -74,7 +80,7 @@ void TfrmVolmar::GuardedSave(const std::function<void()>& Save) {
         Save();
     } catch (const std::exception& Error) {
         FSaveFailed = true;
-        ReportError(QString::fromLocal8Bit(Error.what()));
+        ReportError(ErrorText(Error));
     }
 }
 

@@ -181,6 +181,7 @@ void TfrmVolmar::BuildWindow() {
 
     grdMessages->installEventFilter(this);
 
+    connect(&FReconnectTimer, &QTimer::timeout, this, [this] { WatchForLostDevice(); });
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
     connect(About1, &QAction::triggered, this, [this] { Guarded([this] { About1Click(); }); });
     connect(mnuMute, &QAction::triggered, this, [this] { Guarded([this] { mnuMuteClick(); }); });

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QTableView>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -65,6 +66,9 @@ struct TWindowOptions {
     // How often a changed counters record is written while the program runs.
     int CountersSaveIntervalMs = 1000;
 };
+
+// An error's text for the operator, with a port's added detail on a line of its own.
+QString ErrorText(const std::exception& Error);
 
 class TfrmVolmar : public QMainWindow, public IMachineView {
     Q_OBJECT
@@ -183,6 +187,8 @@ private:
     void ComPortPlusTriggerLineError(TCustomComPort* CP, std::uint16_t Error, bool LineBreak);
     void ComPortPlusTriggerModemStatus(TCustomComPort* CP);
     void ComPortPlusDeviceLost(TCustomComPort* CP);
+    void PortLost(std::uint16_t Number, const std::string& Path);
+    void WatchForLostDevice();
     void VolmarDPReset(TVolmarDataport* Sender);
     void VolmarTimeout(TVolmarDataport* Sender, TTimeoutType Timeout);
     void VolmarStateChange(TVolmarDataport* Sender, TDPState State, std::int32_t Count);
@@ -242,6 +248,10 @@ private:
     std::uint16_t FSwitches = 0;
     int FScrollBarWidth = 0;
     bool FDestroyed = false;
+    // A port whose device went away, watched for until it comes back.
+    QTimer FReconnectTimer;
+    std::uint16_t FLostPort = 0;
+    std::string FLostPath;
     bool FBoxUp = false;
     bool FSaveFailed = false;
     QString FSaveAlert;

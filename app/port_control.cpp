@@ -1,6 +1,9 @@
 // The port choice, the speed modes and the following of the machine's
 // speed signal (CTS: present asks for 9600 baud, absent for 1200).
 #include <QCoreApplication>
+#include <QStatusBar>
+
+#include <sys/stat.h>
 
 #include "app/main_window.h"
 #include "dataport/str_format.h"
@@ -11,10 +14,15 @@ namespace {
 constexpr std::uint16_t kModemMaskCTS = 0x10;
 // Overrun, parity and framing errors; breaks and ring overflows are not watched.
 constexpr std::uint16_t kLineErrorMask = 7;
+// How often a device that went away is looked for.
+constexpr int kReconnectPollMs = 500;
 } // namespace
 
 void TfrmVolmar::cmbxComPortChange(int Index) {
-    if (Index >= 0 && Index != FComPortPlus.ComNumber()) SelectComPort(static_cast<std::uint16_t>(Index));
+    // The entry of a port that failed or went away tries it again.
+    if (Index < 0 || (Index == FComPortPlus.ComNumber() && (Index == 0 || FComPortPlus.Open())))
+        return;
+    SelectComPort(static_cast<std::uint16_t>(Index));
 }
 
 void TfrmVolmar::ClosePort() {
@@ -37,9 +45,12 @@ void TfrmVolmar::SelectComPort(std::uint16_t N) {
         if (N != 0) {
             try {
                 FComPortPlus.SetOpen(true);
-            } catch (const EAlreadyOpen&) {
-                ShowBox(FOptions.Boxes.Warning, QString::fromLatin1(StrFormat(
-                    "COM%d port is in use, please select another port", N).c_str()));
+            } catch (const EAlreadyOpen& InUse) {
+                QString text = QString::fromLatin1(
+                    StrFormat("COM%d port is in use, please select another port", N).c_str());
+                if (!InUse.Detail().empty())
+                    text += QLatin1Char('\n') + QString::fromLocal8Bit(InUse.Detail().c_str());
+                ShowBox(FOptions.Boxes.Warning, text);
                 FComPortPlus.SetComNumber(0);
             }
             if (FComPortPlus.Open()) {
@@ -135,13 +146,51 @@ void TfrmVolmar::ComPortPlusTriggerModemStatus(TCustomComPort* CP) {
 }
 
 void TfrmVolmar::ComPortPlusDeviceLost(TCustomComPort* CP) {
+    // Closing lets pending messages run: not inside the port's own handler.
     const std::uint16_t number = CP->ComNumber();
     const std::string path = CP->DevicePath();
+    QMetaObject::invokeMethod(this, [this, number, path] { PortLost(number, path); },
+                              Qt::QueuedConnection);
+}
+
+void TfrmVolmar::PortLost(std::uint16_t Number, const std::string& Path) {
+    if (FComPortPlus.ComNumber() != Number || FComPortPlus.DevicePath() != Path) return;
     ClosePort();
-    cmbxComPort->setCurrentIndex(number < cmbxComPort->count() ? number : -1);
+    cmbxComPort->setCurrentIndex(Number < cmbxComPort->count() ? Number : -1);
     ShowSpeedSelectActive(false);
-    ReportQuietly(
-        QString::fromLatin1(StrFormat("COM%d (%s) has gone away", number, path.c_str()).c_str()));
+    const std::string text = StrFormat("COM%d (%s) has gone away", Number, Path.c_str());
+    FLogs.LogNote(text);
+    ReportQuietly(QString::fromLocal8Bit(text.c_str()));
+    // The same path again (for a by-id link, the same adapter) reopens it.
+    FLostPort = Number;
+    FLostPath = Path;
+    FReconnectTimer.start(kReconnectPollMs);
+}
+
+void TfrmVolmar::WatchForLostDevice() {
+    // The operator chose another port or device meanwhile: nothing to wait for.
+    if (FLostPort == 0 || FComPortPlus.Open() || FComPortPlus.ComNumber() != FLostPort ||
+        FComPortPlus.DevicePath() != FLostPath) {
+        FLostPort = 0;
+        FReconnectTimer.stop();
+        return;
+    }
+    struct stat node {};
+    if (::stat(FLostPath.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return;
+    try {
+        SelectComPort(FLostPort);
+    } catch (const std::exception&) {
+        return;  // not ready yet (its permissions come a moment later): the next look
+    }
+    if (!FComPortPlus.Open()) return;
+    FReconnectTimer.stop();
+    const std::string text = StrFormat("COM%d (%s) is back", FLostPort, FLostPath.c_str());
+    FLostPort = 0;
+    // As after start-up: the receiver NAKs until the machine's first message.
+    PostCommand(ucResetDataport);
+    FLogs.LogNote(text);
+    ShowAlert(QString());
+    statusBar()->showMessage(QString::fromLocal8Bit(text.c_str()));
 }
 
 } // namespace volmar

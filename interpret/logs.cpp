@@ -99,11 +99,15 @@ void TLogs::LogMessage(const TDPMessage* Msg, TAcception Acception, const std::s
 }
 
 void TLogs::LogLineError(std::uint16_t Code) {
+    LogNote(LineErrorText(Code));
+    Events.SetCell(2, Events.RowCount() - 1, "No");
+}
+
+void TLogs::LogNote(const std::string& Text) {
     AddGridRow(Events, kEventLogLimit);
     const int r = Events.RowCount() - 1;
     Events.SetCell(0, r, FClock.LongTimeNow());
-    Events.SetCell(2, r, "No");
-    Events.SetCell(1, r, LineErrorText(Code));
+    Events.SetCell(1, r, Text);
 }
 
 void TLogs::CutEventLog() {

@@ -80,6 +80,8 @@ public:
     void ShowMessageCount(int Col, int Row, std::int32_t Count);
     void LogMessage(const TDPMessage* Msg, TAcception Acception, const std::string& Text);
     void LogLineError(std::uint16_t Code);
+    // A row of the port's own: its time and Text, nothing else.
+    void LogNote(const std::string& Text);
     // Back to the title row alone, with no fixed row.
     void CutEventLog();
     // "%d %s: %s" with the tick count, only while the debug panel is visible.

@@ -152,7 +152,9 @@ TEST_F(WindowTest, AMissingPortIsReportedAndLaterSettingsStillApply) {
         << "\n[Comms]\nPort=3\n[Dataport]\nSpeed Mode=0\n[Options]\nSmall Meter Spin=1\n";
     TfrmVolmar& w = Start();
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0], "ie_BadId - Specified comport doesn't exist");
+    const std::string designed = "ie_BadId - Specified comport doesn't exist\n";
+    EXPECT_EQ(errors[0].substr(0, designed.size()), designed) << "the detail on a line of its own";
+    EXPECT_NE(errors[0].find("COM3 is " + (dir / "no-such-device").string()), std::string::npos);
     EXPECT_FALSE(w.ComPortPlus().Open());
     EXPECT_EQ(w.cmbxComPort->currentText().toStdString(), "COM3") << "the list keeps the choice";
     EXPECT_EQ(w.SpeedMode(), smAuto);

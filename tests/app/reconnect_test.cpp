@@ -1,0 +1,80 @@
+// A device that goes away and comes back under the same name: a link to a
+// pseudo-terminal, re-pointed at a new one, as a re-plugged adapter's
+// /dev/serial/by-id link is.
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "app/window_fixture.h"
+
+namespace volmar::testing {
+namespace {
+
+struct Pty {
+    Pty() {
+        char name[256] = {};
+        if (::openpty(&Master, &Slave, name, nullptr, nullptr) != 0) return;
+        termios raw{};
+        ::tcgetattr(Master, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(Master, TCSANOW, &raw);
+        Name = name;
+    }
+    ~Pty() { Hangup(); }
+    void Hangup() {
+        if (Master >= 0) ::close(Master);
+        if (Slave >= 0) ::close(Slave);
+        Master = Slave = -1;
+    }
+    int Read(int TimeoutMs) const {
+        pollfd p{Master, POLLIN, 0};
+        std::uint8_t b = 0;
+        if (!PumpUntil([&] { return ::poll(&p, 1, 0) > 0; }, TimeoutMs)) return -1;
+        return ::read(Master, &b, 1) == 1 ? b : -1;
+    }
+    int Master = -1, Slave = -1;
+    std::string Name;
+};
+
+std::string EventRows(const TStringGrid& Grid) {
+    std::string rows;
+    for (int r = 1; r < Grid.RowCount(); ++r) rows += Grid.Cell(1, r) + "\n";
+    return rows;
+}
+
+TEST_F(WindowTest, AnAdapterThatGoesAndComesBackIsReopened) {
+    auto first = std::make_unique<Pty>();
+    ASSERT_FALSE(first->Name.empty());
+    const fs::path link = dir / "usb-adapter";
+    fs::create_symlink(first->Name, link);
+    WriteSettings("[Devices]\nCOM2=" + link.string() + "\n[Comms]\nPort=2\n", false);
+    TfrmVolmar& w = Start();
+    ASSERT_TRUE(w.ComPortPlus().Open());
+
+    // Pulled: the slave hangs up and the link goes.
+    first->Hangup();
+    fs::remove(link);
+    const std::string gone = "COM2 (" + link.string() + ") has gone away\n";
+    ASSERT_TRUE(PumpUntil([&] { return !w.ComPortPlus().Open(); }));
+    EXPECT_NE(EventRows(w.Logs().Events).find(gone), std::string::npos);
+
+    // Plugged back in: the same link, another pseudo-terminal behind it.
+    Pty second;
+    fs::create_symlink(second.Name, link);
+    ASSERT_TRUE(PumpUntil([&] { return w.ComPortPlus().Open(); }));
+    EXPECT_NE(EventRows(w.Logs().Events).find(gone + "COM2 (" + link.string() + ") is back\n"),
+              std::string::npos);
+    EXPECT_TRUE(errors.empty()) << "no box to click";
+
+    // Reset as after start-up: a NAK while it waits, then the machine is answered.
+    Settle();
+    clock.AdvanceTicks(kFirstMessageTicks + 1);
+    EXPECT_EQ(second.Read(3000), 0x15);
+    ASSERT_EQ(::write(second.Master, "\x26\x26", 2), 2);
+    EXPECT_EQ(second.Read(3000), 0x06);
+    EXPECT_EQ(w.Counters().In, 100);
+}
+
+} // namespace
+} // namespace volmar::testing
