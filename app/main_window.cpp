@@ -84,6 +84,7 @@ void TfrmVolmar::BuildWindow() {
     mnuMute = options->addAction(QStringLiteral("&Mute Meters"));
     mnuMute->setCheckable(true);
     mnuMute->setChecked(true);
+    mnuDevices = options->addAction(QStringLiteral("&Devices..."));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     About1 = help->addAction(QStringLiteral("&About..."));
 
@@ -185,6 +186,7 @@ void TfrmVolmar::BuildWindow() {
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
     connect(About1, &QAction::triggered, this, [this] { Guarded([this] { About1Click(); }); });
     connect(mnuMute, &QAction::triggered, this, [this] { Guarded([this] { mnuMuteClick(); }); });
+    connect(mnuDevices, &QAction::triggered, this, [this] { Guarded([this] { mnuDevicesClick(); }); });
     connect(actReset, &QAction::triggered, this, [this] { Guarded([this] { actResetExecute(); }); });
     connect(btnAutoBaud, &QAction::triggered, this, [this] { Guarded([this] { SetSpeedMode(smAuto); }); });
     connect(btn1200Baud, &QAction::triggered, this, [this] { Guarded([this] { SetSpeedMode(sm1200); }); });

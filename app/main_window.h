@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "app/machine_page.h"
@@ -142,6 +143,7 @@ public:
     QAction* ToolButton6;
     QAction* ToolButton7;
     QAction* mnuMute;
+    QAction* mnuDevices;
     QAction* mnuEditMeters;
     QMenu* popmnuMeters;
     QAction* Exit1;
@@ -197,6 +199,9 @@ private:
     void ToolButton7Click();
     void cmbxComPortChange(int Index);
     void mnuMuteClick();
+    void mnuDevicesClick();
+    // Each port entry's tooltip names the device it stands for.
+    void RefreshPortList();
     void mnuEditMetersClick();
     void About1Click();
     // Every meter of the window, big and small.
@@ -252,6 +257,9 @@ private:
     QTimer FReconnectTimer;
     std::uint16_t FLostPort = 0;
     std::string FLostPath;
+    // Devices the operator assigned in the Devices dialog, by COM number;
+    // only these are written back into the settings file.
+    std::map<std::uint16_t, std::string> FAssignedDevices;
     bool FBoxUp = false;
     bool FSaveFailed = false;
     QString FSaveAlert;

@@ -5,8 +5,10 @@
 
 #include <sys/stat.h>
 
+#include "app/devices_dialog.h"
 #include "app/main_window.h"
 #include "dataport/str_format.h"
+#include "serial/device_map.h"
 
 namespace volmar {
 
@@ -19,10 +21,40 @@ constexpr int kReconnectPollMs = 500;
 } // namespace
 
 void TfrmVolmar::cmbxComPortChange(int Index) {
+    if (Index > 0) statusBar()->showMessage(cmbxComPort->itemData(Index, Qt::ToolTipRole).toString());
     // The entry of a port that failed or went away tries it again.
     if (Index < 0 || (Index == FComPortPlus.ComNumber() && (Index == 0 || FComPortPlus.Open())))
         return;
     SelectComPort(static_cast<std::uint16_t>(Index));
+}
+
+void TfrmVolmar::RefreshPortList() {
+    cmbxComPort->setItemData(0, QStringLiteral("No port"), Qt::ToolTipRole);
+    for (int n = 1; n < cmbxComPort->count(); ++n) {
+        const std::string path = DevicePathForCom(static_cast<std::uint16_t>(n));
+        cmbxComPort->setItemData(n, QStringLiteral("COM%1 is %2").arg(n).arg(QString::fromLocal8Bit(path.c_str())),
+                                 Qt::ToolTipRole);
+    }
+}
+
+void TfrmVolmar::mnuDevicesClick() {
+    std::array<std::string, kAssignablePorts> before;
+    for (std::size_t i = 0; i < before.size(); ++i)
+        before[i] = DevicePathForCom(static_cast<std::uint16_t>(i + 1));
+    TdlgDevices dialog(this, before);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const auto after = dialog.Paths();
+    bool chosenChanged = false;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        if (after[i] == before[i]) continue;
+        const auto number = static_cast<std::uint16_t>(i + 1);
+        SetDevicePathForCom(number, after[i]);  // empty: the COM number's own device again
+        FAssignedDevices[number] = after[i];
+        chosenChanged |= number == FComPortPlus.ComNumber();
+    }
+    RefreshPortList();
+    // The chosen port now stands for another device: open that one.
+    if (chosenChanged) SelectComPort(FComPortPlus.ComNumber());
 }
 
 void TfrmVolmar::ClosePort() {

@@ -64,6 +64,7 @@ void TfrmVolmar::LoadSettings() {
         ShowError(Error);
     }
     ReadDeviceMap(ini);
+    RefreshPortList();
 
     // Each key is applied on its own: a failure is shown and the keys after
     // it still apply, so nothing read is lost when the file is written back.
@@ -111,6 +112,8 @@ void TfrmVolmar::LoadSettings() {
 void TfrmVolmar::SaveSettings() {
     TProfileFile ini;
     ini.Load(SettingsPath().toStdString());
+    for (const auto& [number, path] : FAssignedDevices)
+        ini.WriteString(kDevices, "COM" + std::to_string(number), path);
     ini.WriteInteger(kComms, "Port", FComPortPlus.ComNumber());
     ini.WriteInteger(kDataport, "Speed Mode", FSpeedMode);
     ini.WriteBool(kOptions, "Big Meter Spin", FBigMeterSpin);
