@@ -27,7 +27,12 @@ fs::path Folder(const fs::path& File) {
 
 // ".<name>.tmp-": a name no one gives a file of their own, tied to the file it replaces.
 std::string TemporaryPrefix(const fs::path& File) {
-    return "." + File.filename().string() + ".tmp-";
+    // Appended, not "." + ...: GCC 12 at -O3 warns falsely (-Wrestrict)
+    // about a literal put before a temporary string.
+    std::string prefix = ".";
+    prefix += File.filename().string();
+    prefix += ".tmp-";
+    return prefix;
 }
 
 bool IsTemporaryName(const std::string& Name, const std::string& Prefix) {

@@ -241,7 +241,11 @@ std::string RenderTrace(const std::vector<std::pair<char, std::uint8_t>>& Entrie
         } else if (Hex) {
             item = {'[', kDigits[byte >> 4], kDigits[byte & 0x0F], ']'};
         } else {
-            item = "[" + std::to_string(byte) + "]";
+            // Appended, not "[" + std::to_string(...): GCC 12 at -O3 warns
+            // falsely (-Wrestrict) about a literal put before a temporary string.
+            item = '[';
+            item += std::to_string(byte);
+            item += ']';
         }
         const int width = static_cast<int>(item.size());
         column += width;

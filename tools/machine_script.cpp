@@ -104,7 +104,14 @@ std::vector<std::uint8_t> HexBytesOf(const std::vector<TToken>& Tokens, std::siz
 }
 
 std::string Named(std::uint8_t Code) {
-    return "\"" + std::string(DPMessageNames[Code]) + "\" (" + CodeText(Code) + ")";
+    // Appended, not "\"" + std::string(...): GCC 12 at -O3 warns falsely
+    // (-Wrestrict) about a literal put before a temporary string.
+    std::string text = "\"";
+    text += DPMessageNames[Code];
+    text += "\" (";
+    text += CodeText(Code);
+    text += ')';
+    return text;
 }
 
 void CheckDataCount(std::uint8_t Code, std::size_t Count) {
