@@ -15,7 +15,13 @@ namespace volmar::testing {
 namespace {
 
 std::string Describe(const QWidget* W) {
-    if (const auto* label = qobject_cast<const QLabel*>(W)) return "\"" + label->text().toStdString() + "\"";
+    if (const auto* label = qobject_cast<const QLabel*>(W)) {
+        // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) on "\"" + a temporary.
+        std::string text = "\"";
+        text += label->text().toStdString();
+        text += '"';
+        return text;
+    }
     return W->metaObject()->className() + std::string(" ") + W->objectName().toStdString();
 }
 

@@ -52,7 +52,10 @@ struct TRecorder {
     // Works through the roll as the timer would, noting each wait.
     void Drain(TAWPMeter& M) {
         while (M.Rolling()) {
-            Log.push_back("w" + std::to_string(M.WaitingDelay()));
+            // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) on "w" + a temporary.
+            std::string entry = "w";
+            entry += std::to_string(M.WaitingDelay());
+            Log.push_back(entry);
             ASSERT_TRUE(M.StepRoll());
         }
     }
