@@ -15,13 +15,22 @@ bool UserMayWrite(const QString& Folder) {
     return ::access(QFile::encodeName(Folder).constData(), W_OK | X_OK) == 0;
 }
 
+namespace {
+// An installed program's folder is the system's, even for root, who may write it.
+bool InstalledFolder(const QString& Folder) {
+    const QString clean = QDir::cleanPath(QDir(Folder).absolutePath());
+    return clean.startsWith(QStringLiteral("/usr/")) || clean.startsWith(QStringLiteral("/opt/")) ||
+           clean == QStringLiteral("/bin") || clean == QStringLiteral("/sbin");
+}
+} // namespace
+
 TDataFolder ChooseDataFolder(const QString& Named, const QString& ProgramFolder,
                              const QString& PerUserFolder,
                              const std::function<bool(const QString&)>& MayWrite) {
     TDataFolder choice;
     if (!Named.isEmpty()) {
         choice.Path = Named;
-    } else if (MayWrite(ProgramFolder)) {
+    } else if (MayWrite(ProgramFolder) && !InstalledFolder(ProgramFolder)) {
         choice.Path = ProgramFolder;
     } else {
         choice.Path = PerUserFolder;

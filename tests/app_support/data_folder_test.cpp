@@ -39,6 +39,12 @@ TEST_F(DataFolderTest, AnUnwritableProgramFolderSendsThemToThePerUserFolder) {
     EXPECT_TRUE(choice.Error.isEmpty());
 }
 
+TEST_F(DataFolderTest, AnInstalledProgramsFolderIsNeverUsedEvenWhenWritable) {
+    const TDataFolder choice =
+        ChooseDataFolder(QString(), QStringLiteral("/usr/bin"), PerUser(), [](const QString&) { return true; });
+    EXPECT_EQ(choice.Path, PerUser()) << "root may write /usr/bin, but the files do not belong there";
+}
+
 TEST_F(DataFolderTest, TheNamedFolderWins) {
     const QString named = dir.filePath(QStringLiteral("elsewhere/machine2"));
     const TDataFolder choice = ChooseDataFolder(named + QStringLiteral("/"), Program(), PerUser(),
