@@ -87,5 +87,5 @@ int main(int argc, char** argv) {
         running = nullptr;
     }
     window.close();
-    return window.SaveFailed() ? 1 : 0;
+    return window.Monitor().Reports().SaveFailed() ? 1 : 0;
 }

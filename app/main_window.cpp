@@ -15,11 +15,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
-#include <cstdio>
-
 #include "app/about_box.h"
-#include "app/counters_keeper.h"
-#include "dataport/file_store.h"
 #include "app/debug_memo.h"
 #include "app/edit_meters_dialog.h"
 #include "app/grid_model.h"
@@ -31,8 +27,6 @@ namespace volmar {
 namespace {
 
 const QString kTitle = QStringLiteral("Volmar Simulator");
-// The line-error code whose event-log row reads "Tx queue is full".
-constexpr std::uint16_t kTxQueueFull = 8;
 
 QString Latin1(const std::string& Text) {
     return QString::fromLatin1(Text.data(), static_cast<qsizetype>(Text.size()));
@@ -44,34 +38,26 @@ TMessageBoxes TMessageBoxes::Standard() {
     return {
         [](QWidget* Parent, const QString& Text) { QMessageBox::warning(Parent, kTitle, Text); },
         [](QWidget* Parent, const QString& Text) { QMessageBox::critical(Parent, kTitle, Text); },
-        [](QWidget* Parent, const QString& Text) { QMessageBox::information(Parent, kTitle, Text); },
+        [](QWidget* Parent, const QString& Text) {
+            QMessageBox::information(Parent, kTitle, Text);
+        },
     };
 }
 
 TfrmVolmar::TfrmVolmar(TWindowOptions Options)
-    : FOptions(std::move(Options)), FLogs(FOptions.LogClock), FInterpreter(FCounters, FLogs, *this) {
-    if (FOptions.Clock) FComPortPlus.SetClock(FOptions.Clock);
+    : FBoxes(std::move(Options.Boxes)), FMonitor(std::move(Options), this) {
     BuildWindow();
     BindComponents();
-    FormCreate();
+    FBigMeterSpin = MachinePage->Meter(miIn)->Spin();
+    FSmallMeterSpin = pnlSmallMeters->Meter(miIn)->Spin();
+    FMuteMeters = pnlSmallMeters->Meter(miIn)->MuteClicks();
+    FMonitor.StartUp();
 }
 
 TfrmVolmar::~TfrmVolmar() {
-    FormDestroy();
+    FMonitor.ShutDown();
     // The controller is a child of the window and would outlive the port.
     LEDController->SetComPort(nullptr);
-    SetPortErrorHandler({});
-    FVolmar.SetComPort(nullptr);
-}
-
-QString TfrmVolmar::CountersPath() const {
-    const QString folder = FOptions.Folder.isEmpty() ? QCoreApplication::applicationDirPath() : FOptions.Folder;
-    return folder + QLatin1Char('/') + QLatin1String(kCountersFileName);
-}
-
-QString TfrmVolmar::SettingsPath() const {
-    const QString folder = FOptions.Folder.isEmpty() ? QCoreApplication::applicationDirPath() : FOptions.Folder;
-    return folder + QLatin1Char('/') + QLatin1String(kSettingsFileName);
 }
 
 void TfrmVolmar::BuildWindow() {
@@ -118,7 +104,8 @@ void TfrmVolmar::BuildWindow() {
     ToolButton5 = buttons->addAction(QStringLiteral("Count Rx"));
     ToolButton6 = buttons->addAction(QStringLiteral("Reset Rx"));
     ToolButton7 = buttons->addAction(QStringLiteral("Reset SM"));
-    for (QAction* hidden : {ToolButton5, ToolButton6, ToolButton7}) hidden->setVisible(false);
+    for (QAction* hidden : {ToolButton5, ToolButton6, ToolButton7})
+        hidden->setVisible(false);
 
     auto* logoBar = addToolBar(QStringLiteral("Logo"));
     logoBar->setMovable(false);
@@ -171,7 +158,8 @@ void TfrmVolmar::BuildWindow() {
 
     popmnuMeters = new QMenu(this);
     mnuEditMeters = popmnuMeters->addAction(QStringLiteral("&Edit Meters..."));
-    connect(mnuEditMeters, &QAction::triggered, this, [this] { Guarded([this] { mnuEditMetersClick(); }); });
+    connect(mnuEditMeters, &QAction::triggered, this,
+            [this] { Guarded([this] { mnuEditMetersClick(); }); });
     for (TAWPMeter* meter : AllMeters()) {
         meter->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(meter, &QWidget::customContextMenuRequested, this,
@@ -182,176 +170,70 @@ void TfrmVolmar::BuildWindow() {
 
     grdMessages->installEventFilter(this);
 
-    connect(&FReconnectTimer, &QTimer::timeout, this, [this] { WatchForLostDevice(); });
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
     connect(About1, &QAction::triggered, this, [this] { Guarded([this] { About1Click(); }); });
     connect(mnuMute, &QAction::triggered, this, [this] { Guarded([this] { mnuMuteClick(); }); });
-    connect(mnuDevices, &QAction::triggered, this, [this] { Guarded([this] { mnuDevicesClick(); }); });
-    connect(actReset, &QAction::triggered, this, [this] { Guarded([this] { actResetExecute(); }); });
-    connect(btnAutoBaud, &QAction::triggered, this, [this] { Guarded([this] { SetSpeedMode(smAuto); }); });
-    connect(btn1200Baud, &QAction::triggered, this, [this] { Guarded([this] { SetSpeedMode(sm1200); }); });
-    connect(btn9600Baud, &QAction::triggered, this, [this] { Guarded([this] { SetSpeedMode(sm9600); }); });
-    connect(ToolButton5, &QAction::triggered, this, [this] { Guarded([this] { ToolButton5Click(); }); });
-    connect(ToolButton6, &QAction::triggered, this, [this] { Guarded([this] { ToolButton6Click(); }); });
-    connect(ToolButton7, &QAction::triggered, this, [this] { Guarded([this] { ToolButton7Click(); }); });
+    connect(mnuDevices, &QAction::triggered, this,
+            [this] { Guarded([this] { mnuDevicesClick(); }); });
+    connect(actReset, &QAction::triggered, this, [this] { Guarded([this] { FMonitor.Reset(); }); });
+    connect(btnAutoBaud, &QAction::triggered, this,
+            [this] { Guarded([this] { FMonitor.SetSpeedMode(smAuto); }); });
+    connect(btn1200Baud, &QAction::triggered, this,
+            [this] { Guarded([this] { FMonitor.SetSpeedMode(sm1200); }); });
+    connect(btn9600Baud, &QAction::triggered, this,
+            [this] { Guarded([this] { FMonitor.SetSpeedMode(sm9600); }); });
+    connect(ToolButton5, &QAction::triggered, this,
+            [this] { Guarded([this] { FMonitor.CountRx(); }); });
+    connect(ToolButton6, &QAction::triggered, this,
+            [this] { Guarded([this] { FMonitor.ResetRx(); }); });
+    connect(ToolButton7, &QAction::triggered, this,
+            [this] { Guarded([this] { FMonitor.ResetSM(); }); });
     connect(cmbxComPort, &QComboBox::activated, this,
             [this](int Index) { Guarded([this, Index] { cmbxComPortChange(Index); }); });
 }
 
 void TfrmVolmar::BindComponents() {
-    FComPortPlus.SetBaud(1200);
-    FComPortPlus.SetParity(pOdd);
-    FComPortPlus.SetAutoOpen(false);
-    FComPortPlus.SetTraceName("VolmarSim.Trc");
-    FComPortPlus.SetLogName("VolmarSim.Log");
-    FComPortPlus.SetTerminator("^M^J");
-    FComPortPlus.SetRxTxDelay(0);
-    FComPortPlus.OnTriggerAvail = [this](TCustomComPort* CP, std::uint16_t Count) {
-        GuardedLink([&] { ComPortPlusTriggerAvail(CP, Count); });
-    };
-    FComPortPlus.OnTriggerLineError = [this](TCustomComPort* CP, std::uint16_t Error, bool Break) {
-        GuardedLink([&] { ComPortPlusTriggerLineError(CP, Error, Break); });
-    };
-    FComPortPlus.OnTriggerModemStatus = [this](TCustomComPort* CP) {
-        GuardedLink([&] { ComPortPlusTriggerModemStatus(CP); });
-    };
-    FComPortPlus.OnDeviceLost = [this](TCustomComPort* CP) {
-        GuardedLink([&] { ComPortPlusDeviceLost(CP); });
-    };
-    SetPortErrorHandler([this](const std::exception& Error) {
-        ReportQuietly(QString::fromLocal8Bit(Error.what()));
-    });
-
-    FVolmar.SetComPort(&FComPortPlus);
-    LEDController->SetComPort(&FComPortPlus);
+    LEDController->SetComPort(&FMonitor.ComPortPlus());
     TLightSet lights;
     lights.CTSLight = pnlSmallMeters->ledSpeedSelect;
     lights.TXDLight = pnlSmallMeters->ledTx;
     lights.RXDLight = pnlSmallMeters->ledRx;
     LEDController->SetLights(lights);
-    FVolmar.OnDPMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
-                                 TAcception& Accepted) {
-        FInterpreter.VolmarDPMessage(Sender, Msg, WasInError, Accepted);
-    };
-    FVolmar.OnDPInvMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
-                                    TAcception& Accepted) {
-        FInterpreter.VolmarDPInvMessage(Sender, Msg, WasInError, Accepted);
-    };
-    FVolmar.OnDPReset = [this](TVolmarDataport* Sender) { VolmarDPReset(Sender); };
-    FVolmar.OnTimeout = [this](TVolmarDataport* Sender, TTimeoutType Timeout) {
-        VolmarTimeout(Sender, Timeout);
-    };
-    FVolmar.OnStateChange = [this](TVolmarDataport* Sender, TDPState State, std::int32_t Count) {
-        VolmarStateChange(Sender, State, Count);
-    };
-    FVolmar.OnReplyDropped = [this](TVolmarDataport*) { FLogs.LogLineError(kTxQueueFull); };
 
-    FMessagesModel = std::make_unique<TGridModel>(FLogs.Messages);
+    TLogs& logs = FMonitor.Logs();
+    FMessagesModel = std::make_unique<TGridModel>(logs.Messages);
     ShowGridModel(grdMessages, FMessagesModel.get());
-    FEventsModel = std::make_unique<TGridModel>(FLogs.Events);
+    FEventsModel = std::make_unique<TGridModel>(logs.Events);
     ShowGridModel(grdEvents, FEventsModel.get());
     FollowNewestRows(grdEvents);
-    FDebugMemo = std::make_unique<TDebugMemo>(FLogs.Debug, *mmoDebug);
+    FDebugMemo = std::make_unique<TDebugMemo>(logs.Debug, *mmoDebug);
 }
 
-void TfrmVolmar::FormCreate() {
-    FSpeedMode = sm9600;
-    FAutoBaudActive = false;
-    FSpeedSignal = false;
-    FModemTrigger = 0;
-    FLineTrigger = 0;
-    FBigMeterSpin = MachinePage->Meter(miIn)->Spin();
-    FSmallMeterSpin = pnlSmallMeters->Meter(miIn)->Spin();
-    FMuteMeters = pnlSmallMeters->Meter(miIn)->MuteClicks();
-    FSwitches = 0;
-    SetValuesMode(true);
-
+void TfrmVolmar::StartUpBegins() {
     FScrollBarWidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-
     VersionInfo1.SetFileName(QCoreApplication::applicationFilePath());
-    if (VersionInfo1.Valid()) setWindowTitle(windowTitle() + QStringLiteral(" v") + VersionInfo1.FileVersion());
+    if (VersionInfo1.Valid())
+        setWindowTitle(windowTitle() + QStringLiteral(" v") + VersionInfo1.FileVersion());
+}
 
-    LoadCountersFile();
+void TfrmVolmar::LogGridsSetUp() { FormResize(); }
 
-    FLogs.InitLogGrids(FCounters);
-    FormResize();
-
-    FRxBuffer = std::make_unique<TSerialBuffer>(256);
-
-    StartLogo();
-
-    LoadSettings();
-
-    if (!DebugPanelShown()) resize(width(), height() - kDebugPanelHeight - kSplitterHeight);
-
-    FSpeedSignal = SpeedSignalPresent();
-    ShowSpeedSelectActive(FAutoBaudActive && FComPortPlus.Open());
-    ShowSwitches(false, 0);
-
-    PostCommand(ucResetDataport);
-    PostCommand(ucArmSpeedSignal);
-    PostCommand(ucUpdateMeters, 0);
-
-    if (FComPortPlus.Open()) {
-        Guarded([this] {
-            ArmModemTrigger(true);
-            ArmLineTrigger(true);
-        });
+void TfrmVolmar::StartLogo() {
+    try {
+        Animate1->Start();
+    } catch (...) {
+        // The band stays empty; the logo is decoration.
     }
 }
 
-void TfrmVolmar::LoadCountersFile() {
-    const std::string path = CountersPath().toStdString();
-    RemoveLeftoverTemporaries(path);
-    std::string refused;
-    try {
-        LoadCounters(FCounters, path);
-    } catch (const ECountersFileError& Error) {
-        // The file holds the totals of earlier runs: it is never written over.
-        QString text = QString::fromLocal8Bit(Error.what());
-        try {
-            const std::string kept = KeepAside(path, "unreadable");
-            text += QStringLiteral("\nIt was kept as %1; the counts of this run go to a new file.")
-                        .arg(QString::fromLocal8Bit(kept.c_str()));
-        } catch (const std::exception& Aside) {
-            refused = "Unable to write to " + path + ": it could not be read at start-up and is kept as it is";
-            text += QStringLiteral("\nIt could not be kept aside (%1), so it is kept as it is and the "
-                                   "counts of this run are not saved.")
-                        .arg(QString::fromLocal8Bit(Aside.what()));
-        }
-        ReportError(text);
-    }
-    FCountersKeeper = std::make_unique<TCountersKeeper>(FCounters, path, FOptions.CountersSaveIntervalMs);
-    if (!refused.empty()) FCountersKeeper->Refuse(refused);
-    FCountersKeeper->OnFailed = [this](const std::string& Error) {
-        FSaveAlert = QString::fromLocal8Bit(Error.c_str());
-        ReportQuietly(FSaveAlert);
-    };
-    FCountersKeeper->OnRecovered = [this] {
-        if (Alert() == FSaveAlert) ShowAlert(QString());
-    };
+void TfrmVolmar::SettingsLoaded() {
+    if (!DebugPanelShown()) resize(width(), height() - kDebugPanelHeight - kSplitterHeight);
 }
 
 void TfrmVolmar::closeEvent(QCloseEvent* Event) {
-    FormDestroy();
+    FMonitor.ShutDown();
     Event->accept();
     emit Closed();
-}
-
-void TfrmVolmar::FormDestroy() {
-    if (FDestroyed) return;
-    FDestroyed = true;
-    GuardedSave([this] {
-        if (FCountersKeeper) FCountersKeeper->FinalSave();
-    });
-    Guarded([this] {
-        LEDController->SetActive(false);
-        if (FComPortPlus.Open()) FComPortPlus.RemoveAllTriggers();
-        FVolmar.SetTimerHandle(0);
-        FComPortPlus.SetOpen(false);
-    });
-    GuardedSave([this] { SaveSettings(); });
-    FRxBuffer.reset();
 }
 
 void TfrmVolmar::resizeEvent(QResizeEvent* Event) {
@@ -365,50 +247,24 @@ bool TfrmVolmar::eventFilter(QObject* Watched, QEvent* Event) {
 }
 
 void TfrmVolmar::FormResize() {
-    grdMessages->setColumnWidth(1, std::max(0, DescriptionColumnWidth(grdMessages->width(), FScrollBarWidth)));
+    grdMessages->setColumnWidth(
+        1, std::max(0, DescriptionColumnWidth(grdMessages->width(), FScrollBarWidth)));
 }
 
 bool TfrmVolmar::DebugPanelShown() const { return !pnlDebug->isHidden(); }
 
 void TfrmVolmar::ShowDebugPanel(bool Show) {
     pnlDebug->setVisible(Show);
-    FLogs.Debug.SetVisible(Show);
+    FMonitor.Logs().Debug.SetVisible(Show);
     if (Show) {
         const int total = spltrDebug->height();
-        spltrDebug->setSizes({std::max(0, total - kDebugPanelHeight - kSplitterHeight), kDebugPanelHeight});
+        spltrDebug->setSizes(
+            {std::max(0, total - kDebugPanelHeight - kSplitterHeight), kDebugPanelHeight});
     }
 }
 
-void TfrmVolmar::StartLogo() {
-    try {
-        Animate1->Start();
-    } catch (...) {
-        // The band stays empty; the logo is decoration.
-    }
-}
-
-void TfrmVolmar::actResetExecute() {
-    statusBar()->showMessage(QStringLiteral("Resetting..."));
-    FVolmar.ResetReceiver();
-    if (FComPortPlus.Open()) {
-        FComPortPlus.FlushInBuffer();
-        FComPortPlus.FlushOutBuffer();
-    }
-    SetSwitchStates(0);
-    FLogs.Debug.Clear();
-    try {
-        QCoreApplication::processEvents();
-        ClearCounters(FCounters);
-        FLogs.InitLogGrids(FCounters);
-        for (TAWPMeter* meter : AllMeters()) meter->ResetRoll();
-    } catch (...) {
-        statusBar()->clearMessage();
-        throw;
-    }
-    statusBar()->clearMessage();
-    FLogs.CutEventLog();
-    PostCommand(ucArmSpeedSignal);
-    PostCommand(ucUpdateMeters, 0);
+void TfrmVolmar::Guarded(const std::function<void()>& Handler) {
+    FMonitor.Reports().Guarded(Handler);
 }
 
 void TfrmVolmar::SetIdentityText(TIdentityLabel Label, const std::string& Text) {
@@ -421,46 +277,71 @@ void TfrmVolmar::SetCheckListBits(TSupportList List, std::uint32_t Mask) {
 
 void TfrmVolmar::SetAttendantLamp(bool On) { MachinePage->SetAttendantLamp(On); }
 
-void TfrmVolmar::SetSwitchStates(std::uint16_t Word) {
-    FSwitches = Word;
-    ShowSwitches(true, Word);
+void TfrmVolmar::SetSwitchStates(std::uint16_t Word) { ShowSwitches(true, Word); }
+
+void TfrmVolmar::ShowSwitches(bool Reported, std::uint16_t Word) {
+    MachinePage->ShowSwitches(Reported, Word);
 }
 
-void TfrmVolmar::ShowSwitches(bool Reported, std::uint16_t Word) { MachinePage->ShowSwitches(Reported, Word); }
-
-void TfrmVolmar::SetValuesMode(bool BCDValues) { FInterpreter.SetValuesMode(BCDValues); }
-
 void TfrmVolmar::ShowValuesMode(bool BCDValues) { MachinePage->ShowValuesMode(BCDValues); }
-
-void TfrmVolmar::PostUpdateMeters(int MeterIndex) { PostCommand(ucUpdateMeters, MeterIndex); }
 
 void TfrmVolmar::UpdateMeters(int Index) {
     if (Index < 0 || Index > kMeterCount) return;
     const int first = Index == 0 ? 1 : Index;
     const int last = Index == 0 ? kMeterCount : Index;
     for (int i = first; i <= last; ++i) {
-        const std::int32_t total = *MeterTotal(FCounters, i);
+        const std::int32_t total = *MeterTotal(FMonitor.Counters(), i);
         for (TAWPMeter* meter : {MachinePage->Meter(i), pnlSmallMeters->Meter(i)})
             if (meter && meter->Value() != total) meter->SetValue(total);
     }
 }
 
+void TfrmVolmar::ResetMeters() {
+    for (TAWPMeter* meter : AllMeters())
+        meter->ResetRoll();
+}
+
+void TfrmVolmar::ShowStatusText(const QString& Text) {
+    if (Text.isEmpty())
+        statusBar()->clearMessage();
+    else
+        statusBar()->showMessage(Text);
+}
+
+void TfrmVolmar::ShowAlert(const QString& Text) {
+    lblAlert->setText(Text);
+    lblAlert->setToolTip(Text);
+    lblAlert->setVisible(!Text.isEmpty());
+}
+
+bool TfrmVolmar::ShowBox(TBoxKind Kind, const QString& Text) {
+    const auto& box = Kind == bkError     ? FBoxes.Error
+                      : Kind == bkWarning ? FBoxes.Warning
+                                          : FBoxes.Information;
+    if (!box) return false;
+    box(this, Text);
+    return true;
+}
+
 void TfrmVolmar::SetBigMeterSpin(bool Value) {
     if (Value == FBigMeterSpin) return;
     FBigMeterSpin = Value;
-    for (TAWPMeter* meter : MachinePage->Meters()) meter->SetSpin(Value);
+    for (TAWPMeter* meter : MachinePage->Meters())
+        meter->SetSpin(Value);
 }
 
 void TfrmVolmar::SetSmallMeterSpin(bool Value) {
     if (Value == FSmallMeterSpin) return;
     FSmallMeterSpin = Value;
-    for (TAWPMeter* meter : pnlSmallMeters->Meters()) meter->SetSpin(Value);
+    for (TAWPMeter* meter : pnlSmallMeters->Meters())
+        meter->SetSpin(Value);
 }
 
 void TfrmVolmar::SetMuteMeters(bool Value) {
     if (Value != FMuteMeters) {
         FMuteMeters = Value;
-        for (TAWPMeter* meter : AllMeters()) meter->SetMuteClicks(Value);
+        for (TAWPMeter* meter : AllMeters())
+            meter->SetMuteClicks(Value);
     }
     mnuMute->setChecked(FMuteMeters);
 }
@@ -468,33 +349,35 @@ void TfrmVolmar::SetMuteMeters(bool Value) {
 void TfrmVolmar::mnuEditMetersClick() {
     // Owned by the window and freed in every case; the modal loop is the dialog's.
     const std::unique_ptr<TfrmEditMetersDlg> dialog = std::make_unique<TfrmEditMetersDlg>(this);
-    dialog->SetTotalIn(FCounters.In);
-    dialog->SetTotalOut(FCounters.Out);
-    dialog->SetTotalGames(FCounters.Games);
-    dialog->SetTotalStakes(FCounters.Stakes);
-    dialog->SetTotalWins(FCounters.Wins);
-    dialog->SetTotalCashbox(FCounters.Cashbox);
-    dialog->SetTotalRefills(FCounters.Refills);
-    dialog->SetTotalDumps(FCounters.Dumps);
+    const TCounters& counters = FMonitor.Counters();
+    dialog->SetTotalIn(counters.In);
+    dialog->SetTotalOut(counters.Out);
+    dialog->SetTotalGames(counters.Games);
+    dialog->SetTotalStakes(counters.Stakes);
+    dialog->SetTotalWins(counters.Wins);
+    dialog->SetTotalCashbox(counters.Cashbox);
+    dialog->SetTotalRefills(counters.Refills);
+    dialog->SetTotalDumps(counters.Dumps);
     if (dialog->exec() != QDialog::Accepted) return;
     // Coins and games keep arriving while the dialog is open: the totals
     // the operator left alone keep counting.
-    const auto takeOver = [](const QLineEdit* Field, std::int32_t Value, std::int32_t& Total) {
-        if (TfrmEditMetersDlg::Edited(Field)) Total = Value;
+    std::vector<std::pair<int, std::int32_t>> edited;
+    const auto takeOver = [&](const QLineEdit* Field, int Index, std::int32_t Value) {
+        if (TfrmEditMetersDlg::Edited(Field)) edited.emplace_back(Index, Value);
     };
-    takeOver(dialog->mskedIn, dialog->TotalIn(), FCounters.In);
-    takeOver(dialog->mskedOut, dialog->TotalOut(), FCounters.Out);
-    takeOver(dialog->mskedGames, dialog->TotalGames(), FCounters.Games);
-    takeOver(dialog->mskedStakes, dialog->TotalStakes(), FCounters.Stakes);
-    takeOver(dialog->mskedWins, dialog->TotalWins(), FCounters.Wins);
-    takeOver(dialog->mskedCashbox, dialog->TotalCashbox(), FCounters.Cashbox);
-    takeOver(dialog->mskedRefills, dialog->TotalRefills(), FCounters.Refills);
-    takeOver(dialog->mskedDumps, dialog->TotalDumps(), FCounters.Dumps);
-    PostCommand(ucUpdateMeters, 0);
+    takeOver(dialog->mskedIn, miIn, dialog->TotalIn());
+    takeOver(dialog->mskedOut, miOut, dialog->TotalOut());
+    takeOver(dialog->mskedGames, miGames, dialog->TotalGames());
+    takeOver(dialog->mskedStakes, miStakes, dialog->TotalStakes());
+    takeOver(dialog->mskedWins, miWins, dialog->TotalWins());
+    takeOver(dialog->mskedCashbox, miCashbox, dialog->TotalCashbox());
+    takeOver(dialog->mskedRefills, miRefills, dialog->TotalRefills());
+    takeOver(dialog->mskedDumps, miDumps, dialog->TotalDumps());
+    FMonitor.SetTotals(edited);
 }
 
 void TfrmVolmar::About1Click() {
-    ShowAboutBox(this, VersionInfo1, QFileInfo(SettingsPath()).absolutePath());
+    ShowAboutBox(this, VersionInfo1, QFileInfo(FMonitor.SettingsPath()).absolutePath());
 }
 
 void TfrmVolmar::mnuMuteClick() {
@@ -507,6 +390,5 @@ std::vector<TAWPMeter*> TfrmVolmar::AllMeters() const {
     meters.insert(meters.end(), pnlSmallMeters->Meters().begin(), pnlSmallMeters->Meters().end());
     return meters;
 }
-
 
 } // namespace volmar

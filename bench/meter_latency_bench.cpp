@@ -53,7 +53,7 @@ std::vector<double> Run(bool Spin) {
     // Every total moves on by a number that changes all of its digits.
     QTimer churn;
     QObject::connect(&churn, &QTimer::timeout, window.get(), [&] {
-        for (int i = 1; i <= 10; ++i) AddWrapped(*MeterTotal(window->Counters(), i), 11111111);
+        for (int i = 1; i <= 10; ++i) AddWrapped(*MeterTotal(window->Monitor().Counters(), i), 11111111);
         window->UpdateMeters(0);
     });
     churn.start(40);

@@ -1,5 +1,6 @@
-// What the interpretation shows of the machine, implemented by the main
-// window. Texts are 8-bit, as the machine sends them (Latin-1).
+// What the interpretation shows of the machine, implemented by the
+// monitoring engine, which passes the panel's part on to its view. Texts
+// are 8-bit, as the machine sends them (Latin-1).
 #pragma once
 
 #include <array>
@@ -25,9 +26,10 @@ enum TSupportList : std::uint8_t {
 extern const std::array<std::string_view, 8> DataportSupportNames;
 extern const std::array<std::string_view, 7> AMCSupportNames;
 
-class IMachineView {
+// What the machine's messages change on the panel.
+class IMachineDisplay {
 public:
-    virtual ~IMachineView() = default;
+    virtual ~IMachineDisplay() = default;
     virtual void SetIdentityText(TIdentityLabel Label, const std::string& Text) = 0;
     // Item i is ticked exactly when bit i of Mask is set.
     virtual void SetCheckListBits(TSupportList List, std::uint32_t Mask) = 0;
@@ -35,6 +37,10 @@ public:
     virtual void SetSwitchStates(std::uint16_t Word) = 0;
     // Shows "BCD" or "Binary".
     virtual void ShowValuesMode(bool BCDValues) = 0;
+};
+
+class IMachineView : public IMachineDisplay {
+public:
     // Queues a meter refresh (0 all, 1..10 one total) to run after the reply.
     virtual void PostUpdateMeters(int MeterIndex) = 0;
 };

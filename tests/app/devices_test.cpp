@@ -63,7 +63,7 @@ TEST_F(DevicesTest, AnAssignedLinkIsKeptAsTheLinkAndWrittenBack) {
     ASSERT_TRUE(ran);
     EXPECT_EQ(DevicePathForCom(2), link);
     EXPECT_EQ(w.cmbxComPort->itemData(2, Qt::ToolTipRole).toString().toStdString(), "COM2 is " + link);
-    EXPECT_TRUE(w.ComPortPlus().Open()) << "COM1 is untouched";
+    EXPECT_TRUE(w.Monitor().ComPortPlus().Open()) << "COM1 is untouched";
     EXPECT_EQ(DevicePathForCom(1), typed);
     Close();
     const std::string ini = ReadFile(kSettingsFileName);

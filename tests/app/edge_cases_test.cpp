@@ -15,7 +15,7 @@ protected:
     TfrmVolmar& StartOnCom1(const std::string& More = "") {
         WriteSettings("[Comms]\nPort=1\n" + More);
         TfrmVolmar& w = Start();
-        EXPECT_TRUE(w.ComPortPlus().Open());
+        EXPECT_TRUE(w.Monitor().ComPortPlus().Open());
         return w;
     }
     std::uint8_t Exchange(std::uint8_t Header, const Bytes& Data = {}) {
@@ -36,16 +36,16 @@ public:
         std::size_t DebugLines;
         bool operator==(const Seen&) const = default;
     };
-    explicit CommandSpy(TfrmVolmar& W) : FWindow(W) { W.installEventFilter(this); }
+    explicit CommandSpy(TfrmVolmar& W) : FWindow(W) { W.Monitor().installEventFilter(this); }
     Seen Now() const {
-        return {FWindow.RxBuffer().Count(), FWindow.Volmar().State(), FWindow.Counters().In,
-                FWindow.Logs().Debug.Lines().size()};
+        return {FWindow.Monitor().RxBuffer().Count(), FWindow.Monitor().Volmar().State(), FWindow.Monitor().Counters().In,
+                FWindow.Monitor().Logs().Debug.Lines().size()};
     }
     // Posts the held commands again, in their order.
     void Release() {
         Holding = false;
         for (const auto& [command, argument] : Held)
-            FWindow.PostCommand(static_cast<TUserCommand>(command), argument);
+            FWindow.Monitor().PostCommand(static_cast<TUserCommand>(command), argument);
     }
     bool Holding = false;
     std::vector<std::pair<int, std::intptr_t>> Held;
@@ -73,9 +73,9 @@ TEST_F(EdgeTest, TheFirstProcessRxTakesTheBytesOfTwoNotificationsTheSecondChange
     spy.Holding = true;
     // One "1Ft In" frame, its header and its checksum announced apart.
     Send({0x20});
-    ASSERT_TRUE(PumpUntil([&] { return w.RxBuffer().Count() == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return w.Monitor().RxBuffer().Count() == 1; }));
     Send({0x20});
-    ASSERT_TRUE(PumpUntil([&] { return w.RxBuffer().Count() == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return w.Monitor().RxBuffer().Count() == 2; }));
     ASSERT_EQ(spy.Held, (std::vector<std::pair<int, std::intptr_t>>{{ucProcessRx, 0},
                                                                     {ucProcessRx, 0}}));
     spy.Release();
@@ -98,22 +98,22 @@ TEST_F(EdgeTest, AFixedSpeedLeavesTheSpeedSignalTriggerOffUntilItIsArmedAgain) {
     line->SetModemLines(kModemCTS);
     ASSERT_TRUE(PumpUntil([&] { return lamp->Lit(); }));
     Settle();
-    EXPECT_EQ(w.ComPortPlus().Baud(), 1200);
+    EXPECT_EQ(w.Monitor().ComPortPlus().Baud(), 1200);
     w.btnAutoBaud->trigger();
-    EXPECT_EQ(w.ComPortPlus().Baud(), 9600) << "Auto Baud takes the signal as it is";
+    EXPECT_EQ(w.Monitor().ComPortPlus().Baud(), 9600) << "Auto Baud takes the signal as it is";
 
     line->SetModemLines(0);
     ASSERT_TRUE(PumpUntil([&] { return !lamp->Lit(); }));
     Settle();
-    EXPECT_EQ(w.ComPortPlus().Baud(), 9600) << "the notification in 1200 Baud left it unarmed";
+    EXPECT_EQ(w.Monitor().ComPortPlus().Baud(), 9600) << "the notification in 1200 Baud left it unarmed";
 
-    w.PostCommand(ucArmSpeedSignal);
+    w.Monitor().PostCommand(ucArmSpeedSignal);
     Settle();
     line->SetModemLines(kModemCTS);
     ASSERT_TRUE(PumpUntil([&] { return lamp->Lit(); }));
     Settle();
     line->SetModemLines(0);
-    EXPECT_TRUE(PumpUntil([&] { return w.ComPortPlus().Baud() == 1200; }))
+    EXPECT_TRUE(PumpUntil([&] { return w.Monitor().ComPortPlus().Baud() == 1200; }))
         << "followed again once armed";
 }
 
@@ -127,12 +127,12 @@ TEST_F(EdgeTest, ChoosingAPortThatFailedToOpenTriesItAgain) {
     EXPECT_EQ(errors.size(), 1u);
     EXPECT_TRUE(line->IsOpen());
     emit w.cmbxComPort->activated(3);
-    EXPECT_TRUE(w.ComPortPlus().Open()) << "an open port's own entry changes nothing";
+    EXPECT_TRUE(w.Monitor().ComPortPlus().Open()) << "an open port's own entry changes nothing";
 }
 
 TEST_F(EdgeTest, RefreshesOutOfRangeChangeNoMeter) {
     TfrmVolmar& w = Start();
-    for (int i = 1; i <= kMeterCount; ++i) *MeterTotal(w.Counters(), i) = i;
+    for (int i = 1; i <= kMeterCount; ++i) *MeterTotal(w.Monitor().Counters(), i) = i;
     w.UpdateMeters(11);
     w.UpdateMeters(-1);
     for (int i = 1; i <= kMeterCount; ++i) EXPECT_EQ(w.MachinePage->Meter(i)->Value(), 0) << i;
@@ -155,10 +155,10 @@ TEST_F(EdgeTest, PowerOnShowsTheValuesModeOnThePanel) {
 TEST_F(WindowTest, OutOfRangeSettingsAreNotedNonNumbersStaySilent) {
     WriteSettings("[Comms]\nPort=70000\n[Dataport]\nSpeed Mode=3\n");
     TfrmVolmar& w = Start();
-    EXPECT_EQ(w.Alert().toStdString(), "VolmarSim.Ini: Port=70000 is not usable, None is used; "
+    EXPECT_EQ(w.Monitor().Reports().Alert().toStdString(), "VolmarSim.Ini: Port=70000 is not usable, None is used; "
                                        "Speed Mode=3 is not usable, 9600 Baud is used");
-    EXPECT_FALSE(w.ComPortPlus().Open());
-    EXPECT_EQ(w.SpeedMode(), sm9600);
+    EXPECT_FALSE(w.Monitor().ComPortPlus().Open());
+    EXPECT_EQ(w.Monitor().SpeedMode(), sm9600);
     EXPECT_TRUE(errors.empty()) << "no box";
     Close();
     const std::string ini = ReadFile(kSettingsFileName);
@@ -166,7 +166,7 @@ TEST_F(WindowTest, OutOfRangeSettingsAreNotedNonNumbersStaySilent) {
     EXPECT_NE(ini.find("Speed Mode=2\n"), std::string::npos);
 
     WriteSettings("[Comms]\nPort=x\n[Dataport]\nSpeed Mode=fast\n");
-    EXPECT_TRUE(Start().Alert().isEmpty()) << "not a number at all reads as missing";
+    EXPECT_TRUE(Start().Monitor().Reports().Alert().isEmpty()) << "not a number at all reads as missing";
 }
 
 } // namespace

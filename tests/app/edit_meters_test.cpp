@@ -15,7 +15,7 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         Start();
-        TCounters& c = window->Counters();
+        TCounters& c = window->Monitor().Counters();
         c.In = 1200;
         c.Out = 300;
         c.Games = 41;
@@ -54,7 +54,7 @@ protected:
     int MovedMeters() {
         int moved = 0;
         for (int i = 1; i <= 10; ++i)
-            if (window->MachinePage->Meter(i)->Value() != *MeterTotal(window->Counters(), i)) ++moved;
+            if (window->MachinePage->Meter(i)->Value() != *MeterTotal(window->Monitor().Counters(), i)) ++moved;
         return moved;
     }
 
@@ -93,7 +93,7 @@ TEST_F(EditMetersTest, TheDialogShowsTheTotalsAsLaidOut) {
 }
 
 TEST_F(EditMetersTest, CancelAndTheCloseBoxChangeNothingAndPostNothing) {
-    window->Counters().In = 5000;  // not yet on the meter: a refresh would show it
+    window->Monitor().Counters().In = 5000;  // not yet on the meter: a refresh would show it
     before.In = 5000;
     EditWith([](TfrmEditMetersDlg& d) {
         d.mskedIn->setText(QStringLiteral("1"));
@@ -104,7 +104,7 @@ TEST_F(EditMetersTest, CancelAndTheCloseBoxChangeNothingAndPostNothing) {
         d.close();
     });
     Settle();
-    EXPECT_EQ(std::memcmp(&window->Counters(), &before, sizeof before), 0);
+    EXPECT_EQ(std::memcmp(&window->Monitor().Counters(), &before, sizeof before), 0);
     EXPECT_EQ(window->MachinePage->Meter(miIn)->Value(), 1200) << "no refresh was posted";
 }
 
@@ -116,14 +116,14 @@ TEST_F(EditMetersTest, OkTakesTheFieldsOver) {
         d.mskedDumps->setText(QStringLiteral("   42"));
         d.btnOK->click();
     });
-    EXPECT_EQ(window->Counters().In, 0) << "a cleared field gives 0";
-    EXPECT_EQ(window->Counters().Games, 0) << "a blank between digits gives 0";
-    EXPECT_EQ(window->Counters().Wins, 777);
-    EXPECT_EQ(window->Counters().Dumps, 42);
-    EXPECT_EQ(window->Counters().Out, 300);
-    EXPECT_EQ(window->Counters().CancelledCredits, 6) << "never touched";
-    EXPECT_EQ(window->Counters().CreditsTaken, 9);
-    EXPECT_EQ(window->Counters().Codes[0x26].Messages, 12);
+    EXPECT_EQ(window->Monitor().Counters().In, 0) << "a cleared field gives 0";
+    EXPECT_EQ(window->Monitor().Counters().Games, 0) << "a blank between digits gives 0";
+    EXPECT_EQ(window->Monitor().Counters().Wins, 777);
+    EXPECT_EQ(window->Monitor().Counters().Dumps, 42);
+    EXPECT_EQ(window->Monitor().Counters().Out, 300);
+    EXPECT_EQ(window->Monitor().Counters().CancelledCredits, 6) << "never touched";
+    EXPECT_EQ(window->Monitor().Counters().CreditsTaken, 9);
+    EXPECT_EQ(window->Monitor().Counters().Codes[0x26].Messages, 12);
     EXPECT_EQ(MovedMeters(), 4) << "the refresh is deferred";
     Settle();
     EXPECT_EQ(MovedMeters(), 0);
@@ -135,7 +135,7 @@ TEST_F(EditMetersTest, OkWithoutEditsRefreshesAndMovesNothing) {
     int blurFrames = 0;
     for (TAWPMeter* meter : window->MachinePage->Meters())
         meter->OnFrameShown = [&blurFrames](TAWPMeter*, int, int Frame) { blurFrames += Frame >= 10; };
-    window->Counters().Refills = 999;  // only this one is behind its total
+    window->Monitor().Counters().Refills = 999;  // only this one is behind its total
     EditWith([](TfrmEditMetersDlg& d) { d.btnOK->click(); });
     Settle();
     ASSERT_TRUE(PumpUntil([&] { return !window->MachinePage->Meter(miRefills)->Rolling(); }));
@@ -149,19 +149,19 @@ TEST_F(EditMetersTest, OkWithoutEditsRefreshesAndMovesNothing) {
 }
 
 TEST_F(EditMetersTest, OkTakesOverOnlyTheFieldsTheOperatorEdited) {
-    window->Counters().Stakes = 123456789;
-    window->Counters().Out = -40;
+    window->Monitor().Counters().Stakes = 123456789;
+    window->Monitor().Counters().Out = -40;
     EditWith([this](TfrmEditMetersDlg& d) {
         EXPECT_EQ(d.mskedStakes->text().toStdString(), "23456789") << "the lowest digits, as the meter";
         EXPECT_EQ(d.mskedOut->text().toStdString(), "40");
-        window->Counters().In += 100;  // a coin while the dialog is open
+        window->Monitor().Counters().In += 100;  // a coin while the dialog is open
         d.mskedWins->setText(QStringLiteral("777"));
         d.btnOK->click();
     });
-    EXPECT_EQ(window->Counters().Stakes, 123456789);
-    EXPECT_EQ(window->Counters().Out, -40);
-    EXPECT_EQ(window->Counters().In, 1300);
-    EXPECT_EQ(window->Counters().Wins, 777);
+    EXPECT_EQ(window->Monitor().Counters().Stakes, 123456789);
+    EXPECT_EQ(window->Monitor().Counters().Out, -40);
+    EXPECT_EQ(window->Monitor().Counters().In, 1300);
+    EXPECT_EQ(window->Monitor().Counters().Wins, 777);
 }
 
 } // namespace

@@ -18,19 +18,19 @@ int RowsReading(const TStringGrid& Grid, const std::string& Text) {
 TEST_F(WindowTest, AMachineThatStopsReadingLosesRepliesButNoCounts) {
     WriteSettings("[Comms]\nPort=1\n");
     TfrmVolmar& w = Start();
-    ASSERT_TRUE(w.ComPortPlus().Open());
+    ASSERT_TRUE(w.Monitor().ComPortPlus().Open());
     line->SetFarEndReading(false);
     // Sync requests at full speed until a reply finds no room on the line.
     int sent = 0;
     const auto sendBatch = [&](int Count) {
         Send(Bytes(static_cast<std::size_t>(Count), 0x05));
         sent += Count;
-        return PumpUntil([&] { return w.Counters().Codes[0x05].Messages == sent; }, 10000);
+        return PumpUntil([&] { return w.Monitor().Counters().Codes[0x05].Messages == sent; }, 10000);
     };
-    while (w.Volmar().RepliesDropped() == 0 && sent < 40000) ASSERT_TRUE(sendBatch(50));
-    ASSERT_GT(w.Volmar().RepliesDropped(), 0u);
+    while (w.Monitor().Volmar().RepliesDropped() == 0 && sent < 40000) ASSERT_TRUE(sendBatch(50));
+    ASSERT_GT(w.Monitor().Volmar().RepliesDropped(), 0u);
     ASSERT_TRUE(sendBatch(20)) << "the receiver carries on";
-    EXPECT_EQ(RowsReading(w.Logs().Events, "Tx queue is full"), 1) << "logged once per episode";
+    EXPECT_EQ(RowsReading(w.Monitor().Logs().Events, "Tx queue is full"), 1) << "logged once per episode";
     EXPECT_TRUE(errors.empty()) << "a failure on the line never opens a box";
 
     // Reading again, it gets its answers: a coin, then a reserved code's Esc.
@@ -40,7 +40,7 @@ TEST_F(WindowTest, AMachineThatStopsReadingLosesRepliesButNoCounts) {
         const Bytes more = line->TakeSent();
         return std::find(more.begin(), more.end(), 0x1B) != more.end();
     }));
-    EXPECT_EQ(w.Counters().In, 100);
+    EXPECT_EQ(w.Monitor().Counters().In, 100);
 }
 
 TEST_F(WindowTest, AStoredGeometryIsBroughtOntoTheScreen) {
@@ -61,20 +61,20 @@ TEST_F(WindowTest, CountsReachTheFileWhileRunningAndAFailingSaveIsShownOnce) {
         LoadCounters(c, path);
         return c;
     };
-    w.Counters().In = 700;
+    w.Monitor().Counters().In = 700;
     ASSERT_TRUE(PumpUntil([&] { return fs::exists(path) && saved().In == 700; }));
 
     // A folder in the file's place cannot be replaced.
     fs::remove(path);
     fs::create_directories(dir / kCountersFileName / "in-the-way");
-    w.Counters().In = 800;
-    ASSERT_TRUE(PumpUntil([&] { return !w.Alert().isEmpty(); }));
-    EXPECT_NE(w.Alert().toStdString().find(kCountersFileName), std::string::npos);
+    w.Monitor().Counters().In = 800;
+    ASSERT_TRUE(PumpUntil([&] { return !w.Monitor().Reports().Alert().isEmpty(); }));
+    EXPECT_NE(w.Monitor().Reports().Alert().toStdString().find(kCountersFileName), std::string::npos);
     EXPECT_TRUE(errors.empty()) << "a save in the background never opens a box";
 
     fs::remove_all(dir / kCountersFileName);
     ASSERT_TRUE(PumpUntil([&] { return fs::exists(path) && saved().In == 800; }));
-    EXPECT_TRUE(PumpUntil([&] { return w.Alert().isEmpty(); })) << "cleared once saves succeed";
+    EXPECT_TRUE(PumpUntil([&] { return w.Monitor().Reports().Alert().isEmpty(); })) << "cleared once saves succeed";
 }
 
 TEST_F(WindowTest, AnUnreadableCountersFileIsKeptAsideNeverOverwritten) {
@@ -90,7 +90,7 @@ TEST_F(WindowTest, AnUnreadableCountersFileIsKeptAsideNeverOverwritten) {
     EXPECT_TRUE(fs::exists(kept / "earlier-totals"));
     EXPECT_NE(errors[0].find(kept.string()), std::string::npos) << "the box says where";
 
-    w.Counters().In = 5;
+    w.Monitor().Counters().In = 5;
     Close();
     TCounters reloaded{};
     LoadCounters(reloaded, (dir / kCountersFileName).string());

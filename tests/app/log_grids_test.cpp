@@ -58,7 +58,7 @@ protected:
     }
     void AddEntries(int First, int Count) {
         for (int i = First; i < First + Count; ++i)
-            window->Logs().LogLineError(static_cast<std::uint16_t>(100 + i));
+            window->Monitor().Logs().LogLineError(static_cast<std::uint16_t>(100 + i));
         Settle();
     }
     static QString Entry(int I) { return QStringLiteral("Unknown line error (%1)").arg(100 + I); }
@@ -107,7 +107,7 @@ TEST_F(LogGridsTest, EventTitlesBecomeAHeaderWithTheFirstEntryUntilReset) {
     ASSERT_EQ(grid->model()->rowCount(), 1);
     EXPECT_EQ(Text(grid, 0, 5), QStringLiteral("26 26"));
 
-    w.actResetExecute();
+    w.Monitor().Reset();
     Settle();
     EXPECT_FALSE(grid->horizontalHeader()->isVisible());
     ASSERT_EQ(grid->model()->rowCount(), 1);
@@ -169,8 +169,8 @@ TEST_F(LogGridsTest, ControlBytesKeepTheDebugMemoAtTwoHundredLines) {
         Send(burst);
         ASSERT_EQ(Answers(10).size(), 10u);
     }
-    EXPECT_EQ(w.Counters().Games, 300);
-    EXPECT_EQ(w.Logs().Debug.Lines().size(), 200u);
+    EXPECT_EQ(w.Monitor().Counters().Games, 300);
+    EXPECT_EQ(w.Monitor().Logs().Debug.Lines().size(), 200u);
     EXPECT_EQ(w.mmoDebug->document()->blockCount(), 200);
     EXPECT_TRUE(w.mmoDebug->toPlainText().contains(
         QStringLiteral("OnDPMessage: Type:Two data byte Hdr:69h Data:2 ^J - Accepted")));
@@ -187,7 +187,7 @@ TEST_F(LogGridsTest, PicturesOfTheLogPages) {
         ASSERT_EQ(Answers(1).size(), 1u);
     }
     line->InjectError(kErrParity);
-    ASSERT_TRUE(PumpUntil([&] { return w.Logs().Events.RowCount() == 10; }));
+    ASSERT_TRUE(PumpUntil([&] { return w.Monitor().Logs().Events.RowCount() == 10; }));
     w.grdMessages->scrollTo(w.grdMessages->model()->index(0x69, 0));
     Settle();
     SavePage(QStringLiteral("messages_page"));

@@ -35,7 +35,7 @@ TEST_F(PanelTest, SwitchWordsShowDoorsKeysAndLights) {
     EXPECT_EQ(Page().DoorFrame(P::dPayout), 0);
 
     EXPECT_EQ(Exchange(0x6E, {0x00, 0x80}), 0x06) << "switch word 0080h";
-    EXPECT_EQ(w.Switches(), 0x0080);
+    EXPECT_EQ(w.Monitor().Switches(), 0x0080);
     EXPECT_EQ(Page().DoorFrame(P::dCash), 1) << "reported: closed";
     EXPECT_EQ(Page().DoorFrame(P::dService), 1);
     EXPECT_EQ(Page().DoorFrame(P::dPayout), 1);
@@ -125,7 +125,7 @@ TEST_F(PanelTest, TheControllerDrivesTheSpeedSignalLampInEveryMode) {
     EXPECT_FALSE(lamp->Lit());
     line->SetModemLines(kModemCTS);
     ASSERT_TRUE(PumpUntil([&] { return lamp->Lit(); })) << "lit in 9600 Baud too";
-    EXPECT_EQ(w.ComPortPlus().Baud(), 9600);
+    EXPECT_EQ(w.Monitor().ComPortPlus().Baud(), 9600);
     line->SetModemLines(0);
     ASSERT_TRUE(PumpUntil([&] { return !lamp->Lit(); }));
 
@@ -136,7 +136,7 @@ TEST_F(PanelTest, TheControllerDrivesTheSpeedSignalLampInEveryMode) {
     ASSERT_TRUE(PumpUntil([&] { return w.pnlSmallMeters->ledTx->Lit(); }));
     clock.AdvanceTicks(3);
     ASSERT_TRUE(PumpUntil([&] { return !w.pnlSmallMeters->ledRx->Lit() && !w.pnlSmallMeters->ledTx->Lit(); }));
-    EXPECT_EQ(w.Counters().In, 100) << "the window's own handler still gets the bytes";
+    EXPECT_EQ(w.Monitor().Counters().In, 100) << "the window's own handler still gets the bytes";
 
     w.cmbxComPort->setCurrentIndex(0);
     emit w.cmbxComPort->activated(0);

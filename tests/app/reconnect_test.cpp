@@ -50,20 +50,20 @@ TEST_F(WindowTest, AnAdapterThatGoesAndComesBackIsReopened) {
     fs::create_symlink(first->Name, link);
     WriteSettings("[Devices]\nCOM2=" + link.string() + "\n[Comms]\nPort=2\n", false);
     TfrmVolmar& w = Start();
-    ASSERT_TRUE(w.ComPortPlus().Open());
+    ASSERT_TRUE(w.Monitor().ComPortPlus().Open());
 
     // Pulled: the slave hangs up and the link goes.
     first->Hangup();
     fs::remove(link);
     const std::string gone = "COM2 (" + link.string() + ") has gone away\n";
-    ASSERT_TRUE(PumpUntil([&] { return !w.ComPortPlus().Open(); }));
-    EXPECT_NE(EventRows(w.Logs().Events).find(gone), std::string::npos);
+    ASSERT_TRUE(PumpUntil([&] { return !w.Monitor().ComPortPlus().Open(); }));
+    EXPECT_NE(EventRows(w.Monitor().Logs().Events).find(gone), std::string::npos);
 
     // Plugged back in: the same link, another pseudo-terminal behind it.
     Pty second;
     fs::create_symlink(second.Name, link);
-    ASSERT_TRUE(PumpUntil([&] { return w.ComPortPlus().Open(); }));
-    EXPECT_NE(EventRows(w.Logs().Events).find(gone + "COM2 (" + link.string() + ") is back\n"),
+    ASSERT_TRUE(PumpUntil([&] { return w.Monitor().ComPortPlus().Open(); }));
+    EXPECT_NE(EventRows(w.Monitor().Logs().Events).find(gone + "COM2 (" + link.string() + ") is back\n"),
               std::string::npos);
     EXPECT_TRUE(errors.empty()) << "no box to click";
 
@@ -73,7 +73,7 @@ TEST_F(WindowTest, AnAdapterThatGoesAndComesBackIsReopened) {
     EXPECT_EQ(second.Read(3000), 0x15);
     ASSERT_EQ(::write(second.Master, "\x26\x26", 2), 2);
     EXPECT_EQ(second.Read(3000), 0x06);
-    EXPECT_EQ(w.Counters().In, 100);
+    EXPECT_EQ(w.Monitor().Counters().In, 100);
 }
 
 } // namespace

@@ -19,7 +19,7 @@ TEST_F(WindowTest, ATermSignalClosesTheWindowAndWritesBothFiles) {
     WriteSettings("[Comms]\nPort=1\n");
     TfrmVolmar& w = Start();
     w.show();
-    w.Counters().Wins = 55;
+    w.Monitor().Counters().Wins = 55;
     InstallQuitSignals([&w] { w.close(); });
     ASSERT_FALSE(fs::exists(dir / kCountersFileName));
     std::raise(SIGTERM);
@@ -53,7 +53,7 @@ TEST_F(WindowTest, PictureOfTheMainWindow) {
     TfrmVolmar& w = Start();
     w.show();
     line->Send({0x26, 0x26, 0x69, 0x00, 0x0A, 0x73});
-    ASSERT_TRUE(PumpUntil([&] { return w.Counters().Games == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return w.Monitor().Counters().Games == 1; }));
     Settle();
     w.SetSwitchStates(0x0121);
     const QImage picture = w.grab().toImage();

@@ -17,7 +17,7 @@ TEST_F(WindowTest, FirstStartWithNeitherFile) {
     TfrmVolmar& w = Start();
     EXPECT_EQ(w.windowTitle().toStdString(), std::string("Volmar Simulator v") + VOLMAR_EXPECTED_VERSION)
         << "the caption carries the built version";
-    EXPECT_FALSE(w.ComPortPlus().Open());
+    EXPECT_FALSE(w.Monitor().ComPortPlus().Open());
     EXPECT_EQ(w.cmbxComPort->currentText().toStdString(), "None");
     EXPECT_TRUE(w.btn9600Baud->isChecked());
     EXPECT_FALSE(w.btnAutoBaud->isChecked());
@@ -47,11 +47,11 @@ TEST_F(WindowTest, StoredSettingsAreApplied) {
     WriteSettings("[Comms]\nPort=0x1\n[Dataport]\nSpeed Mode=1\n[Options]\nBig Meter Spin=1\n"
                   "Mute Meters=0\n[Window]\nLeft=$20\nTop=30\nWidth=800\nHeight=700\n");
     TfrmVolmar& w = Start();
-    EXPECT_TRUE(w.ComPortPlus().Open());
+    EXPECT_TRUE(w.Monitor().ComPortPlus().Open());
     EXPECT_TRUE(line->IsOpen());
     EXPECT_EQ(w.cmbxComPort->currentText().toStdString(), "COM1");
     EXPECT_TRUE(w.btn1200Baud->isChecked());
-    EXPECT_EQ(w.ComPortPlus().Baud(), 1200);
+    EXPECT_EQ(w.Monitor().ComPortPlus().Baud(), 1200);
     EXPECT_EQ(line->Settings().Baud, 1200);
     EXPECT_EQ(line->Settings().Parity, pOdd);
     EXPECT_TRUE(w.MachinePage->Meter(miIn)->Spin());
@@ -74,8 +74,8 @@ TEST_F(WindowTest, StoredSettingsAreApplied) {
 TEST_F(WindowTest, UnreadablePortIsAsIfMissing) {
     WriteSettings("[Comms]\nPort=abc\n");
     TfrmVolmar& w = Start();
-    EXPECT_FALSE(w.ComPortPlus().Open());
-    EXPECT_EQ(w.ComPortPlus().ComNumber(), 0);
+    EXPECT_FALSE(w.Monitor().ComPortPlus().Open());
+    EXPECT_EQ(w.Monitor().ComPortPlus().ComNumber(), 0);
     EXPECT_EQ(w.cmbxComPort->currentIndex(), 0);
     EXPECT_TRUE(errors.empty());
 }
@@ -84,8 +84,8 @@ TEST_F(WindowTest, HexadecimalPortOpensComTwo) {
     std::ofstream(dir / kSettingsFileName) << "[Devices]\nCOM2=" << line->DevicePath()
                                            << "\n[Comms]\nPort=0x2\n";
     TfrmVolmar& w = Start();
-    EXPECT_TRUE(w.ComPortPlus().Open());
-    EXPECT_EQ(w.ComPortPlus().ComNumber(), 2);
+    EXPECT_TRUE(w.Monitor().ComPortPlus().Open());
+    EXPECT_EQ(w.Monitor().ComPortPlus().ComNumber(), 2);
     EXPECT_EQ(w.cmbxComPort->currentText().toStdString(), "COM2");
 }
 
@@ -93,7 +93,7 @@ TEST_F(WindowTest, StoredHeightWithTheDebugPanelShown) {
     WriteSettings("[Options]\nDebug=1\n[Window]\nHeight=600\n", false);
     TfrmVolmar& w = Start();
     EXPECT_TRUE(w.DebugPanelShown());
-    EXPECT_TRUE(w.Logs().Debug.Visible());
+    EXPECT_TRUE(w.Monitor().Logs().Debug.Visible());
     EXPECT_EQ(w.height(), 600);
     w.resize(w.width(), 640);
     Close();
@@ -128,8 +128,8 @@ TEST_F(WindowTest, CountsAndTotalsLoadedAtStartAreShownAndSavedBack) {
     EXPECT_EQ(w.MachinePage->Meter(miIn)->Value(), 700);
     EXPECT_EQ(w.pnlSmallMeters->Meter(miIn)->Value(), 700);
     EXPECT_EQ(w.MachinePage->Meter(miCreditsTaken)->Value(), 12);
-    EXPECT_EQ(w.Logs().Messages.Cell(2, 0x26 + 1), "7");
-    EXPECT_EQ(w.Logs().Messages.Cell(3, 0x26 + 1), "2");
+    EXPECT_EQ(w.Monitor().Logs().Messages.Cell(2, 0x26 + 1), "7");
+    EXPECT_EQ(w.Monitor().Logs().Messages.Cell(3, 0x26 + 1), "2");
     Close();
     TCounters reloaded{};
     LoadCounters(reloaded, (dir / kCountersFileName).string());
@@ -141,9 +141,9 @@ TEST_F(WindowTest, AShortCountersFileLoadsTheCountsOnly) {
     bytes[8 * 0x20] = 5;
     std::ofstream(dir / kCountersFileName, std::ios::binary) << bytes;
     TfrmVolmar& w = Start();
-    EXPECT_EQ(w.Counters().Codes[0x20].Messages, 5);
-    EXPECT_EQ(w.Counters().In, 0);
-    EXPECT_EQ(w.Logs().Messages.Cell(2, 0x20 + 1), "5");
+    EXPECT_EQ(w.Monitor().Counters().Codes[0x20].Messages, 5);
+    EXPECT_EQ(w.Monitor().Counters().In, 0);
+    EXPECT_EQ(w.Monitor().Logs().Messages.Cell(2, 0x20 + 1), "5");
 }
 
 TEST_F(WindowTest, AMissingPortIsReportedAndLaterSettingsStillApply) {
@@ -155,9 +155,9 @@ TEST_F(WindowTest, AMissingPortIsReportedAndLaterSettingsStillApply) {
     const std::string designed = "ie_BadId - Specified comport doesn't exist\n";
     EXPECT_EQ(errors[0].substr(0, designed.size()), designed) << "the detail on a line of its own";
     EXPECT_NE(errors[0].find("COM3 is " + (dir / "no-such-device").string()), std::string::npos);
-    EXPECT_FALSE(w.ComPortPlus().Open());
+    EXPECT_FALSE(w.Monitor().ComPortPlus().Open());
     EXPECT_EQ(w.cmbxComPort->currentText().toStdString(), "COM3") << "the list keeps the choice";
-    EXPECT_EQ(w.SpeedMode(), smAuto);
+    EXPECT_EQ(w.Monitor().SpeedMode(), smAuto);
     EXPECT_TRUE(w.SmallMeterSpin());
     Close();
     const std::string ini = ReadFile(kSettingsFileName);
@@ -171,7 +171,7 @@ TEST_F(WindowTest, AFailedSaveIsReportedAndKeepsTheOldFiles) {
     stored.Games = 3;
     SaveCounters(stored, (dir / kCountersFileName).string());
     TfrmVolmar& w = Start();
-    w.Counters().Games = 99;
+    w.Monitor().Counters().Games = 99;
     // A folder that no longer exists cannot take either file.
     const fs::path moved = dir.string() + "-moved";
     fs::rename(dir, moved);

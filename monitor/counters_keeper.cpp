@@ -1,4 +1,4 @@
-#include "app/counters_keeper.h"
+#include "monitor/counters_keeper.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-// The main window's deferred commands: posted to the window itself and
+// The engine's deferred commands: posted to the engine itself and
 // handled one at a time, in posting order, after the current handler.
 #pragma once
 

@@ -1,0 +1,57 @@
+// Where the engine's failures go. An operator's command may show an error
+// box, one at a time; a failure on the line, in a port handler or in a
+// deferred command never does, since a box's event loop would take the
+// port's next notification inside the handler; and after a quit signal
+// nothing waits for the operator at all.
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <functional>
+
+#include "monitor/monitor_view.h"
+
+namespace volmar {
+
+// An error's text for the operator, with a port's added detail on a line of its own.
+QString ErrorText(const std::exception& Error);
+
+class TErrorReports {
+public:
+    // QuitRequested: true once a quit signal has asked for the shut-down.
+    TErrorReports(IMonitorView& View, std::function<bool()> QuitRequested);
+
+    // Runs an operator's command; a failure goes to the error box.
+    void Guarded(const std::function<void()>& Handler);
+    // Runs a port handler or a deferred command; a failure goes to the alert.
+    void GuardedLink(const std::function<void()>& Handler);
+    // Runs a save at the shut-down; a failure is reported and remembered.
+    void GuardedSave(const std::function<void()>& Save);
+
+    void ShowError(const std::exception& Error);
+    // Standard error, and the error box.
+    void ReportError(const QString& Text);
+    // While a box is up, or once a quit signal came, the text goes to the
+    // alert instead.
+    void ShowBox(TBoxKind Kind, const QString& Text);
+    // The alert and standard error: must be seen, must not wait.
+    void ReportQuietly(const QString& Text);
+    void ShowAlert(const QString& Text);
+
+    // The problem shown as the alert, empty when there is none.
+    const QString& Alert() const { return FAlert; }
+    // A file could not be written at the shut-down (it was reported).
+    bool SaveFailed() const { return FSaveFailed; }
+
+private:
+    bool Quitting() const;
+
+    IMonitorView& FView;
+    std::function<bool()> FQuitRequested;
+    QString FAlert;
+    bool FBoxUp = false;
+    bool FSaveFailed = false;
+};
+
+} // namespace volmar

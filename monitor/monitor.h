@@ -1,0 +1,196 @@
+// TMonitor: the monitoring unit a gaming machine reports to, as one engine.
+// It owns the port with its link driver and deferred commands, the receive
+// buffer, the receiver, the interpretation with its counters and logs, the
+// counters and settings files, Reset, and the port, baud and speed-signal
+// control. It shows what happens through its view, and tells observers
+// through its signals.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dataport/receiver.h"
+#include "dataport/serial_buffer.h"
+#include "interpret/counters.h"
+#include "interpret/interpreter.h"
+#include "interpret/logs.h"
+#include "interpret/machine_view.h"
+#include "monitor/error_reports.h"
+#include "monitor/monitor_view.h"
+#include "monitor/user_commands.h"
+#include "serial/com_port_plus.h"
+
+namespace volmar {
+
+class TCountersKeeper;
+class TProfileFile;
+
+inline constexpr char kCountersFileName[] = "COUNTERS.DAT";
+inline constexpr char kSettingsFileName[] = "VolmarSim.Ini";
+
+struct TMonitorOptions {
+    // Where the counters and settings files live; empty: the program's folder.
+    QString Folder;
+    // The port's tick clock; nullptr: the system's.
+    ITickClock* Clock = nullptr;
+    TLogClock LogClock = TLogClock::System();
+    // True once a quit signal has asked for the shut-down: from then on no
+    // error waits for the operator in a box; it goes to standard error.
+    std::function<bool()> QuitRequested;
+    // How often a changed counters record is written while the program runs.
+    int CountersSaveIntervalMs = 1000;
+};
+
+class TMonitor : public QObject, public IMachineView {
+    Q_OBJECT
+public:
+    // View, when given, must outlive the engine. Nothing is read, opened or
+    // shown before StartUp.
+    explicit TMonitor(TMonitorOptions Options = {}, IMonitorView* View = nullptr);
+    ~TMonitor() override;
+    TMonitor(const TMonitor&) = delete;
+    TMonitor& operator=(const TMonitor&) = delete;
+
+    // Loads the counters and the settings, opens the stored port and queues
+    // the receiver's reset, the speed-signal trigger and a refresh of all meters.
+    void StartUp();
+    // Writes the counters, closes the port and writes the settings; once.
+    void ShutDown();
+    // Zeroes every count and total and resets the receiver; the counters
+    // file follows within a second.
+    void Reset();
+
+    // The operator's port choice: another port, or the chosen one again when
+    // it failed to open or went away.
+    void ChoosePort(int Number);
+    // Closes the port if open, and opens COM N unless N is 0.
+    void SelectComPort(std::uint16_t N);
+    // The operator gave COM numbers other devices (an empty path: the
+    // number's own); only these are written into the settings file.
+    void AssignDevices(const std::map<std::uint16_t, std::string>& Paths);
+    void SetSpeedMode(TSpeedMode Mode);
+    // Totals the operator set by hand, by meter index; the others keep counting.
+    void SetTotals(const std::vector<std::pair<int, std::int32_t>>& Totals);
+    // The link tools: the buffered byte count in a box, emptying the
+    // buffer, and a deferred reset of the receiver.
+    void CountRx();
+    void ResetRx();
+    void ResetSM();
+
+    // Deferred commands, run one at a time in posting order.
+    void PostCommand(TUserCommand Command, std::intptr_t Argument = 0);
+
+    // The steps of the port, baud and speed-signal control.
+    void SetBaudChoice(int Choice);
+    int AutoBaudChoice();
+    bool SpeedSignalPresent();
+    void SetAutoBaudActive(bool Value);
+    void FollowSpeedSignal(bool Present);
+    void SetSpeedSignal(bool Present);
+    void ArmModemTrigger(bool Activate);
+    void ArmLineTrigger(bool Activate);
+
+    // What the interpretation shows: kept where the engine needs it, and
+    // passed on to the view.
+    void SetIdentityText(TIdentityLabel Label, const std::string& Text) override;
+    void SetCheckListBits(TSupportList List, std::uint32_t Mask) override;
+    void SetAttendantLamp(bool On) override;
+    void SetSwitchStates(std::uint16_t Word) override;
+    void ShowValuesMode(bool BCDValues) override;
+    void PostUpdateMeters(int MeterIndex) override;
+
+    TComPortPlus& ComPortPlus() { return FComPortPlus; }
+    TVolmarDataport& Volmar() { return FVolmar; }
+    TCounters& Counters() { return FCounters; }
+    TLogs& Logs() { return FLogs; }
+    TInterpreter& Interpreter() { return FInterpreter; }
+    // Exists from the start-up to the shut-down.
+    TSerialBuffer& RxBuffer() { return *FRxBuffer; }
+    TErrorReports& Reports() { return FReports; }
+    TSpeedMode SpeedMode() const { return FSpeedMode; }
+    bool AutoBaudActive() const { return FAutoBaudActive; }
+    bool SpeedSignal() const { return FSpeedSignal; }
+    std::uint16_t Switches() const { return FSwitches; }
+    QString CountersPath() const;
+    QString SettingsPath() const;
+
+signals:
+    // A message the receiver delivered, valid or not, with its answer.
+    void MessageReceived(const volmar::TDPMessage& Msg, volmar::TAcception Answer);
+    // A line error, or an answer that found no room (code 8), as logged.
+    void LineErrorLogged(quint16 Code);
+    void ReceiverTimedOut(volmar::TTimeoutType Timeout);
+    void ReceiverReset();
+    void PortOpened(quint16 Number, const QString& Path);
+    void PortClosed(quint16 Number, const QString& Path);
+    // The device of an open port went away, and later came back.
+    void DeviceLost(quint16 Number, const QString& Path);
+    void DeviceBack(quint16 Number, const QString& Path);
+
+protected:
+    bool event(QEvent* Event) override;
+
+private:
+    void BindComponents();
+    QString FilePath(const char* Name) const;
+    void LoadCountersFile();
+    void LoadSettings();
+    void SaveSettings();
+    void ReadDeviceMap(const TProfileFile& Ini);
+
+    void WMUser(int Command, std::intptr_t Argument);
+    void ComPortPlusTriggerAvail(TCustomComPort* CP, std::uint16_t Count);
+    void ComPortPlusTriggerLineError(TCustomComPort* CP, std::uint16_t Error, bool LineBreak);
+    void ComPortPlusTriggerModemStatus(TCustomComPort* CP);
+    void ComPortPlusDeviceLost(TCustomComPort* CP);
+    void VolmarDPReset(TVolmarDataport* Sender);
+    void VolmarTimeout(TVolmarDataport* Sender, TTimeoutType Timeout);
+    void VolmarStateChange(TVolmarDataport* Sender, TDPState State, std::int32_t Count);
+    void LogLineError(std::uint16_t Code);
+
+    // Closes an open port the orderly way (the first step of a port choice).
+    void ClosePort();
+    void ShowSpeedSelectActive(bool Active);
+    void PortLost(std::uint16_t Number, const std::string& Path);
+    void WatchForLostDevice();
+
+    TMonitorOptions FOptions;
+    IMonitorView& FView;
+    TErrorReports FReports;
+    TComPortPlus FComPortPlus;
+    TVolmarDataport FVolmar;
+    TCounters FCounters{};
+    TLogs FLogs;
+    TInterpreter FInterpreter;
+    std::unique_ptr<TSerialBuffer> FRxBuffer;
+    std::unique_ptr<TCountersKeeper> FCountersKeeper;
+
+    TSpeedMode FSpeedMode = sm9600;
+    bool FAutoBaudActive = false;
+    bool FSpeedSignal = false;
+    std::uint16_t FModemTrigger = 0;
+    std::uint16_t FLineTrigger = 0;
+    std::uint16_t FSwitches = 0;
+    bool FStarted = false;
+    bool FShutDown = false;
+    // A port whose device went away, watched for until it comes back.
+    QTimer FReconnectTimer;
+    std::uint16_t FLostPort = 0;
+    std::string FLostPath;
+    // Devices the operator assigned, by COM number; only these are written
+    // back into the settings file.
+    std::map<std::uint16_t, std::string> FAssignedDevices;
+    // The save failure shown as the alert, cleared once a save succeeds.
+    QString FSaveAlert;
+};
+
+} // namespace volmar
