@@ -14,16 +14,6 @@ namespace {
 
 class PanelTest : public WindowTest {
 protected:
-    TfrmVolmar& StartOnCom1(const std::string& More = "") {
-        WriteSettings("[Comms]\nPort=1\n" + More);
-        return Start();
-    }
-    // Sends a frame and waits for its answer.
-    std::uint8_t Exchange(std::uint8_t Header, const std::vector<std::uint8_t>& Data = {}) {
-        Send(BuildMessageFrame(Header, Data));
-        const Bytes answer = Answers(1);
-        return answer.empty() ? 0 : answer.back();
-    }
     const TMachinePage& Page() const { return *window->MachinePage; }
 };
 
@@ -151,6 +141,28 @@ TEST_F(PanelTest, MetersOfferTheEditMenu) {
     EXPECT_EQ(w.popmnuMeters->actions()[0]->text().toStdString(), "&Edit Meters...");
     EXPECT_EQ(w.MachinePage->Meter(miIn)->contextMenuPolicy(), Qt::CustomContextMenu);
     EXPECT_EQ(w.pnlSmallMeters->Meter(miIn)->contextMenuPolicy(), Qt::CustomContextMenu);
+}
+
+TEST_F(PanelTest, RefreshesOutOfRangeChangeNoMeter) {
+    TfrmVolmar& w = Start();
+    for (int i = 1; i <= kMeterCount; ++i) *MeterTotal(w.Monitor().Counters(), i) = i;
+    w.UpdateMeters(11);
+    w.UpdateMeters(-1);
+    for (int i = 1; i <= kMeterCount; ++i) EXPECT_EQ(w.MachinePage->Meter(i)->Value(), 0) << i;
+    EXPECT_EQ(w.pnlSmallMeters->Meter(miIn)->Value(), 0);
+    w.UpdateMeters(kMeterCount);
+    EXPECT_EQ(w.MachinePage->Meter(kMeterCount)->Value(), kMeterCount) << "the last index is in";
+}
+
+TEST_F(PanelTest, PowerOnShowsTheValuesModeOnThePanel) {
+    StartOnCom1();
+    Bytes power(20, 0);
+    power[19] = 1;
+    ASSERT_EQ(Exchange(0x70, power), 0x06);
+    EXPECT_EQ(Page().ValuesModeText().toStdString(), "Binary");
+    power[19] = 3;
+    ASSERT_EQ(Exchange(0x70, power), 0x06);
+    EXPECT_EQ(Page().ValuesModeText().toStdString(), "BCD");
 }
 
 TEST(PanelGlyphs, StripsHoldTheirFrames) {

