@@ -124,7 +124,8 @@ public:
     QString SettingsPath() const;
 
 signals:
-    // A message the receiver delivered, valid or not, with its answer.
+    // A message the receiver delivered with its answer; a spoiled one (not
+    // Valid) is answered with a NAK only once the line has gone quiet.
     void MessageReceived(const volmar::TDPMessage& Msg, volmar::TAcception Answer);
     // A line error, or an answer that found no room (code 8), as logged.
     void LineErrorLogged(quint16 Code);
