@@ -1,6 +1,7 @@
 #include "interpret/interpreter.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "dataport/str_format.h"
 #include "serial/byte_text.h"
@@ -44,6 +45,7 @@ TAcception TInterpreter::InterpretMessage(const TDPMessage* pDPMsg, bool WasInEr
     }
     FLogs.LogMessage(pDPMsg, result, text);
     FLastAcception = result;
+    FLastText = std::move(text);
     return result;
 }
 

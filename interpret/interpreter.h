@@ -20,6 +20,9 @@ public:
     TAcception InterpretMessage(const TDPMessage* pDPMsg, bool WasInError);
     // The answer of the previous InterpretMessage call, invalid messages included.
     TAcception LastAcception() const { return FLastAcception; }
+    // What the previous InterpretMessage call decoded from the data (empty
+    // when nothing was decoded, or for a repeat).
+    const std::string& LastText() const { return FLastText; }
 
     // A frame the receiver abandoned (bad checksum, line error, impossible
     // length, gap). Call it from the receiver's OnStateChange whenever the
@@ -84,6 +87,7 @@ private:
     TLogs& FLogs;
     IMachineView& FView;
     TAcception FLastAcception = acNotSupported;
+    std::string FLastText;
     TDecidedMessage FDecided;
     bool FBrokenFirstSinceDecided = false;
     bool FBCDValues = true;

@@ -60,7 +60,9 @@ void TErrorReports::ReportError(const QString& Text) {
 }
 
 void TErrorReports::ShowBox(TBoxKind Kind, const QString& Text) {
-    if (FBoxUp || Quitting()) {
+    ++FReportCount;
+    FLastReport = Text;
+    if (FBoxUp || FQuiet || Quitting()) {
         ShowAlert(Text);
         return;
     }
@@ -74,6 +76,8 @@ void TErrorReports::ReportQuietly(const QString& Text) {
     // A machine that keeps failing must not flood standard error: the
     // same failure again is only shown.
     if (Text != FAlert) ToStandardError(Text);
+    ++FReportCount;
+    FLastReport = Text;
     ShowAlert(Text);
 }
 

@@ -44,6 +44,13 @@ public:
     // A file could not be written at the shut-down (it was reported).
     bool SaveFailed() const { return FSaveFailed; }
 
+    // While a remote client's command runs: no box, since it would wait for
+    // someone at the window, not for the client; the text goes to the alert.
+    void SetQuiet(bool Quiet) { FQuiet = Quiet; }
+    // Every problem shown or reported counts; the newest one's text.
+    int ReportCount() const { return FReportCount; }
+    const QString& LastReport() const { return FLastReport; }
+
 private:
     bool Quitting() const;
 
@@ -52,6 +59,9 @@ private:
     QString FAlert;
     bool FBoxUp = false;
     bool FSaveFailed = false;
+    bool FQuiet = false;
+    int FReportCount = 0;
+    QString FLastReport;
 };
 
 } // namespace volmar

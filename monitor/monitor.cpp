@@ -3,7 +3,10 @@
 #include <QCoreApplication>
 
 #include "dataport/file_store.h"
+#include "monitor/control_commands.h"
+#include "monitor/control_server.h"
 #include "monitor/counters_keeper.h"
+#include "monitor/monitor_events.h"
 
 namespace volmar {
 
@@ -79,6 +82,28 @@ void TMonitor::StartUp() {
             ArmLineTrigger(true);
         });
     }
+    OpenControl();
+}
+
+TMonitorEvents& TMonitor::Events() {
+    if (!FEvents) FEvents = std::make_unique<TMonitorEvents>(*this);
+    return *FEvents;
+}
+
+QString TMonitor::ControlPath() const { return FControl ? FControl->Path() : QString(); }
+
+void TMonitor::OpenControl() {
+    if (FControlPath.isEmpty()) return;
+    auto control = std::make_unique<TControlServer>(
+        [this](const QJsonObject& Request) { return ControlRequest(*this, Request); });
+    if (!control->Listen(FControlPath)) {
+        FControlFailed = true;
+        FReports.ReportError(control->ErrorText());
+        return;
+    }
+    connect(&Events(), &TMonitorEvents::Event, control.get(),
+            [server = control.get()](const QJsonObject& Event) { server->Broadcast(Event); });
+    FControl = std::move(control);
 }
 
 void TMonitor::LoadCountersFile() {
@@ -118,6 +143,8 @@ void TMonitor::LoadCountersFile() {
 void TMonitor::ShutDown() {
     if (FShutDown) return;
     FShutDown = true;
+    // No client changes anything while the files are written.
+    FControl.reset();
     // Nothing reopens the port behind the shut-down's back.
     FReconnectTimer.stop();
     FLostPort = 0;
@@ -169,6 +196,7 @@ void TMonitor::SetTotals(const std::vector<std::pair<int, std::int32_t>>& Totals
 }
 
 void TMonitor::SetIdentityText(TIdentityLabel Label, const std::string& Text) {
+    FIdentity.at(Label) = Text;
     FView.SetIdentityText(Label, Text);
 }
 

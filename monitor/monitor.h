@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,7 +33,9 @@
 
 namespace volmar {
 
+class TControlServer;
 class TCountersKeeper;
+class TMonitorEvents;
 class TProfileFile;
 
 inline constexpr char kCountersFileName[] = "COUNTERS.DAT";
@@ -48,6 +52,13 @@ struct TMonitorOptions {
     std::function<bool()> QuitRequested;
     // How often a changed counters record is written while the program runs.
     int CountersSaveIntervalMs = 1000;
+    // This run's port, device and speed mode instead of the settings file's;
+    // the file keeps its own unless the operator chooses others meanwhile.
+    std::optional<std::uint16_t> Port;
+    std::string Device;
+    std::optional<TSpeedMode> Speed;
+    // The control socket; empty: the settings file's [Control] Path, if any.
+    QString ControlPath;
 };
 
 class TMonitor : public QObject, public IMachineView {
@@ -122,6 +133,14 @@ public:
     std::uint16_t Switches() const { return FSwitches; }
     QString CountersPath() const;
     QString SettingsPath() const;
+    // What the machine last reported of itself.
+    const std::string& IdentityText(TIdentityLabel Label) const { return FIdentity.at(Label); }
+    // The engine's events as JSON objects, made on first use.
+    TMonitorEvents& Events();
+    // Where the control socket listens; empty when it does not.
+    QString ControlPath() const;
+    // The control socket was asked for and could not listen (reported).
+    bool ControlFailed() const { return FControlFailed; }
 
 signals:
     // A message the receiver delivered with its answer; a spoiled one (not
@@ -147,6 +166,7 @@ private:
     void LoadSettings();
     void SaveSettings();
     void ReadDeviceMap(const TProfileFile& Ini);
+    void OpenControl();
 
     void WMUser(int Command, std::intptr_t Argument);
     void ComPortPlusTriggerAvail(TCustomComPort* CP, std::uint16_t Count);
@@ -192,6 +212,15 @@ private:
     std::map<std::uint16_t, std::string> FAssignedDevices;
     // The save failure shown as the alert, cleared once a save succeeds.
     QString FSaveAlert;
+    std::array<std::string, 5> FIdentity;
+    // The settings file's port and speed mode, kept there while the
+    // command line's are in use.
+    std::int32_t FFilePort = 0;
+    std::int32_t FFileSpeedMode = sm9600;
+    QString FControlPath;
+    bool FControlFailed = false;
+    std::unique_ptr<TMonitorEvents> FEvents;
+    std::unique_ptr<TControlServer> FControl;
 };
 
 } // namespace volmar

@@ -15,6 +15,7 @@ namespace {
 constexpr char kComms[] = "Comms";
 constexpr char kDataport[] = "Dataport";
 constexpr char kDevices[] = "Devices";
+constexpr char kControl[] = "Control";
 } // namespace
 
 void TMonitor::ReadDeviceMap(const TProfileFile& Ini) {
@@ -53,11 +54,19 @@ void TMonitor::LoadSettings() {
                         .arg(Used);
     };
     std::int32_t port = ini.ReadInteger(kComms, "Port", FComPortPlus.ComNumber());
+    FFilePort = port;
     if (port < 0 || port > 0xFFFF) {
         const std::uint16_t current = FComPortPlus.ComNumber();
         dropped("Port", port,
                 current == 0 ? QStringLiteral("None") : QStringLiteral("COM%1").arg(current));
         port = current;
+        FFilePort = port;
+    }
+    if (FOptions.Port) port = *FOptions.Port;
+    if (!FOptions.Device.empty()) {
+        if (port == 0) port = 1;
+        SetDevicePathForCom(static_cast<std::uint16_t>(port), FOptions.Device);
+        FView.ShowPortDevices();
     }
     FReports.Guarded([&] { SelectComPort(static_cast<std::uint16_t>(port)); });
 
@@ -67,10 +76,16 @@ void TMonitor::LoadSettings() {
         dropped("Speed Mode", mode, QLatin1String(kModeNames[FSpeedMode]));
         mode = FSpeedMode;
     }
+    FFileSpeedMode = mode;
+    if (FOptions.Speed) mode = *FOptions.Speed;
     FReports.Guarded([&] { SetSpeedMode(static_cast<TSpeedMode>(mode)); });
     if (!unusable.isEmpty())
         FReports.ReportQuietly(QLatin1String(kSettingsFileName) + QStringLiteral(": ") +
                                unusable.join(QStringLiteral("; ")));
+
+    FControlPath = FOptions.ControlPath.isEmpty()
+                       ? QString::fromStdString(ini.ReadString(kControl, "Path", std::string()))
+                       : FOptions.ControlPath;
 
     FView.LoadSettings(ini);
 }
@@ -80,8 +95,15 @@ void TMonitor::SaveSettings() {
     ini.Load(SettingsPath().toStdString());
     for (const auto& [number, path] : FAssignedDevices)
         ini.WriteString(kDevices, "COM" + std::to_string(number), path);
-    ini.WriteInteger(kComms, "Port", FComPortPlus.ComNumber());
-    ini.WriteInteger(kDataport, "Speed Mode", FSpeedMode);
+    // A port or speed given on the command line is this run's only.
+    const bool portGiven = FOptions.Port || !FOptions.Device.empty();
+    const std::uint16_t givenPort =
+        FOptions.Port ? *FOptions.Port : static_cast<std::uint16_t>(FFilePort == 0 ? 1 : FFilePort);
+    ini.WriteInteger(kComms, "Port",
+                     portGiven && FComPortPlus.ComNumber() == givenPort ? FFilePort
+                                                                        : FComPortPlus.ComNumber());
+    ini.WriteInteger(kDataport, "Speed Mode",
+                     FOptions.Speed && FSpeedMode == *FOptions.Speed ? FFileSpeedMode : FSpeedMode);
     FView.SaveSettings(ini);
     ini.Save(SettingsPath().toStdString());
 }

@@ -1,0 +1,216 @@
+#include "monitor/control_commands.h"
+
+#include <QJsonArray>
+
+#include <array>
+#include <exception>
+#include <functional>
+#include <map>
+
+#include "dataport/message.h"
+#include "monitor/monitor.h"
+
+namespace volmar {
+
+namespace {
+
+using TReply = TControlServer::TReply;
+
+QString Latin1(std::string_view Text) {
+    return QString::fromLatin1(Text.data(), static_cast<qsizetype>(Text.size()));
+}
+
+// The ten totals by name, in meter-index order (1..10).
+constexpr std::array<const char*, 10> kTotalNames = {
+    "in",      "out",     "games", "stakes",            "wins",
+    "cashbox", "refills", "dumps", "cancelled-credits", "credits-taken"};
+// Edit Meters holds eight totals of at most eight digits.
+constexpr int kEditableTotals = 8;
+constexpr std::int32_t kLargestEditable = 99999999;
+
+constexpr std::array<const char*, 3> kSpeedModeNames = {"auto", "1200", "9600"};
+
+QJsonObject Totals(TCounters& Counters) {
+    QJsonObject totals;
+    for (int i = 0; i < static_cast<int>(kTotalNames.size()); ++i)
+        totals.insert(QLatin1String(kTotalNames[static_cast<std::size_t>(i)]),
+                      *MeterTotal(Counters, i + 1));
+    return totals;
+}
+
+QJsonObject Status(TMonitor& Monitor) {
+    TComPortPlus& port = Monitor.ComPortPlus();
+    static constexpr std::array<const char*, 5> identityNames = {
+        "manufacturer", "version", "credit-value", "target-percent", "protocol-version"};
+    QJsonObject identity;
+    for (std::size_t i = 0; i < identityNames.size(); ++i)
+        identity.insert(QLatin1String(identityNames[i]),
+                        Latin1(Monitor.IdentityText(static_cast<TIdentityLabel>(i))));
+    return {{QStringLiteral("port"), port.ComNumber()},
+            {QStringLiteral("device"), QString::fromLocal8Bit(port.DevicePath().c_str())},
+            {QStringLiteral("open"), port.Open()},
+            {QStringLiteral("speed-mode"), QLatin1String(kSpeedModeNames[Monitor.SpeedMode()])},
+            {QStringLiteral("baud"), port.Baud()},
+            {QStringLiteral("receiver"), Latin1(DPStateNames[Monitor.Volmar().State()])},
+            {QStringLiteral("values"), Monitor.Interpreter().BCDValues() ? QStringLiteral("BCD")
+                                                                          : QStringLiteral("Binary")},
+            {QStringLiteral("identity"), identity},
+            {QStringLiteral("switches"), Monitor.Switches()},
+            {QStringLiteral("alert"), Monitor.Reports().Alert()}};
+}
+
+QJsonArray Counts(TMonitor& Monitor) {
+    QJsonArray counts;
+    const TCounters& counters = Monitor.Counters();
+    for (int code = 0; code < 128; ++code)
+        counts.append(QJsonObject{{QStringLiteral("code"), code},
+                                  {QStringLiteral("name"), Latin1(DPMessageNames[code])},
+                                  {QStringLiteral("messages"), counters.Codes[code].Messages},
+                                  {QStringLiteral("retries"), counters.Codes[code].Retries}});
+    return counts;
+}
+
+QJsonArray LogRows(TMonitor& Monitor) {
+    const TStringGrid& grid = Monitor.Logs().Events;
+    QJsonArray rows;
+    // Row 0 holds the titles.
+    for (int r = 1; r < grid.RowCount(); ++r) {
+        QJsonObject row;
+        for (int c = 0; c < kEventGridCols; ++c)
+            row.insert(Latin1(EventGridTitles[static_cast<std::size_t>(c)]),
+                       Latin1(grid.Cell(c, r)));
+        rows.append(row);
+    }
+    return rows;
+}
+
+// A total as the Edit Meters field takes it: a whole number of at most
+// eight digits; an empty text, like a cleared field, is 0, and a text that
+// is no number counts 0 as there.
+bool EditableTotal(const QJsonValue& Value, std::int32_t& Total) {
+    if (Value.isString()) {
+        const QString text = Value.toString();
+        if (text.size() > 8) return false;
+        bool ok = false;
+        Total = text.trimmed().toInt(&ok, 10);
+        if (!ok) Total = 0;
+        return Total >= 0;
+    }
+    const double number = Value.toDouble(-1);
+    if (!Value.isDouble() || number < 0 || number > kLargestEditable ||
+        number != static_cast<double>(static_cast<std::int32_t>(number)))
+        return false;
+    Total = static_cast<std::int32_t>(number);
+    return true;
+}
+
+TReply SetTotals(TMonitor& Monitor, const QJsonObject& Request) {
+    const QJsonValue given = Request.value(QStringLiteral("totals"));
+    if (!given.isObject())
+        return TControlServer::Error(
+            QStringLiteral("set-totals needs \"totals\": {name: value, ...}"));
+    std::vector<std::pair<int, std::int32_t>> edited;
+    const QJsonObject totals = given.toObject();
+    for (auto it = totals.begin(); it != totals.end(); ++it) {
+        int index = 0;
+        for (int i = 0; i < kEditableTotals; ++i)
+            if (it.key() == QLatin1String(kTotalNames[static_cast<std::size_t>(i)])) index = i + 1;
+        if (index == 0)
+            return TControlServer::Error(QStringLiteral("not a total Edit Meters sets: ") +
+                                         it.key());
+        std::int32_t value = 0;
+        if (!EditableTotal(it.value(), value))
+            return TControlServer::Error(
+                QStringLiteral("%1: a total is a whole number from 0 to 99999999").arg(it.key()));
+        edited.emplace_back(index, value);
+    }
+    Monitor.SetTotals(edited);
+    return TControlServer::Ok({{QStringLiteral("totals"), Totals(Monitor.Counters())}});
+}
+
+TReply SpeedMode(TMonitor& Monitor, const QJsonObject& Request) {
+    if (Request.contains(QStringLiteral("mode"))) {
+        const QString wanted = Request.value(QStringLiteral("mode")).toVariant().toString();
+        int mode = -1;
+        for (int i = 0; i < static_cast<int>(kSpeedModeNames.size()); ++i)
+            if (wanted == QLatin1String(kSpeedModeNames[static_cast<std::size_t>(i)])) mode = i;
+        if (mode < 0)
+            return TControlServer::Error(QStringLiteral("mode is auto, 1200 or 9600"));
+        Monitor.SetSpeedMode(static_cast<TSpeedMode>(mode));
+    }
+    return TControlServer::Ok(
+        {{QStringLiteral("mode"), QLatin1String(kSpeedModeNames[Monitor.SpeedMode()])},
+         {QStringLiteral("baud"), Monitor.ComPortPlus().Baud()}});
+}
+
+TReply SelectPort(TMonitor& Monitor, const QJsonObject& Request) {
+    const QJsonValue port = Request.value(QStringLiteral("port"));
+    const double number = port.toDouble(-1);
+    if (!port.isDouble() || number < 0 || number > 0xFFFF ||
+        number != static_cast<double>(static_cast<int>(number)))
+        return TControlServer::Error(QStringLiteral("select-port needs \"port\": 0 (none) or a COM number"));
+    Monitor.ChoosePort(static_cast<int>(number));
+    const TComPortPlus& com = Monitor.ComPortPlus();
+    return TControlServer::Ok(
+        {{QStringLiteral("port"), com.ComNumber()},
+         {QStringLiteral("device"), QString::fromLocal8Bit(com.DevicePath().c_str())},
+         {QStringLiteral("open"), com.Open()}});
+}
+
+TReply Subscribe() {
+    TReply reply = TControlServer::Ok();
+    reply.Subscribe = true;
+    return reply;
+}
+
+const std::map<QString, std::function<TReply(TMonitor&, const QJsonObject&)>>& Commands() {
+    static const std::map<QString, std::function<TReply(TMonitor&, const QJsonObject&)>> commands = {
+        {QStringLiteral("status"), [](TMonitor& M, const QJsonObject&) {
+             return TControlServer::Ok({{QStringLiteral("status"), Status(M)}});
+         }},
+        {QStringLiteral("totals"), [](TMonitor& M, const QJsonObject&) {
+             return TControlServer::Ok({{QStringLiteral("totals"), Totals(M.Counters())}});
+         }},
+        {QStringLiteral("counts"), [](TMonitor& M, const QJsonObject&) {
+             return TControlServer::Ok({{QStringLiteral("counts"), Counts(M)}});
+         }},
+        {QStringLiteral("log"), [](TMonitor& M, const QJsonObject&) {
+             return TControlServer::Ok({{QStringLiteral("rows"), LogRows(M)}});
+         }},
+        {QStringLiteral("reset"), [](TMonitor& M, const QJsonObject&) {
+             M.Reset();
+             return TControlServer::Ok();
+         }},
+        {QStringLiteral("set-totals"), SetTotals},
+        {QStringLiteral("speed-mode"), SpeedMode},
+        {QStringLiteral("select-port"), SelectPort},
+        {QStringLiteral("subscribe"), [](TMonitor&, const QJsonObject&) { return Subscribe(); }},
+    };
+    return commands;
+}
+
+} // namespace
+
+TReply ControlRequest(TMonitor& Monitor, const QJsonObject& Request) {
+    const QString name = Request.value(QStringLiteral("cmd")).toString();
+    const auto command = Commands().find(name);
+    if (command == Commands().end())
+        return TControlServer::Error(name.isEmpty() ? QStringLiteral("no \"cmd\" given")
+                                                    : QStringLiteral("unknown cmd: ") + name);
+    // A problem the command meets is the client's answer, and the alert;
+    // never a box that waits for someone at the window.
+    TErrorReports& reports = Monitor.Reports();
+    const int before = reports.ReportCount();
+    reports.SetQuiet(true);
+    TReply reply;
+    try {
+        reply = command->second(Monitor, Request);
+    } catch (const std::exception& Error) {
+        reports.ReportQuietly(ErrorText(Error));
+    }
+    reports.SetQuiet(false);
+    if (reports.ReportCount() != before) return TControlServer::Error(reports.LastReport());
+    return reply;
+}
+
+} // namespace volmar

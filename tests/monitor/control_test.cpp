@@ -1,0 +1,121 @@
+// The engine driven and read through its control socket, over the virtual
+// line, and the command line's port and speed kept out of the settings file.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocalSocket>
+
+#include "monitor/control_server.h"
+#include "monitor/monitor_fixture.h"
+
+namespace volmar::testing {
+namespace {
+
+class ControlTest : public MonitorTest {
+protected:
+    TMonitor& StartWithControl() {
+        socketPath = (dir / "control").string();
+        TMonitor& m = StartOnCom1("[Control]\nPath=" + socketPath + "\n");
+        client.connectToServer(QString::fromStdString(socketPath));
+        EXPECT_TRUE(client.waitForConnected(3000));
+        return m;
+    }
+    // The next line the client gets.
+    QJsonObject Next() {
+        EXPECT_TRUE(PumpUntil([&] { return client.canReadLine(); }));
+        return QJsonDocument::fromJson(client.readLine()).object();
+    }
+    // The reply to Line; a subscriber's events may come before it.
+    QJsonObject Ask(const QByteArray& Line) {
+        client.write(Line + '\n');
+        QJsonObject reply = Next();
+        while (reply.contains(QStringLiteral("event"))) reply = Next();
+        return reply;
+    }
+    static QJsonValue At(const QJsonObject& O, const char* A, const char* B) {
+        return O.value(QLatin1String(A)).toObject().value(QLatin1String(B));
+    }
+
+    std::string socketPath;
+    QLocalSocket client;
+};
+
+TEST_F(ControlTest, AClientReadsDrivesAndFollowsTheEngine) {
+    TMonitor& m = StartWithControl();
+    EXPECT_EQ(m.ControlPath().toStdString(), socketPath);
+    EXPECT_TRUE(Ask(R"({"cmd":"subscribe"})").value(QStringLiteral("ok")).toBool());
+
+    EXPECT_EQ(Exchange(0x20), kAck);
+    QJsonObject event = Next();
+    EXPECT_EQ(event.value(QStringLiteral("event")).toString(), QStringLiteral("message"));
+    EXPECT_EQ(event.value(QStringLiteral("frame")).toString(), QStringLiteral("20 20"));
+    EXPECT_EQ(event.value(QStringLiteral("answer")).toString(), QStringLiteral("Ack"));
+    EXPECT_TRUE(event.value(QStringLiteral("valid")).toBool());
+    EXPECT_FALSE(event.value(QStringLiteral("time")).toString().isEmpty());
+
+    EXPECT_EQ(At(Ask(R"({"cmd":"totals"})"), "totals", "in").toInt(), 1);
+    const QJsonArray counts = Ask(R"({"cmd":"counts"})").value(QStringLiteral("counts")).toArray();
+    ASSERT_EQ(counts.size(), 128);
+    EXPECT_EQ(counts[0x20].toObject().value(QStringLiteral("messages")).toInt(), 1);
+    const QJsonArray rows = Ask(R"({"cmd":"log"})").value(QStringLiteral("rows")).toArray();
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].toObject().value(QStringLiteral("Response")).toString(), QStringLiteral("Ack"));
+    const QJsonObject status = Ask(R"({"cmd":"status"})");
+    EXPECT_EQ(At(status, "status", "port").toInt(), 1);
+    EXPECT_TRUE(At(status, "status", "open").toBool());
+
+    // Edit Meters' rules: only the totals given change; text that is no number is 0.
+    const QJsonObject set = Ask(R"({"cmd":"set-totals","totals":{"games":"12","wins":7,"out":"x"}})");
+    EXPECT_TRUE(set.value(QStringLiteral("ok")).toBool());
+    EXPECT_EQ(m.Counters().Games, 12);
+    EXPECT_EQ(m.Counters().Wins, 7);
+    EXPECT_EQ(m.Counters().Out, 0);
+    EXPECT_EQ(m.Counters().In, 1);
+    for (const char* bad : {R"({"cmd":"set-totals","totals":{"in":100000000}})",
+                            R"({"cmd":"set-totals","totals":{"in":-1}})",
+                            R"({"cmd":"set-totals","totals":{"in":2,"credits-taken":1}})",
+                            R"({"cmd":"speed-mode","mode":"4800"})", R"({"cmd":"launch"})",
+                            R"({"cmd":)", R"([1,2])"}) {
+        const QJsonObject reply = Ask(bad);
+        EXPECT_FALSE(reply.value(QStringLiteral("ok")).toBool()) << bad;
+        EXPECT_FALSE(reply.value(QStringLiteral("error")).toString().isEmpty()) << bad;
+    }
+    EXPECT_EQ(m.Counters().In, 1) << "a refused request changes nothing";
+
+    const QJsonObject speed = Ask(R"({"cmd":"speed-mode","mode":"1200"})");
+    EXPECT_EQ(speed.value(QStringLiteral("baud")).toInt(), 1200);
+    EXPECT_EQ(m.SpeedMode(), sm1200);
+
+    EXPECT_TRUE(Ask(R"({"cmd":"reset"})").value(QStringLiteral("ok")).toBool());
+    EXPECT_EQ(m.Counters().Games, 0);
+    EXPECT_EQ(Exchange(0x20), kAck) << "the line is still answered";
+}
+
+TEST_F(ControlTest, AFailedPortChoiceIsTheClientsErrorNeverABox) {
+    StartWithControl();
+    const QJsonObject reply = Ask(R"({"cmd":"select-port","port":3})");
+    EXPECT_FALSE(reply.value(QStringLiteral("ok")).toBool());
+    EXPECT_FALSE(reply.value(QStringLiteral("error")).toString().isEmpty());
+    EXPECT_TRUE(view.Errors.empty());
+    EXPECT_TRUE(view.Warnings.empty());
+    EXPECT_EQ(view.Last("Alert="), reply.value(QStringLiteral("error")).toString().toStdString());
+}
+
+TEST_F(ControlTest, TheCommandLinesPortAndSpeedAreThisRunsOnly) {
+    WriteSettings("[Comms]\nPort=0\n[Dataport]\nSpeed Mode=2\n", false);
+    TMonitorOptions options = Options();
+    options.Port = 1;
+    options.Speed = sm1200;
+    options.Device = line->DevicePath();
+    monitor = std::make_unique<TMonitor>(std::move(options), &view);
+    TMonitor& m = Start();
+    EXPECT_TRUE(m.ComPortPlus().Open());
+    EXPECT_EQ(m.ComPortPlus().Baud(), 1200);
+    Close();
+    const std::string settings = ReadFile(kSettingsFileName);
+    EXPECT_NE(settings.find("Port=0"), std::string::npos) << settings;
+    EXPECT_NE(settings.find("Speed Mode=2"), std::string::npos) << settings;
+    EXPECT_EQ(settings.find("Devices"), std::string::npos) << settings;
+}
+
+} // namespace
+} // namespace volmar::testing
