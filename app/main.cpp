@@ -1,55 +1,29 @@
-// volmarsim [--folder DIR]: one copy per folder of files; a second start
+// volmarsim: the window beside its files. Its options (see --help) choose
+// another folder of files, another port for one run, a control socket, or
+// the headless engine. One copy runs per folder of files; a second start
 // raises the running window and ends before it touches either file. Exits
 // with 1 when a file could not be written at the end, 2 for a mistake in
-// the command line.
+// the command line, 3 when the headless engine cannot run.
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QDir>
 #include <QIcon>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
+#include "app/command_line.h"
 #include "app/data_folder.h"
+#include "app/headless.h"
 #include "app/main_window.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 
-int main(int argc, char** argv) {
-    volmar::ChooseRuntimeFolder();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Volmar Simulator"));
-    // Lets the desktop match the window with the installed menu entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral(VOLMAR_APP_ID));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VOLMAR_APP_ID)));
+namespace {
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Plays the monitoring unit a gaming machine reports to."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption folderOption(
-        QStringLiteral("folder"),
-        QStringLiteral("Keeps the settings and counters files in <dir> (made when missing)."),
-        QStringLiteral("dir"));
-    parser.addOption(folderOption);
-    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
-        const QString what = parser.errorText().isEmpty()
-                                 ? QStringLiteral("unexpected argument ") +
-                                       parser.positionalArguments().constFirst()
-                                 : parser.errorText();
-        std::fprintf(stderr, "volmarsim: %s\n", qUtf8Printable(what));
-        return 2;
-    }
-    if (parser.isSet(help)) parser.showHelp(0);
-
-    const volmar::TDataFolder folder =
-        volmar::ChooseDataFolder(parser.value(folderOption), QCoreApplication::applicationDirPath(),
-                                 volmar::PerUserDataFolder());
-    // The window reports each file it then cannot write.
-    if (!folder.Error.isEmpty())
-        std::fprintf(stderr, "volmarsim: %s\n", qUtf8Printable(folder.Error));
-
-    volmar::TSingleInstance instance(volmar::InstanceName(folder.Path));
+int RunWindow(const volmar::TCommandLine& Line, const volmar::TDataFolder& Folder) {
+    volmar::TSingleInstance instance(volmar::InstanceName(Folder.Path));
     if (!instance.IsFirst()) return 0;
 
     // The program ends when its window has closed and written its files; an
@@ -69,23 +43,67 @@ int main(int argc, char** argv) {
     });
 
     volmar::TWindowOptions options;
-    options.Folder = folder.Path;
+    static_cast<volmar::TMonitorOptions&>(options) = Line.Monitor;
+    options.Folder = Folder.Path;
     options.QuitRequested = [&quitRequested] { return quitRequested; };
     volmar::TfrmVolmar window(std::move(options));
     instance.OnRaiseRequest = [&window] { volmar::RaiseWindow(&window); };
-    QObject::connect(&window, &volmar::TfrmVolmar::Closed, &app, &QCoreApplication::quit,
+    QObject::connect(&window, &volmar::TfrmVolmar::Closed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     if (!quitRequested) {
         // Beside the program the files are where they always were; elsewhere
         // the operator would have to guess.
-        if (folder.PerUser)
+        if (Folder.PerUser)
             window.statusBar()->showMessage(QStringLiteral("Settings and counters in %1")
-                                                .arg(QDir::toNativeSeparators(folder.Path)));
+                                                .arg(QDir::toNativeSeparators(Folder.Path)));
+        if (Line.Duration)
+            QTimer::singleShot(static_cast<int>(*Line.Duration * 1000), &window,
+                               [&window] { window.close(); });
         running = &window;
         window.show();
         QApplication::exec();
         running = nullptr;
     }
     window.close();
-    return window.Monitor().Reports().SaveFailed() ? 1 : 0;
+    return window.Monitor().Reports().SaveFailed() ? volmar::kExitSaveFailed : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    volmar::ChooseRuntimeFolder();
+    // Without a display there is no GUI application to make.
+    const bool headless = volmar::AsksForHeadless(argc, argv);
+    const std::unique_ptr<QCoreApplication> app =
+        headless ? std::make_unique<QCoreApplication>(argc, argv)
+                 : std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Volmar Simulator"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VOLMAR_VERSION));
+    if (!headless) {
+        // Lets the desktop match the window with the installed menu entry and icon.
+        QGuiApplication::setDesktopFileName(QStringLiteral(VOLMAR_APP_ID));
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VOLMAR_APP_ID)));
+    }
+
+    const volmar::TCommandLine line = volmar::ParseCommandLine(QCoreApplication::arguments());
+    if (!line.Error.isEmpty()) {
+        std::fprintf(stderr, "volmarsim: %s\nUsage: volmarsim [--help] [options]\n",
+                     qUtf8Printable(line.Error));
+        return 2;
+    }
+    if (line.Help || line.Version) {
+        std::fputs(qUtf8Printable(line.Help ? line.HelpText
+                                            : QStringLiteral("volmarsim " VOLMAR_VERSION "\n")),
+                   stdout);
+        return 0;
+    }
+
+    const volmar::TDataFolder folder =
+        volmar::ChooseDataFolder(line.Folder, QCoreApplication::applicationDirPath(),
+                                 volmar::PerUserDataFolder());
+    // The engine reports each file it then cannot write.
+    if (!folder.Error.isEmpty())
+        std::fprintf(stderr, "volmarsim: %s\n", qUtf8Printable(folder.Error));
+
+    return headless ? volmar::RunHeadless(line, folder) : RunWindow(line, folder);
 }

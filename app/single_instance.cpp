@@ -108,6 +108,13 @@ void TSingleInstance::ReadRequest(QLocalSocket* Socket) {
     if (line == RaiseRequest && OnRaiseRequest) OnRaiseRequest();
 }
 
+QString TSingleInstance::RunningCopy() const {
+    qint64 pid = 0;
+    QString host, application;
+    if (FAnswer != 0 || !FLock || !FLock->getLockInfo(&pid, &host, &application)) return {};
+    return QStringLiteral("process %1").arg(pid);
+}
+
 void TSingleInstance::AskRunningCopy() {
     // The running copy may have taken the lock an instant ago and not be
     // listening yet, so try again until the time is up.

@@ -36,6 +36,10 @@ public:
     // copy asks the running one to show itself.
     std::function<void()> OnRaiseRequest;
 
+    // The running copy as "process N", once IsFirst has said false; empty
+    // when the lock file does not tell.
+    QString RunningCopy() const;
+
     QString LockPath() const { return FLockPath; }
     QString SocketPath() const { return FSocketPath; }
 

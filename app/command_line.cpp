@@ -1,0 +1,104 @@
+#include "app/command_line.h"
+
+#include <QCommandLineParser>
+
+#include <cmath>
+#include <cstring>
+
+namespace volmar {
+
+namespace {
+
+// What one timer can wait for, in seconds (about 24 days).
+constexpr int kLongestDuration = 2000000;
+
+QCommandLineOption Option(const char* Name, const char* Text, const char* Value = nullptr) {
+    return Value ? QCommandLineOption(QLatin1String(Name), QLatin1String(Text), QLatin1String(Value))
+                 : QCommandLineOption(QLatin1String(Name), QLatin1String(Text));
+}
+
+} // namespace
+
+bool AsksForHeadless(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--headless") == 0) return true;
+    return false;
+}
+
+TCommandLine ParseCommandLine(const QStringList& Arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Plays the monitoring unit a gaming machine reports to."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption folder =
+        Option("folder", "Keeps the settings and counters files in <dir> (made when missing).",
+               "dir");
+    const QCommandLineOption headless =
+        Option("headless", "Runs without a window, printing one JSON line per event.");
+    const QCommandLineOption quiet = Option("quiet", "Headless: prints no events.");
+    const QCommandLineOption port =
+        Option("port", "Uses COM <n> (0: none) instead of the stored port, for this run.", "n");
+    const QCommandLineOption device =
+        Option("device", "Uses <path> as the port's device, for this run.", "path");
+    const QCommandLineOption speed =
+        Option("speed", "Speed mode for this run: auto, 1200 or 9600.", "mode");
+    const QCommandLineOption duration =
+        Option("duration", "Ends the program in order after <seconds>.", "seconds");
+    const QCommandLineOption control =
+        Option("control", "Listens for JSON-line commands on the local socket <path>.", "path");
+    for (const QCommandLineOption& o :
+         {folder, headless, quiet, port, device, speed, duration, control})
+        parser.addOption(o);
+
+    TCommandLine line;
+    line.HelpText = parser.helpText();
+    if (!parser.parse(Arguments)) {
+        line.Error = parser.errorText();
+        return line;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        line.Error = QStringLiteral("Unexpected argument '%1'.")
+                         .arg(parser.positionalArguments().constFirst());
+        return line;
+    }
+    line.Help = parser.isSet(help);
+    line.Version = parser.isSet(version);
+    line.Headless = parser.isSet(headless);
+    line.Quiet = parser.isSet(quiet);
+    line.Folder = parser.value(folder);
+    line.Monitor.ControlPath = parser.value(control);
+    line.Monitor.Device = parser.value(device).toStdString();
+    if (line.Quiet && !line.Headless) line.Error = QStringLiteral("--quiet is for --headless.");
+    if (parser.isSet(port)) {
+        bool ok = false;
+        const uint n = parser.value(port).toUInt(&ok);
+        if (!ok || n > 0xFFFF)
+            line.Error = QStringLiteral("--port takes a COM number from 0 to 65535.");
+        else
+            line.Monitor.Port = static_cast<std::uint16_t>(n);
+    }
+    if (parser.isSet(speed)) {
+        const QString mode = parser.value(speed);
+        if (mode == QLatin1String("auto"))
+            line.Monitor.Speed = smAuto;
+        else if (mode == QLatin1String("1200"))
+            line.Monitor.Speed = sm1200;
+        else if (mode == QLatin1String("9600"))
+            line.Monitor.Speed = sm9600;
+        else
+            line.Error = QStringLiteral("--speed is auto, 1200 or 9600.");
+    }
+    if (parser.isSet(duration)) {
+        bool ok = false;
+        const double seconds = parser.value(duration).toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > kLongestDuration)
+            line.Error = QStringLiteral("--duration takes a number of seconds up to %1.")
+                             .arg(kLongestDuration);
+        else
+            line.Duration = seconds;
+    }
+    return line;
+}
+
+} // namespace volmar

@@ -1,0 +1,38 @@
+// The program's options. Without any, it is the window beside its files;
+// each option is for operators who run several copies, run without a
+// display, or drive the program from a script.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+#include "monitor/monitor.h"
+
+namespace volmar {
+
+struct TCommandLine {
+    bool Headless = false;
+    bool Quiet = false;
+    bool Help = false;
+    bool Version = false;
+    QString Folder;
+    // The engine's port, device, speed and control socket for this run.
+    TMonitorOptions Monitor;
+    // Seconds until the program ends by itself; none: it runs until told.
+    std::optional<double> Duration;
+    // A mistake in the arguments; empty when there is none.
+    QString Error;
+    QString HelpText;
+};
+
+// Arguments as QCoreApplication::arguments() gives them, the program first.
+TCommandLine ParseCommandLine(const QStringList& Arguments);
+
+// True when the arguments ask for the headless program, which must not
+// make a GUI application object.
+bool AsksForHeadless(int argc, char** argv);
+
+} // namespace volmar

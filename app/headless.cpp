@@ -1,0 +1,98 @@
+#include "app/headless.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QJsonDocument>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include <unistd.h>
+
+#include "app/quit_signals.h"
+#include "app/single_instance.h"
+#include "monitor/line_writer.h"
+#include "monitor/monitor_events.h"
+
+namespace volmar {
+
+namespace {
+
+void ToStandardError(const QString& Text) {
+    std::fprintf(stderr, "volmarsim: %s\n", Text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+// Nobody is there to close a box: errors are on standard error already (the
+// engine puts them there); a warning or a note goes there too.
+class TConsoleView : public IMonitorView {
+public:
+    bool ShowBox(TBoxKind Kind, const QString& Text) override {
+        if (Kind != bkError) ToStandardError(Text);
+        return true;
+    }
+};
+
+} // namespace
+
+int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
+    TSingleInstance instance(InstanceName(Folder.Path));
+    if (!instance.IsFirst()) {
+        const QString running = instance.RunningCopy();
+        ToStandardError(QStringLiteral("another copy%1 already runs on the files in %2")
+                            .arg(running.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(running),
+                                 QDir::toNativeSeparators(Folder.Path)));
+        return kExitCannotRun;
+    }
+
+    bool quitRequested = false;
+    InstallQuitSignals([&quitRequested] {
+        quitRequested = true;
+        QCoreApplication::quit();
+    });
+
+    TConsoleView view;
+    TMonitorOptions options = Line.Monitor;
+    options.Folder = Folder.Path;
+    options.QuitRequested = [&quitRequested] { return quitRequested; };
+    TMonitor monitor(std::move(options), &view);
+
+    std::unique_ptr<TLineWriter> out;
+    if (!Line.Quiet) {
+        out = std::make_unique<TLineWriter>(STDOUT_FILENO);
+        QObject::connect(&monitor.Events(), &TMonitorEvents::Event, &monitor,
+                         [&out](const QJsonObject& Event) {
+                             QByteArray line = QJsonDocument(Event).toJson(QJsonDocument::Compact);
+                             line.append('\n');
+                             out->Write(line.toStdString());
+                         });
+    }
+
+    monitor.StartUp();
+    int status = 0;
+    const TComPortPlus& port = monitor.ComPortPlus();
+    if (!port.Open()) {
+        ToStandardError(port.ComNumber() == 0
+                            ? QStringLiteral("no port is chosen: give --port N or --device PATH")
+                            : QStringLiteral("COM%1 could not be opened").arg(port.ComNumber()));
+        status = kExitCannotRun;
+    } else if (monitor.ControlFailed()) {
+        status = kExitCannotRun;
+    } else if (!quitRequested) {
+        if (Line.Duration)
+            QTimer::singleShot(static_cast<int>(std::lround(*Line.Duration * 1000)),
+                               QCoreApplication::instance(), &QCoreApplication::quit);
+        QCoreApplication::exec();
+    }
+    monitor.ShutDown();
+    if (monitor.Reports().SaveFailed() && status == 0) status = kExitSaveFailed;
+    if (out && out->Dropped() > 0)
+        ToStandardError(QStringLiteral("%1 event lines were dropped: standard output was not read")
+                            .arg(out->Dropped()));
+    out.reset();
+    return status;
+}
+
+} // namespace volmar
