@@ -204,17 +204,22 @@ public:
     }
 
     // Starts the copy offscreen (or as Overrides say) with Args, its error
-    // output appended to program.err in the folder; the pid, or -1.
+    // output appended to program.err in the folder and its standard output
+    // written to Output when one is given; the pid, or -1.
     pid_t Launch(const std::vector<std::string>& Overrides = {},
-                 const std::vector<std::string>& Args = {}) const {
+                 const std::vector<std::string>& Args = {}, const fs::path& Output = {}) const {
         const int err = ::open((Dir / "program.err").c_str(),
                                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        const int out = Output.empty()
+                            ? -1
+                            : ::open(Output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
                                         "XDG_RUNTIME_DIR=" + Runtime.string()};
         env.insert(env.end(), Overrides.begin(), Overrides.end());
         const pid_t pid =
-            SpawnProcess(ProgramPath.string(), Args, ChildEnvironment(env), -1, err);
+            SpawnProcess(ProgramPath.string(), Args, ChildEnvironment(env), out, err);
         if (err >= 0) ::close(err);
+        if (out >= 0) ::close(out);
         return pid;
     }
 
