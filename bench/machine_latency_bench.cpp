@@ -1,10 +1,10 @@
 // The reply latency the stand-in machine sees from the whole simulator, run
-// as its own process offscreen with its meters spinning, over a
-// pseudo-terminal; beside it the floor: the same machine and the same
-// messages against a plain poll/read/write responder on the same kind of
-// line. The simulator's counters file after SIGTERM tells whether any message
-// was lost or acted on twice. Figures only: nothing here passes or fails on
-// time.
+// as its own process over a pseudo-terminal: once as the window, offscreen
+// with its meters spinning, once headless and quiet; beside them the floor:
+// the same machine and the same messages against a plain poll/read/write
+// responder on the same kind of line. Each simulator's counters file after
+// SIGTERM tells whether any message was lost or acted on twice. Figures
+// only: nothing here passes or fails on time.
 //
 //   bench_machine_latency [messages]     (10000 by default)
 #include <fcntl.h>
@@ -110,9 +110,78 @@ std::string Gist(const std::string& Transcript) {
 
 void PrintRatio(const LatencyStats& Program, const LatencyStats& Floor) {
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-    std::printf("ratio to the floor          p50 x%.1f  p99 x%.1f  max x%.1f\n",
+    std::printf("  ratio to the floor        p50 x%.1f  p99 x%.1f  max x%.1f\n",
                 ratio(Program.P50, Floor.P50), ratio(Program.P99, Floor.P99),
                 ratio(Program.Max, Floor.Max));
+}
+
+// One way of running the simulator, each in a folder of its own so that
+// its counters hold its own run only.
+struct Variant {
+    const char* Name;
+    std::vector<std::string> Args;
+    std::string ExtraSettings;
+};
+
+struct SimulatorRun {
+    Figures Line;
+    bool Whole = false;
+    std::string Report;  // the counters' check, printed after the figures
+};
+
+SimulatorRun Simulate(const Variant& V, int Count) {
+    SimulatorRun run;
+    ProgramFolder folder(VOLMARSIM_PATH, "volmarbench");
+    const auto session =
+        RunSession(VOLMAR_MACHINE_PATH, folder, kSettleLines + Messages(Count),
+                   kSettleExchanges + static_cast<std::size_t>(Count),
+                   {kMachineArgs, V.ExtraSettings, 600000}, V.Args);
+    run.Line.MachineStatus = session.MachineStatus;
+    run.Line.Transcript = session.Transcript;
+    Collect(run.Line, session.Exchanges, kSettleExchanges);
+
+    // Every message once: as many first transmissions as were sent, no
+    // retries, and the money of each exactly once.
+    const auto counters = CountersFromBytes(folder.Counters());
+    long lost = Count;
+    long twice = 0;
+    char line[256];
+    if (counters) {
+        const long messages = counters->Codes[kCode].Messages;
+        const long retries = counters->Codes[kCode].Retries;
+        lost = messages < Count ? Count - messages : 0;
+        twice = (messages > Count ? messages - Count : 0) + retries;
+        std::snprintf(line, sizeof line,
+                      "  counters file             26h messages=%ld retries=%ld In=%d "
+                      "(expected %d, %ld, In %ld)\n",
+                      messages, retries, counters->In, Count, 0L,
+                      static_cast<long>(Count) * kValue);
+        run.Report += line;
+        if (counters->In != static_cast<std::int64_t>(Count) * kValue) {
+            run.Report += "  In total does not match the messages\n";
+            ++twice;
+        }
+    } else {
+        run.Report += "  counters file             missing or not whole\n";
+    }
+    const long unanswered = Count - static_cast<long>(run.Line.Answered);
+    std::snprintf(line, sizeof line,
+                  "  lost %ld, acted on twice %ld, not answered ACK on the line %ld\n", lost,
+                  twice, unanswered);
+    run.Report += line;
+    // The window writes back the options it ran with.
+    if (!V.ExtraSettings.empty()) {
+        const bool spinning = folder.Settings().find("Big Meter Spin=1") != std::string::npos &&
+                              folder.Settings().find("Small Meter Spin=1") != std::string::npos;
+        run.Report += std::string("  meters spinning           ") +
+                      (spinning ? "yes, big and small" : "NO") + "\n";
+    }
+    run.Report += "  ended on SIGTERM with     " +
+                  (session.ProgramStatus ? std::to_string(*session.ProgramStatus) : "no exit") +
+                  "\n";
+    run.Whole = session.Started && run.Line.MachineStatus == 0 && lost == 0 && twice == 0 &&
+                unanswered == 0 && session.ProgramStatus == 0;
+    return run;
 }
 
 } // namespace
@@ -127,22 +196,19 @@ int main(int argc, char** argv) {
                 "machine\n",
                 count);
 
-    ProgramFolder folder(VOLMARSIM_PATH, "volmarbench");
-    // Half the floor before the simulator's run and half after, so that a
-    // change in the machine's load meanwhile weighs on both alike.
+    const Variant variants[] = {
+        {"simulator (offscreen, spin)", {}, "[Options]\nBig Meter Spin=1\nSmall Meter Spin=1\n"},
+        {"simulator (headless, quiet)", {"--headless", "--quiet"}, {}},
+    };
+    ProgramFolder scratch(VOLMARSIM_PATH, "volmarbench");
+    // Half the floor before the simulators' runs and half after, so that a
+    // change in the machine's load meanwhile weighs on all alike.
     std::printf("load average before: %s", LoadAverage().c_str());
-    Figures floor = Floor(folder.Dir, count / 2);
-
-    Figures program;
-    const auto session =
-        RunSession(VOLMAR_MACHINE_PATH, folder, kSettleLines + Messages(count),
-                   kSettleExchanges + static_cast<std::size_t>(count),
-                   {kMachineArgs, "[Options]\nBig Meter Spin=1\nSmall Meter Spin=1\n", 600000});
-    program.MachineStatus = session.MachineStatus;
-    program.Transcript = session.Transcript;
-    Collect(program, session.Exchanges, kSettleExchanges);
+    Figures floor = Floor(scratch.Dir, count / 2);
+    std::vector<SimulatorRun> runs;
+    for (const Variant& v : variants) runs.push_back(Simulate(v, count));
     {
-        const Figures after = Floor(folder.Dir, count - count / 2);
+        const Figures after = Floor(scratch.Dir, count - count / 2);
         floor.Us.insert(floor.Us.end(), after.Us.begin(), after.Us.end());
         floor.Answered += after.Answered;
         floor.Reported += after.Reported;
@@ -152,52 +218,26 @@ int main(int argc, char** argv) {
     std::printf("load average after:  %s", LoadAverage().c_str());
 
     const auto floorStats = Summarise(floor.Us);
-    const auto programStats = Summarise(program.Us);
     Print("floor (poll/read/write)", floorStats, floor.Us.size());
-    Print("simulator (offscreen, spin)", programStats, program.Us.size());
-    PrintRatio(programStats, floorStats);
-    std::printf("p99 of the simulator        %s the 2000 us target\n",
-                programStats.P99 < 2000 ? "below" : "ABOVE");
-
-    // Every message once: as many first transmissions as were sent, no
-    // retries, and the money of each exactly once.
-    const auto counters = CountersFromBytes(folder.Counters());
-    long lost = count;
-    long twice = 0;
-    if (counters) {
-        const long messages = counters->Codes[kCode].Messages;
-        const long retries = counters->Codes[kCode].Retries;
-        lost = messages < count ? count - messages : 0;
-        twice = (messages > count ? messages - count : 0) + retries;
-        std::printf("counters file               26h messages=%ld retries=%ld In=%d "
-                    "(expected %d, %ld, In %ld)\n",
-                    messages, retries, counters->In, count, 0L,
-                    static_cast<long>(count) * kValue);
-        if (counters->In != static_cast<std::int64_t>(count) * kValue) {
-            std::printf("In total does not match the messages\n");
-            ++twice;
-        }
-    } else {
-        std::printf("counters file               missing or not whole\n");
+    std::printf("  not answered ACK on the line %ld\n", count - static_cast<long>(floor.Answered));
+    bool whole = true;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const auto stats = Summarise(runs[i].Line.Us);
+        Print(variants[i].Name, stats, runs[i].Line.Us.size());
+        PrintRatio(stats, floorStats);
+        std::printf("  p99                       %s the 2000 us target\n",
+                    stats.P99 < 2000 ? "below" : "ABOVE");
+        std::printf("%s", runs[i].Report.c_str());
+        whole = whole && runs[i].Whole;
     }
-    const long unanswered = count - static_cast<long>(program.Answered);
-    std::printf("lost %ld, acted on twice %ld, not answered ACK on the line %ld (floor %ld)\n",
-                lost, twice, unanswered, count - static_cast<long>(floor.Answered));
-    // The program writes back the options it ran with.
-    const bool spinning = folder.Settings().find("Big Meter Spin=1") != std::string::npos &&
-                          folder.Settings().find("Small Meter Spin=1") != std::string::npos;
-    std::printf("meters spinning             %s\n", spinning ? "yes, big and small" : "NO");
-    std::printf("simulator ended on SIGTERM with %s\n",
-                session.ProgramStatus ? std::to_string(*session.ProgramStatus).c_str() : "no exit");
 
     const bool floorWhole = floor.MachineStatus == 0 && floor.Answered == floor.Reported &&
                             floor.Reported == static_cast<std::size_t>(count);
-    const bool programWhole = session.Started && program.MachineStatus == 0 && lost == 0 &&
-                              twice == 0 && unanswered == 0 && session.ProgramStatus == 0;
     if (!floorWhole)
         std::printf("--- the floor's run was not whole ---\n%s", Gist(floor.Transcript).c_str());
-    if (!programWhole)
-        std::printf("--- the simulator's run was not whole ---\n%s",
-                    Gist(program.Transcript).c_str());
-    return floorWhole && programWhole ? 0 : 1;
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        if (!runs[i].Whole)
+            std::printf("--- the run of the %s was not whole ---\n%s", variants[i].Name,
+                        Gist(runs[i].Line.Transcript).c_str());
+    return floorWhole && whole ? 0 : 1;
 }

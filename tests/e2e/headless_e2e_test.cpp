@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -38,6 +39,13 @@ const std::vector<std::string> kNoDisplay{"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLA
 // An empty object for a line that is no JSON object.
 QJsonObject ParseLine(const std::string& Line) {
     return QJsonDocument::fromJson(QByteArray::fromStdString(Line)).object();
+}
+
+QJsonValue Field(const QJsonObject& Object, const char* Key) {
+    return Object.value(QLatin1String(Key));
+}
+std::string Text(const QJsonObject& Object, const char* Key) {
+    return Field(Object, Key).toString().toStdString();
 }
 
 // A client of a copy's control socket; the socket is there only once the
@@ -137,9 +145,8 @@ private:
 };
 
 void ExpectTotals(const QJsonObject& Reply, const TCounters& Expected) {
-    ASSERT_TRUE(Reply.value(QLatin1String("ok")).toBool())
-        << QJsonDocument(Reply).toJson().toStdString();
-    const QJsonObject got = Reply.value(QLatin1String("totals")).toObject();
+    ASSERT_TRUE(Field(Reply, "ok").toBool()) << QJsonDocument(Reply).toJson().toStdString();
+    const QJsonObject got = Field(Reply, "totals").toObject();
     const std::pair<const char*, std::int32_t> want[] = {
         {"in", Expected.In},           {"out", Expected.Out},
         {"games", Expected.Games},     {"stakes", Expected.Stakes},
@@ -148,7 +155,7 @@ void ExpectTotals(const QJsonObject& Reply, const TCounters& Expected) {
         {"cancelled-credits", Expected.CancelledCredits},
         {"credits-taken", Expected.CreditsTaken}};
     for (const auto& [name, value] : want)
-        EXPECT_EQ(got.value(QLatin1String(name)).toInteger(-1), value) << name;
+        EXPECT_EQ(Field(got, name).toInteger(-1), value) << name;
 }
 
 class HeadlessEndToEnd : public ::testing::Test {
@@ -200,13 +207,11 @@ TEST_F(HeadlessEndToEnd, CopiesSideBySideCountTheirOwnMachineAndSaveOnTerm) {
         std::size_t next = 0;
         for (const std::string& line : copy.Output()) {
             const QJsonObject event = ParseLine(line);
-            EXPECT_TRUE(event.value(QLatin1String("event")).isString()) << line;
-            if (event.value(QLatin1String("event")) != QLatin1String("message")) continue;
+            EXPECT_TRUE(Field(event, "event").isString()) << line;
+            if (Text(event, "event") != "message") continue;
             ASSERT_LT(next, messages.size()) << line;
-            EXPECT_EQ(event.value(QLatin1String("frame")).toString().toStdString(),
-                      HexList(messages[next].Frame));
-            EXPECT_EQ(event.value(QLatin1String("answer")).toString().toStdString(),
-                      messages[next].Answer);
+            EXPECT_EQ(Text(event, "frame"), HexList(messages[next].Frame));
+            EXPECT_EQ(Text(event, "answer"), messages[next].Answer);
             ++next;
         }
         EXPECT_EQ(next, messages.size()) << "a message event for each message";
@@ -227,29 +232,27 @@ TEST_F(HeadlessEndToEnd, ControlClientsAskSubscribeAndResetWithoutHoldingUpTheAn
     ControlClient client(copy.Control), idle(copy.Control);
     ASSERT_TRUE(client.Connected && idle.Connected) << folder.Errors();
     idle.Send(R"({"cmd":"subscribe"})");
-    EXPECT_TRUE(client.Ask(R"({"cmd":"subscribe"})").value(QLatin1String("ok")).toBool());
+    EXPECT_TRUE(Field(client.Ask(R"({"cmd":"subscribe"})"), "ok").toBool());
     QJsonObject event;
-    do
-        event = client.Next();
-    while (!event.isEmpty() && event.value(QLatin1String("event")) != QLatin1String("message"));
-    EXPECT_EQ(event.value(QLatin1String("code")).toInt(), 0x26)
-        << "a message event while the machine sends";
-    EXPECT_EQ(event.value(QLatin1String("answer")).toString().toStdString(), "Ack");
+    do event = client.Next();
+    while (!event.isEmpty() && Text(event, "event") != "message");
+    EXPECT_EQ(Field(event, "code").toInt(), 0x26) << "a message event while the machine sends";
+    EXPECT_EQ(Text(event, "answer"), "Ack");
 
     ASSERT_TRUE(copy.Machine.AwaitExchanges(talk.Expected.size(), 300000))
         << copy.Machine.Transcript();
     const QJsonObject status = client.Ask(R"({"cmd":"status"})");
-    const QJsonObject port = status.value(QLatin1String("status")).toObject();
-    EXPECT_TRUE(status.value(QLatin1String("ok")).toBool());
-    EXPECT_EQ(port.value(QLatin1String("port")).toInt(), 1);
-    EXPECT_TRUE(port.value(QLatin1String("open")).toBool());
-    EXPECT_EQ(port.value(QLatin1String("device")).toString().toStdString(), copy.Machine.Device);
+    const QJsonObject port = Field(status, "status").toObject();
+    EXPECT_TRUE(Field(status, "ok").toBool());
+    EXPECT_EQ(Field(port, "port").toInt(), 1);
+    EXPECT_TRUE(Field(port, "open").toBool());
+    EXPECT_EQ(Text(port, "device"), copy.Machine.Device);
 
     const QJsonObject malformed = client.Ask(R"({"cmd": "totals")");
-    EXPECT_FALSE(malformed.value(QLatin1String("ok")).toBool(true));
-    EXPECT_FALSE(malformed.value(QLatin1String("error")).toString().isEmpty());
+    EXPECT_FALSE(Field(malformed, "ok").toBool(true));
+    EXPECT_FALSE(Text(malformed, "error").empty());
     ExpectTotals(client.Ask(R"({"cmd":"totals"})"), expected);
-    EXPECT_TRUE(client.Ask(R"({"cmd":"reset"})").value(QLatin1String("ok")).toBool());
+    EXPECT_TRUE(Field(client.Ask(R"({"cmd":"reset"})"), "ok").toBool());
     ExpectTotals(client.Ask(R"({"cmd":"totals"})"), TCounters{});
 
     EXPECT_EQ(copy.Terminate(), 0) << folder.Errors();

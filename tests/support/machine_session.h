@@ -253,19 +253,20 @@ inline constexpr std::uint8_t kSettleByte = 0x1C;
 inline constexpr const char* kHoldLines =
     "# hold the line while the simulator stops\npause 60000\n";
 
-// Runs Script on the machine against the simulator in Folder. Once the
-// machine has reported Exchanges exchanges the simulator is stopped with
-// SIGTERM, then the machine.
+// Runs Script on the machine against the simulator in Folder, started with
+// ProgramArgs. Once the machine has reported Exchanges exchanges the
+// simulator is stopped with SIGTERM, then the machine.
 inline SessionResult RunSession(const fs::path& Machine, const ProgramFolder& Folder,
                                 const std::string& Script, std::size_t Exchanges,
-                                const SessionOptions& Options = {}) {
+                                const SessionOptions& Options = {},
+                                const std::vector<std::string>& ProgramArgs = {}) {
     SessionResult r;
     MachineRun machine;
     pid_t program = -1;
     int keeper = -1;
     if (machine.Start(Machine, Folder.Dir, Script + kHoldLines, Options.MachineArgs)) {
         Folder.WriteSettings(machine.Device, Options.ExtraSettings);
-        program = Folder.Launch();
+        program = Folder.Launch({}, ProgramArgs);
         if (program > 0 && WaitUntilHeldOpen(program, machine.Device, 15000)) {
             r.Started = true;
             // Held open here, never read: the machine's end stays up when the
