@@ -1,9 +1,9 @@
 #include "app/command_line.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include <cmath>
-#include <cstring>
 
 namespace volmar {
 
@@ -19,10 +19,11 @@ QCommandLineOption Option(const char* Name, const char* Text, const char* Value 
 
 } // namespace
 
-bool AsksForHeadless(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--headless") == 0) return true;
-    return false;
+bool NeedsNoWindow(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const TCommandLine line = ParseCommandLine(arguments);
+    return line.Headless || line.Help || line.Version || !line.Error.isEmpty();
 }
 
 TCommandLine ParseCommandLine(const QStringList& Arguments) {
@@ -52,7 +53,8 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
         parser.addOption(o);
 
     TCommandLine line;
-    line.HelpText = parser.helpText();
+    // The help text names the program from the application object.
+    if (QCoreApplication::instance()) line.HelpText = parser.helpText();
     if (!parser.parse(Arguments)) {
         line.Error = parser.errorText();
         return line;
@@ -62,7 +64,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
                          .arg(parser.positionalArguments().constFirst());
         return line;
     }
-    line.Help = parser.isSet(help);
+    line.Help = parser.isSet(help) || parser.isSet(QStringLiteral("help-all"));
     line.Version = parser.isSet(version);
     line.Headless = parser.isSet(headless);
     line.Quiet = parser.isSet(quiet);

@@ -29,10 +29,12 @@ struct TCommandLine {
 };
 
 // Arguments as QCoreApplication::arguments() gives them, the program first.
+// HelpText is filled in only once the application object exists.
 TCommandLine ParseCommandLine(const QStringList& Arguments);
 
-// True when the arguments ask for the headless program, which must not
-// make a GUI application object.
-bool AsksForHeadless(int argc, char** argv);
+// True when the arguments ask for no window (headless, help, version, or a
+// mistake to report): then no GUI application object may be made, since
+// there may be no display.
+bool NeedsNoWindow(int argc, char** argv);
 
 } // namespace volmar

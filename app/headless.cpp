@@ -15,6 +15,7 @@
 #include "app/single_instance.h"
 #include "monitor/line_writer.h"
 #include "monitor/monitor_events.h"
+#include "serial/open_failure.h"
 
 namespace volmar {
 
@@ -53,6 +54,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
         QCoreApplication::quit();
     });
 
+    SetDeviceChoiceHint("with --device PATH, or in the settings file's [Devices] section");
     TConsoleView view;
     TMonitorOptions options = Line.Monitor;
     options.Folder = Folder.Path;

@@ -72,14 +72,14 @@ int RunWindow(const volmar::TCommandLine& Line, const volmar::TDataFolder& Folde
 
 int main(int argc, char** argv) {
     volmar::ChooseRuntimeFolder();
-    // Without a display there is no GUI application to make.
-    const bool headless = volmar::AsksForHeadless(argc, argv);
+    // Without a window there may be no display, and no GUI application to make.
+    const bool noWindow = volmar::NeedsNoWindow(argc, argv);
     const std::unique_ptr<QCoreApplication> app =
-        headless ? std::make_unique<QCoreApplication>(argc, argv)
+        noWindow ? std::make_unique<QCoreApplication>(argc, argv)
                  : std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Volmar Simulator"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VOLMAR_VERSION));
-    if (!headless) {
+    if (!noWindow) {
         // Lets the desktop match the window with the installed menu entry and icon.
         QGuiApplication::setDesktopFileName(QStringLiteral(VOLMAR_APP_ID));
         QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VOLMAR_APP_ID)));
@@ -105,5 +105,5 @@ int main(int argc, char** argv) {
     if (!folder.Error.isEmpty())
         std::fprintf(stderr, "volmarsim: %s\n", qUtf8Printable(folder.Error));
 
-    return headless ? volmar::RunHeadless(line, folder) : RunWindow(line, folder);
+    return line.Headless ? volmar::RunHeadless(line, folder) : RunWindow(line, folder);
 }

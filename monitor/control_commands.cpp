@@ -30,6 +30,11 @@ constexpr std::int32_t kLargestEditable = 99999999;
 
 constexpr std::array<const char*, 3> kSpeedModeNames = {"auto", "1200", "9600"};
 
+// The chosen port's device; none when no port is chosen.
+QString DevicePath(const TComPortPlus& Port) {
+    return Port.ComNumber() == 0 ? QString() : QString::fromLocal8Bit(Port.DevicePath().c_str());
+}
+
 QJsonObject Totals(TCounters& Counters) {
     QJsonObject totals;
     for (int i = 0; i < static_cast<int>(kTotalNames.size()); ++i)
@@ -47,7 +52,7 @@ QJsonObject Status(TMonitor& Monitor) {
         identity.insert(QLatin1String(identityNames[i]),
                         Latin1(Monitor.IdentityText(static_cast<TIdentityLabel>(i))));
     return {{QStringLiteral("port"), port.ComNumber()},
-            {QStringLiteral("device"), QString::fromLocal8Bit(port.DevicePath().c_str())},
+            {QStringLiteral("device"), DevicePath(port)},
             {QStringLiteral("open"), port.Open()},
             {QStringLiteral("speed-mode"), QLatin1String(kSpeedModeNames[Monitor.SpeedMode()])},
             {QStringLiteral("baud"), port.Baud()},
@@ -153,7 +158,7 @@ TReply SelectPort(TMonitor& Monitor, const QJsonObject& Request) {
     const TComPortPlus& com = Monitor.ComPortPlus();
     return TControlServer::Ok(
         {{QStringLiteral("port"), com.ComNumber()},
-         {QStringLiteral("device"), QString::fromLocal8Bit(com.DevicePath().c_str())},
+         {QStringLiteral("device"), DevicePath(com)},
          {QStringLiteral("open"), com.Open()}});
 }
 

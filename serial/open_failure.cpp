@@ -17,6 +17,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string& DeviceChoiceHint() {
+    static std::string hint = "in the Options menu's \"Devices...\" dialog";
+    return hint;
+}
+
 struct TGroup {
     std::string Name;
     std::vector<std::string> Members;
@@ -69,7 +74,7 @@ std::string Missing(const std::string& Subject, const std::string& Why, std::uin
     }
     if (ComNumber != 0)
         text += " Plug the device in, or assign another to COM" + std::to_string(ComNumber) +
-                " in the Options menu's \"Devices...\" dialog.";
+                " " + DeviceChoiceHint() + ".";
     return text;
 }
 
@@ -118,6 +123,8 @@ std::string Held(const std::string& Subject, std::uint16_t ComNumber, const std:
 
 } // namespace
 
+void SetDeviceChoiceHint(std::string Hint) { DeviceChoiceHint() = std::move(Hint); }
+
 std::vector<TDeviceHolder> DeviceHolders(const std::string& Path, const fs::path& Proc) {
     std::vector<TDeviceHolder> holders;
     std::error_code ec;
@@ -162,7 +169,7 @@ std::string OpenFailureDetail(int ErrorNumber, std::uint16_t ComNumber, const st
         std::string text = subject + " is not a serial port.";
         if (ComNumber)
             text += " Assign a serial device to COM" + std::to_string(ComNumber) +
-                    " in the Options menu's \"Devices...\" dialog.";
+                    " " + DeviceChoiceHint() + ".";
         return text;
     }
     if (ErrorNumber == EACCES || ErrorNumber == EPERM) return Refused(subject, node);

@@ -21,6 +21,11 @@ struct TDeviceHolder {
 std::vector<TDeviceHolder> DeviceHolders(const std::string& Path,
                                          const std::filesystem::path& Proc = "/proc");
 
+// Where the operator gives a COM number another device, as the detail
+// words it after "assign another to COM N": the window's dialog unless the
+// program runs without one.
+void SetDeviceChoiceHint(std::string Hint);
+
 // The detail for an open of Path that failed with the system error
 // ErrorNumber, Path being the device of COM ComNumber (0: a device the
 // port was given by path). Says which device it is, why it failed (missing,

@@ -33,6 +33,7 @@ TEST(CommandLineTest, EveryOptionIsTaken) {
     EXPECT_EQ(line.Monitor.Speed, std::optional<TSpeedMode>(smAuto));
     EXPECT_EQ(line.Duration, std::optional<double>(1.5));
     EXPECT_EQ(line.Monitor.ControlPath, QStringLiteral("/tmp/c"));
+    EXPECT_TRUE(Parse({"--help-all"}).Help);
 }
 
 TEST(CommandLineTest, MistakesAreErrors) {
