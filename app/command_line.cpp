@@ -48,8 +48,13 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
         Option("duration", "Ends the program in order after <seconds>.", "seconds");
     const QCommandLineOption control =
         Option("control", "Listens for JSON-line commands on the local socket <path>.", "path");
+    const QCommandLineOption capture =
+        Option("capture", "Captures the traffic into <file> (.jsonl: JSON Lines).", "file");
+    const QCommandLineOption exportTo = Option(
+        "export", "Headless: writes <base>.csv, <base>.json and <base>-events.csv at the end.",
+        "base");
     for (const QCommandLineOption& o :
-         {folder, headless, quiet, port, device, speed, duration, control})
+         {folder, headless, quiet, port, device, speed, duration, control, capture, exportTo})
         parser.addOption(o);
 
     TCommandLine line;
@@ -70,6 +75,10 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     line.Quiet = parser.isSet(quiet);
     line.Folder = parser.value(folder);
     line.Monitor.ControlPath = parser.value(control);
+    line.Monitor.CapturePath = parser.value(capture);
+    line.Export = parser.value(exportTo);
+    if (!line.Export.isEmpty() && !line.Headless)
+        line.Error = QStringLiteral("--export is for --headless; the window has File > Export.");
     line.Monitor.Device = parser.value(device).toStdString();
     if (line.Quiet && !line.Headless) line.Error = QStringLiteral("--quiet is for --headless.");
     if (parser.isSet(port)) {

@@ -19,6 +19,8 @@ struct TCommandLine {
     bool Help = false;
     bool Version = false;
     QString Folder;
+    // Headless: where the report files go at the end (the path without extension).
+    QString Export;
     // The engine's port, device, speed and control socket for this run.
     TMonitorOptions Monitor;
     // Seconds until the program ends by itself; none: it runs until told.

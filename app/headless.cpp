@@ -15,6 +15,7 @@
 #include "app/single_instance.h"
 #include "monitor/line_writer.h"
 #include "monitor/monitor_events.h"
+#include "monitor/report.h"
 #include "serial/open_failure.h"
 
 namespace volmar {
@@ -87,6 +88,14 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
             QTimer::singleShot(static_cast<int>(std::lround(*Line.Duration * 1000)),
                                QCoreApplication::instance(), &QCoreApplication::quit);
         QCoreApplication::exec();
+    }
+    if (!Line.Export.isEmpty() && status == 0) {
+        try {
+            ExportReport(monitor, Line.Export);
+        } catch (const std::exception& Error) {
+            ToStandardError(QString::fromLocal8Bit(Error.what()));
+            status = kExitSaveFailed;
+        }
     }
     monitor.ShutDown();
     if (monitor.Reports().SaveFailed() && status == 0) status = kExitSaveFailed;

@@ -90,6 +90,8 @@ void TVolmarDataport::EnterWaitQuiet() {
 }
 
 void TVolmarDataport::ProcessByte(std::uint8_t b) {
+    if (FState == dpsWaitHeaderNak || FState == dpsWaitHeader) FFrameSize = 0;
+    if (FState != dpsWaitQuiet && FFrameSize < FFrame.size()) FFrame[FFrameSize++] = b;
     switch (FState) {
     case dpsWaitHeaderNak: RxWaitHeaderNak(b); break;
     case dpsWaitHeader: RxWaitHeader(b); break;
@@ -99,6 +101,7 @@ void TVolmarDataport::ProcessByte(std::uint8_t b) {
     case dpsWaitQuiet:
         StartTimer(toSilence, kSilenceTicks);
         RxWaitQuiet(b);
+        if (OnQuietByte) OnQuietByte(this, b);
         break;
     }
 }
@@ -145,7 +148,7 @@ void TVolmarDataport::RxWaitLength(std::uint8_t b) {
         SetState(dpsWaitData);
     } else {
         FRemaining = 0;
-        SetState(dpsWaitQuiet);
+        Abandon(b == 0 ? ffZeroLength : ffOverLong);
     }
 }
 
@@ -161,7 +164,7 @@ void TVolmarDataport::RxWaitData(std::uint8_t b) {
             SetState(dpsWaitCks);
     } else {
         // Unreachable through the byte handlers; never stay in this state.
-        SetState(dpsWaitQuiet);
+        Abandon(ffOverLong);
     }
 }
 
@@ -182,7 +185,7 @@ void TVolmarDataport::DeliverMessage() {
     if (!FMsg.Valid) {
         TAcception scratch = acNotSupported;
         if (OnDPInvMessage) OnDPInvMessage(this, &FMsg, FWasInError, scratch);
-        SetState(dpsWaitQuiet);
+        Abandon(FMsg.LineError != 0 ? ffLineError : ffBadChecksum);
         return;
     }
     TAcception accepted = acNotSupported;
@@ -192,11 +195,17 @@ void TVolmarDataport::DeliverMessage() {
     SetState(dpsWaitHeader);
 }
 
-void TVolmarDataport::SendByte(std::uint8_t b) {
+void TVolmarDataport::Abandon(TFrameFault Fault) {
+    if (OnFrameAbandoned) OnFrameAbandoned(this, Fault);
+    SetState(dpsWaitQuiet);
+}
+
+void TVolmarDataport::SendByte(std::uint8_t b, TReplyCause Cause) {
     if (!FComPort || !FComPort->Open()) return;
     try {
         FComPort->PutChar(b);
         FDropping = false;
+        if (OnReply) OnReply(this, b, Cause, true);
         return;
     } catch (const std::exception&) {
         // The machine has stopped reading and the output ring is full. The
@@ -204,6 +213,7 @@ void TVolmarDataport::SendByte(std::uint8_t b) {
         // resends, so framing goes on as if it had been sent.
         ++FRepliesDropped;
     }
+    if (OnReply) OnReply(this, b, Cause, false);
     if (FDropping) return;
     FDropping = true;
     if (OnReplyDropped) OnReplyDropped(this);
@@ -230,11 +240,13 @@ void TVolmarDataport::TriggerTimer(IDataportPort*, std::uint16_t TriggerHandle) 
     switch (kind) {
     case toFirstMessage:
         if (FState == dpsWaitHeaderNak) {
-            SendByte(kNak);
+            SendByte(kNak, rcFirstMessageNak);
             StartTimer(toFirstMessage, kFirstMessageTicks);
         }
         break;
-    case toInterChar: SetState(dpsWaitQuiet); break;
+    case toInterChar:
+        if (FState != dpsWaitQuiet) Abandon(ffGap);
+        break;
     case toSilence:
         if (FState == dpsWaitQuiet) {
             // Flush first: a NAK queued before the output flush would be
@@ -243,7 +255,7 @@ void TVolmarDataport::TriggerTimer(IDataportPort*, std::uint16_t TriggerHandle) 
                 FComPort->FlushInBuffer();
                 FComPort->FlushOutBuffer();
             }
-            SendByte(kNak);
+            SendByte(kNak, rcSilenceNak);
             SetState(dpsWaitHeader);
         }
         break;

@@ -23,6 +23,23 @@ using TOnStateChangeEvent =
     std::function<void(TVolmarDataport* Sender, TDPState State, std::int32_t Count)>;
 using TNotifyEvent = std::function<void(TVolmarDataport* Sender)>;
 
+// Why a frame was abandoned.
+enum TFrameFault : std::uint8_t {
+    ffNone,
+    ffBadChecksum,
+    ffGap,          // the machine paused inside the frame
+    ffOverLong,     // a length byte over 20
+    ffZeroLength,
+    ffLineError,    // a line error spoiled it
+};
+// Why a reply byte went out.
+enum TReplyCause : std::uint8_t { rcAnswer, rcFirstMessageNak, rcSilenceNak };
+
+using TFrameAbandonedEvent = std::function<void(TVolmarDataport* Sender, TFrameFault Fault)>;
+using TReplyEvent =
+    std::function<void(TVolmarDataport* Sender, std::uint8_t Byte, TReplyCause Cause, bool Sent)>;
+using TByteEvent = std::function<void(TVolmarDataport* Sender, std::uint8_t Byte)>;
+
 // Timer lengths in port ticks of 55 ms.
 inline constexpr std::uint32_t kFirstMessageTicks = 18;
 inline constexpr std::uint32_t kInterCharTicks = 1;
@@ -73,6 +90,16 @@ public:
     TOnStateChangeEvent OnStateChange;
     // The port refused a reply, the first time since one was last sent.
     TNotifyEvent OnReplyDropped;
+    // For those who watch the line: a frame given up (its bytes in
+    // FrameBytes), every reply byte tried, and every byte thrown away while
+    // waiting for quiet.
+    TFrameAbandonedEvent OnFrameAbandoned;
+    TReplyEvent OnReply;
+    TByteEvent OnQuietByte;
+
+    // The bytes of the frame being received or just ended, header first.
+    const std::uint8_t* FrameBytes() const { return FFrame.data(); }
+    std::size_t FrameSize() const { return FFrameSize; }
 
 protected:
     virtual void StateChanged(TDPState NewState);
@@ -94,7 +121,8 @@ private:
     void SetState(TDPState NewState);
     void ProcessByte(std::uint8_t b);
     void DeliverMessage();
-    void SendByte(std::uint8_t b);
+    void SendByte(std::uint8_t b, TReplyCause Cause = rcAnswer);
+    void Abandon(TFrameFault Fault);
     void StartTimer(TTimeoutType Kind, std::uint32_t Ticks);
     void StopTimer();
 
@@ -111,6 +139,8 @@ private:
     bool FTimerIdle = true;
     std::uint32_t FRepliesDropped = 0;
     bool FDropping = false;  // the last reply tried was refused
+    std::array<std::uint8_t, kMaxFrameSize> FFrame{};
+    std::size_t FFrameSize = 0;
 };
 
 } // namespace volmar

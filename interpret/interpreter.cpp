@@ -26,8 +26,10 @@ TAcception TInterpreter::InterpretMessage(const TDPMessage* pDPMsg, bool WasInEr
     const TDPMessage& msg = *pDPMsg;
     std::string text;
     TAcception result = acRejected;
+    FLastRepeat = false;
     if (msg.Valid) {
         if (msg.Retry && IsRepeat(msg, WasInError)) {
+            FLastRepeat = true;
             // Already acted on: answer it again, but never count its money twice.
             result = FDecided.Answer;
         } else {

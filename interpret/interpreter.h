@@ -23,6 +23,8 @@ public:
     // What the previous InterpretMessage call decoded from the data (empty
     // when nothing was decoded, or for a repeat).
     const std::string& LastText() const { return FLastText; }
+    // The previous message was a resend of one already acted on.
+    bool LastWasRepeat() const { return FLastRepeat; }
 
     // A frame the receiver abandoned (bad checksum, line error, impossible
     // length, gap). Call it from the receiver's OnStateChange whenever the
@@ -88,6 +90,7 @@ private:
     IMachineView& FView;
     TAcception FLastAcception = acNotSupported;
     std::string FLastText;
+    bool FLastRepeat = false;
     TDecidedMessage FDecided;
     bool FBrokenFirstSinceDecided = false;
     bool FBCDValues = true;

@@ -9,6 +9,7 @@
 
 #include "dataport/message.h"
 #include "monitor/monitor.h"
+#include "monitor/report.h"
 
 namespace volmar {
 
@@ -16,77 +17,33 @@ namespace {
 
 using TReply = TControlServer::TReply;
 
-QString Latin1(std::string_view Text) {
-    return QString::fromLatin1(Text.data(), static_cast<qsizetype>(Text.size()));
-}
-
-// The ten totals by name, in meter-index order (1..10).
-constexpr std::array<const char*, 10> kTotalNames = {
-    "in",      "out",     "games", "stakes",            "wins",
-    "cashbox", "refills", "dumps", "cancelled-credits", "credits-taken"};
+constexpr std::array<const char*, 3> kSpeedModeNames = {"auto", "1200", "9600"};
 // Edit Meters holds eight totals of at most eight digits.
 constexpr int kEditableTotals = 8;
 constexpr std::int32_t kLargestEditable = 99999999;
-
-constexpr std::array<const char*, 3> kSpeedModeNames = {"auto", "1200", "9600"};
 
 // The chosen port's device; none when no port is chosen.
 QString DevicePath(const TComPortPlus& Port) {
     return Port.ComNumber() == 0 ? QString() : QString::fromLocal8Bit(Port.DevicePath().c_str());
 }
 
-QJsonObject Totals(TCounters& Counters) {
-    QJsonObject totals;
-    for (int i = 0; i < static_cast<int>(kTotalNames.size()); ++i)
-        totals.insert(QLatin1String(kTotalNames[static_cast<std::size_t>(i)]),
-                      *MeterTotal(Counters, i + 1));
-    return totals;
-}
-
 QJsonObject Status(TMonitor& Monitor) {
     TComPortPlus& port = Monitor.ComPortPlus();
-    static constexpr std::array<const char*, 5> identityNames = {
-        "manufacturer", "version", "credit-value", "target-percent", "protocol-version"};
-    QJsonObject identity;
-    for (std::size_t i = 0; i < identityNames.size(); ++i)
-        identity.insert(QLatin1String(identityNames[i]),
-                        Latin1(Monitor.IdentityText(static_cast<TIdentityLabel>(i))));
+    const std::string_view receiver = DPStateNames[Monitor.Volmar().State()];
     return {{QStringLiteral("port"), port.ComNumber()},
             {QStringLiteral("device"), DevicePath(port)},
             {QStringLiteral("open"), port.Open()},
             {QStringLiteral("speed-mode"), QLatin1String(kSpeedModeNames[Monitor.SpeedMode()])},
             {QStringLiteral("baud"), port.Baud()},
-            {QStringLiteral("receiver"), Latin1(DPStateNames[Monitor.Volmar().State()])},
+            {QStringLiteral("receiver"),
+             QString::fromLatin1(receiver.data(), static_cast<qsizetype>(receiver.size()))},
             {QStringLiteral("values"), Monitor.Interpreter().BCDValues() ? QStringLiteral("BCD")
                                                                           : QStringLiteral("Binary")},
-            {QStringLiteral("identity"), identity},
+            {QStringLiteral("identity"), IdentityJson(Monitor)},
             {QStringLiteral("switches"), Monitor.Switches()},
-            {QStringLiteral("alert"), Monitor.Reports().Alert()}};
-}
-
-QJsonArray Counts(TMonitor& Monitor) {
-    QJsonArray counts;
-    const TCounters& counters = Monitor.Counters();
-    for (int code = 0; code < 128; ++code)
-        counts.append(QJsonObject{{QStringLiteral("code"), code},
-                                  {QStringLiteral("name"), Latin1(DPMessageNames[code])},
-                                  {QStringLiteral("messages"), counters.Codes[code].Messages},
-                                  {QStringLiteral("retries"), counters.Codes[code].Retries}});
-    return counts;
-}
-
-QJsonArray LogRows(TMonitor& Monitor) {
-    const TStringGrid& grid = Monitor.Logs().Events;
-    QJsonArray rows;
-    // Row 0 holds the titles.
-    for (int r = 1; r < grid.RowCount(); ++r) {
-        QJsonObject row;
-        for (int c = 0; c < kEventGridCols; ++c)
-            row.insert(Latin1(EventGridTitles[static_cast<std::size_t>(c)]),
-                       Latin1(grid.Cell(c, r)));
-        rows.append(row);
-    }
-    return rows;
+            {QStringLiteral("alert"), Monitor.Reports().Alert()},
+            {QStringLiteral("silent-since"), Monitor.SilentSince()},
+            {QStringLiteral("capture"), Monitor.CapturePath()}};
 }
 
 // A total as the Edit Meters field takes it: a whole number of at most
@@ -118,8 +75,8 @@ TReply SetTotals(TMonitor& Monitor, const QJsonObject& Request) {
     const QJsonObject totals = given.toObject();
     for (auto it = totals.begin(); it != totals.end(); ++it) {
         int index = 0;
-        for (int i = 0; i < kEditableTotals; ++i)
-            if (it.key() == QLatin1String(kTotalNames[static_cast<std::size_t>(i)])) index = i + 1;
+        for (int i = 1; i <= kEditableTotals; ++i)
+            if (it.key() == QLatin1String(TotalKey(i))) index = i;
         if (index == 0)
             return TControlServer::Error(QStringLiteral("not a total Edit Meters sets: ") +
                                          it.key());
@@ -130,7 +87,7 @@ TReply SetTotals(TMonitor& Monitor, const QJsonObject& Request) {
         edited.emplace_back(index, value);
     }
     Monitor.SetTotals(edited);
-    return TControlServer::Ok({{QStringLiteral("totals"), Totals(Monitor.Counters())}});
+    return TControlServer::Ok({{QStringLiteral("totals"), TotalsJson(Monitor.Counters())}});
 }
 
 TReply SpeedMode(TMonitor& Monitor, const QJsonObject& Request) {
@@ -162,6 +119,16 @@ TReply SelectPort(TMonitor& Monitor, const QJsonObject& Request) {
          {QStringLiteral("open"), com.Open()}});
 }
 
+TReply Export(TMonitor& Monitor, const QJsonObject& Request) {
+    const QString base = Request.value(QStringLiteral("path")).toString();
+    if (base.isEmpty())
+        return TControlServer::Error(
+            QStringLiteral("export needs \"path\": the files' path without an extension"));
+    QJsonArray files;
+    for (const QString& path : ExportReport(Monitor, base)) files.append(path);
+    return TControlServer::Ok({{QStringLiteral("files"), files}});
+}
+
 TReply Subscribe() {
     TReply reply = TControlServer::Ok();
     reply.Subscribe = true;
@@ -174,18 +141,24 @@ const std::map<QString, std::function<TReply(TMonitor&, const QJsonObject&)>>& C
              return TControlServer::Ok({{QStringLiteral("status"), Status(M)}});
          }},
         {QStringLiteral("totals"), [](TMonitor& M, const QJsonObject&) {
-             return TControlServer::Ok({{QStringLiteral("totals"), Totals(M.Counters())}});
+             return TControlServer::Ok({{QStringLiteral("totals"), TotalsJson(M.Counters())}});
          }},
         {QStringLiteral("counts"), [](TMonitor& M, const QJsonObject&) {
-             return TControlServer::Ok({{QStringLiteral("counts"), Counts(M)}});
+             return TControlServer::Ok({{QStringLiteral("counts"), CountsJson(M.Counters())}});
          }},
         {QStringLiteral("log"), [](TMonitor& M, const QJsonObject&) {
-             return TControlServer::Ok({{QStringLiteral("rows"), LogRows(M)}});
+             return TControlServer::Ok({{QStringLiteral("rows"), EventRowsJson(M)}});
          }},
         {QStringLiteral("reset"), [](TMonitor& M, const QJsonObject&) {
              M.Reset();
              return TControlServer::Ok();
          }},
+        {QStringLiteral("stats"), [](TMonitor& M, const QJsonObject& Request) {
+             if (Request.value(QStringLiteral("clear")).toBool()) M.ClearStatistics();
+             return TControlServer::Ok({{QStringLiteral("stats"), StatisticsJson(M.Statistics())},
+                                        {QStringLiteral("silent-since"), M.SilentSince()}});
+         }},
+        {QStringLiteral("export"), Export},
         {QStringLiteral("set-totals"), SetTotals},
         {QStringLiteral("speed-mode"), SpeedMode},
         {QStringLiteral("select-port"), SelectPort},

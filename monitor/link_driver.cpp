@@ -41,6 +41,7 @@ void TMonitor::BindComponents() {
     FVolmar.OnDPMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
                                  TAcception& Accepted) {
         FInterpreter.VolmarDPMessage(Sender, Msg, WasInError, Accepted);
+        RecordFrame(*Msg, ffNone);
         emit MessageReceived(*Msg, Accepted);
     };
     FVolmar.OnDPInvMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
@@ -76,6 +77,7 @@ void TMonitor::WMUser(int Command, std::intptr_t Argument) {
     case ucResetDataport: FVolmar.ResetReceiver(); break;
     case ucProcessRx:
         if (FRxBuffer) FVolmar.ProcessBuffer(*FRxBuffer);
+        FlushDiscarded();
         break;
     case ucSpeedSignal:
         SetSpeedSignal(SpeedSignalPresent());
@@ -99,6 +101,7 @@ void TMonitor::LogLineError(std::uint16_t Code) {
 }
 
 void TMonitor::ComPortPlusTriggerAvail(TCustomComPort* CP, std::uint16_t Count) {
+    if (Count > 0) BytesArrived();
     for (std::uint16_t i = 0; i < Count; ++i) {
         const std::uint8_t byte = CP->GetChar();
         if (FRxBuffer) FRxBuffer->Put(byte);

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "dataport/file_store.h"
+#include "monitor/capture_file.h"
 #include "monitor/control_commands.h"
 #include "monitor/control_server.h"
 #include "monitor/counters_keeper.h"
@@ -26,6 +27,7 @@ TMonitor::TMonitor(TMonitorOptions Options, IMonitorView* View)
       FInterpreter(FCounters, FLogs, *this) {
     if (FOptions.Clock) FComPortPlus.SetClock(FOptions.Clock);
     BindComponents();
+    BindRecording();
     connect(&FReconnectTimer, &QTimer::timeout, this, [this] { WatchForLostDevice(); });
 }
 
@@ -66,6 +68,8 @@ void TMonitor::StartUp() {
     FView.StartLogo();
 
     LoadSettings();
+    OpenCapture();
+    FSilenceTimer.start();
     FView.SettingsLoaded();
 
     FSpeedSignal = SpeedSignalPresent();
@@ -163,9 +167,13 @@ void TMonitor::ShutDown() {
     });
     FReports.GuardedSave([this] { SaveSettings(); });
     FRxBuffer.reset();
+    FSilenceTimer.stop();
+    FlushDiscarded();
+    FCapture.reset();
 }
 
 void TMonitor::Reset() {
+    RecordEvent(TLineEvent::Reset);
     FView.ShowStatusText(QStringLiteral("Resetting..."));
     FVolmar.ResetReceiver();
     if (FComPortPlus.Open()) {
@@ -190,8 +198,14 @@ void TMonitor::Reset() {
 }
 
 void TMonitor::SetTotals(const std::vector<std::pair<int, std::int32_t>>& Totals) {
+    std::string detail;
     for (const auto& [index, value] : Totals)
-        if (std::int32_t* total = MeterTotal(FCounters, index)) *total = value;
+        if (std::int32_t* total = MeterTotal(FCounters, index)) {
+            *total = value;
+            detail += (detail.empty() ? "" : " ") + std::to_string(index) + "=" +
+                      std::to_string(value);
+        }
+    RecordEvent(TLineEvent::TotalsEdited, static_cast<std::int32_t>(Totals.size()), detail);
     PostCommand(ucUpdateMeters, 0);
 }
 

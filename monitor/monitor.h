@@ -26,13 +26,17 @@
 #include "interpret/interpreter.h"
 #include "interpret/logs.h"
 #include "interpret/machine_view.h"
+#include "monitor/capture_format.h"
 #include "monitor/error_reports.h"
 #include "monitor/monitor_view.h"
+#include "monitor/statistics.h"
+#include "monitor/traffic_record.h"
 #include "monitor/user_commands.h"
 #include "serial/com_port_plus.h"
 
 namespace volmar {
 
+class TCaptureFile;
 class TControlServer;
 class TCountersKeeper;
 class TMonitorEvents;
@@ -40,6 +44,17 @@ class TProfileFile;
 
 inline constexpr char kCountersFileName[] = "COUNTERS.DAT";
 inline constexpr char kSettingsFileName[] = "VolmarSim.Ini";
+
+// Where and how the traffic is captured.
+struct TCaptureSettings {
+    bool On = true;
+    TCaptureFormat Format = TCaptureFormat::Text;
+    // The file; empty: "volmarsim-capture.txt" (or ".jsonl") in the files' folder.
+    QString Path;
+    std::int64_t LimitBytes = std::int64_t{64} * 1024 * 1024;
+    int Keep = 10;
+    bool operator==(const TCaptureSettings&) const = default;
+};
 
 struct TMonitorOptions {
     // Where the counters and settings files live; empty: the program's folder.
@@ -59,6 +74,8 @@ struct TMonitorOptions {
     std::optional<TSpeedMode> Speed;
     // The control socket; empty: the settings file's [Control] Path, if any.
     QString ControlPath;
+    // This run's capture file instead of the settings file's choice.
+    QString CapturePath;
 };
 
 class TMonitor : public QObject, public IMachineView {
@@ -137,6 +154,25 @@ public:
     const std::string& IdentityText(TIdentityLabel Label) const { return FIdentity.at(Label); }
     // The engine's events as JSON objects, made on first use.
     TMonitorEvents& Events();
+    // What went right and wrong on the line, and the silent-machine watch.
+    const TStatistics& Statistics() const { return FStatistics; }
+    void ClearStatistics();
+    // Seconds without a byte before the machine counts as silent; 0: never.
+    void SetSilenceLimit(int Seconds);
+    int SilenceLimit() const { return FSilenceLimitS; }
+    // "hh:mm:ss" of the last byte while the machine is silent, else empty.
+    const QString& SilentSince() const { return FSilentSince; }
+    // Records what happened: counted, captured and told to observers.
+    void Record(TTrafficRecord Record);
+
+    const TCaptureSettings& CaptureSettings() const { return FCaptureSettings; }
+    // The operator's choice; kept in the settings file.
+    void SetCaptureSettings(const TCaptureSettings& Settings);
+    // The capture file in use; empty when capture is off.
+    QString CapturePath() const;
+    // The capture's trouble (a file that cannot be written), empty when none.
+    QString CaptureError() const;
+
     // Where the control socket listens; empty when it does not.
     QString ControlPath() const;
     // The control socket was asked for and could not listen (reported).
@@ -155,6 +191,10 @@ signals:
     // The device of an open port went away, and later came back.
     void DeviceLost(quint16 Number, const QString& Path);
     void DeviceBack(quint16 Number, const QString& Path);
+    // Everything recorded, as it is recorded.
+    void TrafficRecorded(const volmar::TTrafficRecord& Record);
+    // The machine fell silent (Since: the last byte's time) or spoke again (empty).
+    void SilenceChanged(const QString& Since);
 
 protected:
     bool event(QEvent* Event) override;
@@ -167,6 +207,15 @@ private:
     void SaveSettings();
     void ReadDeviceMap(const TProfileFile& Ini);
     void OpenControl();
+    void BindRecording();
+    void RecordEvent(TLineEvent Event, std::int32_t Value = 0, std::string Detail = {});
+    void RecordFrame(const TDPMessage& Msg, TFrameFault Fault);
+    void FlushDiscarded();
+    void BytesArrived();
+    void WatchSilence();
+    void OpenCapture();
+    void LoadRecordingSettings(const TProfileFile& Ini);
+    void SaveRecordingSettings(TProfileFile& Ini) const;
 
     void WMUser(int Command, std::intptr_t Argument);
     void ComPortPlusTriggerAvail(TCustomComPort* CP, std::uint16_t Count);
@@ -221,6 +270,24 @@ private:
     bool FControlFailed = false;
     std::unique_ptr<TMonitorEvents> FEvents;
     std::unique_ptr<TControlServer> FControl;
+
+    TStatistics FStatistics;
+    // Bytes thrown away while waiting for quiet, recorded once per batch.
+    std::vector<std::uint8_t> FDiscarded;
+    // When the batch being framed was read from the port.
+    std::int64_t FBatchMonoUs = 0;
+    TCaptureSettings FCaptureSettings;
+    bool FCaptureChosen = false;
+    // The operator chose during this run: the command line's file no longer holds.
+    bool FCaptureChosenInRun = false;
+    std::unique_ptr<TCaptureFile> FCapture;
+    QString FCaptureFilePath;
+    TCaptureFormat FCaptureFormat = TCaptureFormat::Text;
+    int FSilenceLimitS = 10;
+    bool FSilenceChosen = false;
+    std::uint32_t FLastByteMs = 0;
+    QString FSilentSince;
+    QTimer FSilenceTimer;
 };
 
 } // namespace volmar

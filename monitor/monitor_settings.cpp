@@ -87,6 +87,7 @@ void TMonitor::LoadSettings() {
                        ? QString::fromStdString(ini.ReadString(kControl, "Path", std::string()))
                        : FOptions.ControlPath;
 
+    LoadRecordingSettings(ini);
     FView.LoadSettings(ini);
 }
 
@@ -104,6 +105,7 @@ void TMonitor::SaveSettings() {
                                                                         : FComPortPlus.ComNumber());
     ini.WriteInteger(kDataport, "Speed Mode",
                      FOptions.Speed && FSpeedMode == *FOptions.Speed ? FFileSpeedMode : FSpeedMode);
+    SaveRecordingSettings(ini);
     FView.SaveSettings(ini);
     ini.Save(SettingsPath().toStdString());
 }

@@ -102,6 +102,7 @@ void TMonitor::SetSpeedMode(TSpeedMode Mode) {
 }
 
 void TMonitor::SetBaudChoice(int Choice) {
+    const std::int32_t before = FComPortPlus.Baud();
     try {
         if (Choice == 1) FComPortPlus.SetBaud(1200);
         if (Choice == 2) FComPortPlus.SetBaud(9600);
@@ -110,6 +111,8 @@ void TMonitor::SetBaudChoice(int Choice) {
         throw;
     }
     FView.ShowBaud(FComPortPlus.Baud());
+    if (FComPortPlus.Baud() != before)
+        RecordEvent(TLineEvent::SpeedChanged, FComPortPlus.Baud());
 }
 
 int TMonitor::AutoBaudChoice() {

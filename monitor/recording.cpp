@@ -1,0 +1,221 @@
+// What happens on the line, recorded: every frame as the receiver framed
+// it, every reply, the bytes thrown away while waiting for quiet, and the
+// events of the port and the engine; counted in the statistics, written to
+// the capture file, and watched for a machine that has fallen silent.
+#include <QDateTime>
+#include <QTime>
+
+#include <chrono>
+
+#include "monitor/capture_file.h"
+#include "monitor/monitor.h"
+#include "serial/profile_file.h"
+
+namespace volmar {
+
+namespace {
+
+constexpr char kCapture[] = "Capture";
+constexpr char kWatchdog[] = "Watchdog";
+constexpr int kSilenceCheckMs = 250;
+constexpr std::int64_t kMiB = 1024 * 1024;
+
+std::int64_t WallMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::int64_t MonoMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+const char* FormatKey(TCaptureFormat Format) {
+    return Format == TCaptureFormat::JsonLines ? "jsonl" : "text";
+}
+
+} // namespace
+
+void TMonitor::BindRecording() {
+    FVolmar.OnFrameAbandoned = [this](TVolmarDataport* Sender, TFrameFault Fault) {
+        RecordFrame(Sender->Msg(), Fault);
+    };
+    FVolmar.OnReply = [this](TVolmarDataport*, std::uint8_t Byte, TReplyCause Cause, bool Sent) {
+        FlushDiscarded();
+        TTrafficRecord r;
+        r.Kind = TRecordKind::Reply;
+        r.Bytes = {Byte};
+        r.Cause = Cause;
+        r.Dropped = !Sent;
+        if (Cause == rcAnswer) r.LatencyUs = MonoMicroseconds() - FBatchMonoUs;
+        Record(std::move(r));
+    };
+    FVolmar.OnQuietByte = [this](TVolmarDataport*, std::uint8_t Byte) {
+        FDiscarded.push_back(Byte);
+    };
+    connect(this, &TMonitor::ReceiverReset, this,
+            [this] { RecordEvent(TLineEvent::ReceiverReset); });
+    connect(this, &TMonitor::LineErrorLogged, this, [this](quint16 Code) {
+        RecordEvent(TLineEvent::LineError, Code, LineErrorText(Code));
+    });
+    const auto port = [this](TLineEvent Event) {
+        return [this, Event](quint16 Number, const QString& Path) {
+            RecordEvent(Event, Number, Path.toStdString());
+        };
+    };
+    connect(this, &TMonitor::PortOpened, this, port(TLineEvent::PortOpened));
+    connect(this, &TMonitor::PortClosed, this, port(TLineEvent::PortClosed));
+    connect(this, &TMonitor::DeviceLost, this, port(TLineEvent::DeviceLost));
+    connect(this, &TMonitor::DeviceBack, this, port(TLineEvent::DeviceBack));
+    // Silence counts from the moment the port is open.
+    connect(this, &TMonitor::PortOpened, this,
+            [this] { FLastByteMs = FComPortPlus.Clock().Milliseconds(); });
+    FSilenceTimer.setInterval(kSilenceCheckMs);
+    connect(&FSilenceTimer, &QTimer::timeout, this, [this] { WatchSilence(); });
+}
+
+void TMonitor::Record(TTrafficRecord R) {
+    if (R.WallUs == 0) R.WallUs = WallMicroseconds();
+    if (R.MonoUs == 0) R.MonoUs = MonoMicroseconds();
+    FStatistics.Count(R);
+    if (FCapture) FCapture->Write(FormatRecord(R, FCaptureFormat));
+    emit TrafficRecorded(R);
+}
+
+void TMonitor::RecordEvent(TLineEvent Event, std::int32_t Value, std::string Detail) {
+    TTrafficRecord r;
+    r.Kind = TRecordKind::Event;
+    r.Event = Event;
+    r.Value = Value;
+    r.Detail = std::move(Detail);
+    Record(std::move(r));
+}
+
+void TMonitor::RecordFrame(const TDPMessage& Msg, TFrameFault Fault) {
+    FlushDiscarded();
+    TTrafficRecord r;
+    r.Kind = TRecordKind::Frame;
+    r.Bytes.assign(FVolmar.FrameBytes(), FVolmar.FrameBytes() + FVolmar.FrameSize());
+    r.Class = ClassifyHeader(Msg.Header).MsgClass;
+    r.Code = Msg.Code();
+    r.Retry = Msg.Retry;
+    r.Valid = Fault == ffNone && Msg.Valid;
+    r.Fault = Fault;
+    r.LineError = Msg.LineError;
+    if (r.Valid) {
+        r.Text = FInterpreter.LastText();
+        r.Repeat = FInterpreter.LastWasRepeat();
+    }
+    Record(std::move(r));
+}
+
+void TMonitor::FlushDiscarded() {
+    if (FDiscarded.empty()) return;
+    TTrafficRecord r;
+    r.Kind = TRecordKind::Discarded;
+    r.Bytes.swap(FDiscarded);
+    Record(std::move(r));
+}
+
+void TMonitor::BytesArrived() {
+    FLastByteMs = FComPortPlus.Clock().Milliseconds();
+    FBatchMonoUs = MonoMicroseconds();
+    if (FSilentSince.isEmpty()) return;
+    FSilentSince.clear();
+    RecordEvent(TLineEvent::MachineSpeaks);
+    FView.ShowMachineSilent(QString());
+    emit SilenceChanged(QString());
+}
+
+void TMonitor::WatchSilence() {
+    if (FCapture) {
+        const QString error = CaptureError();
+        if (!error.isEmpty() && error != FReports.Alert()) FReports.ReportQuietly(error);
+    }
+    if (FSilenceLimitS <= 0 || !FSilentSince.isEmpty() || !FComPortPlus.Open()) return;
+    const std::uint32_t quiet = FComPortPlus.Clock().Milliseconds() - FLastByteMs;
+    if (quiet < static_cast<std::uint32_t>(FSilenceLimitS) * 1000u) return;
+    FSilentSince = QTime::currentTime().addMSecs(-static_cast<int>(quiet)).toString(
+        QStringLiteral("hh:mm:ss"));
+    const std::string text = "Machine silent since " + FSilentSince.toStdString();
+    FLogs.LogNote(text);
+    RecordEvent(TLineEvent::MachineSilent, FSilenceLimitS, text);
+    FView.ShowMachineSilent(FSilentSince);
+    emit SilenceChanged(FSilentSince);
+}
+
+void TMonitor::SetSilenceLimit(int Seconds) {
+    FSilenceLimitS = Seconds < 0 ? 0 : Seconds;
+    FSilenceChosen = true;
+}
+
+void TMonitor::ClearStatistics() { FStatistics.Clear(WallMicroseconds()); }
+
+QString TMonitor::CapturePath() const { return FCapture ? FCaptureFilePath : QString(); }
+
+QString TMonitor::CaptureError() const {
+    return FCapture ? QString::fromLocal8Bit(FCapture->Error().c_str()) : QString();
+}
+
+void TMonitor::SetCaptureSettings(const TCaptureSettings& Settings) {
+    FCaptureChosen = true;
+    FCaptureChosenInRun = true;
+    if (Settings == FCaptureSettings && (FCapture != nullptr) == Settings.On) return;
+    FCaptureSettings = Settings;
+    OpenCapture();
+}
+
+void TMonitor::OpenCapture() {
+    FCapture.reset();
+    FCaptureFilePath.clear();
+    TCaptureSettings use = FCaptureSettings;
+    // A file given for the run is captured whatever the settings say, in
+    // the format its name asks for, until the operator chooses otherwise.
+    if (!FOptions.CapturePath.isEmpty() && !FCaptureChosenInRun) {
+        use.On = true;
+        use.Path = FOptions.CapturePath;
+        use.Format = use.Path.endsWith(QStringLiteral(".jsonl")) ? TCaptureFormat::JsonLines
+                                                                 : TCaptureFormat::Text;
+    }
+    if (!use.On) return;
+    if (use.Path.isEmpty())
+        use.Path = FilePath(use.Format == TCaptureFormat::JsonLines ? "volmarsim-capture.jsonl"
+                                                                    : "volmarsim-capture.txt");
+    FCaptureFilePath = use.Path;
+    FCaptureFormat = use.Format;
+    FCapture = std::make_unique<TCaptureFile>(use.Path.toStdString(), use.LimitBytes, use.Keep);
+}
+
+void TMonitor::LoadRecordingSettings(const TProfileFile& Ini) {
+    FCaptureChosen = !Ini.Keys(kCapture).empty();
+    TCaptureSettings s;
+    s.On = Ini.ReadInteger(kCapture, "On", 1) != 0;
+    s.Format = Ini.ReadString(kCapture, "Format", "text") == "jsonl" ? TCaptureFormat::JsonLines
+                                                                      : TCaptureFormat::Text;
+    s.Path = QString::fromStdString(Ini.ReadString(kCapture, "Path", std::string()));
+    const std::int32_t limit = Ini.ReadInteger(kCapture, "Limit MiB", 64);
+    if (limit >= 1 && limit <= 1024 * 1024) s.LimitBytes = limit * kMiB;
+    const std::int32_t keep = Ini.ReadInteger(kCapture, "Files", 10);
+    if (keep >= 1 && keep <= 1000) s.Keep = keep;
+    FCaptureSettings = s;
+    FSilenceChosen = !Ini.Keys(kWatchdog).empty();
+    const std::int32_t silence = Ini.ReadInteger(kWatchdog, "Silent Seconds", 10);
+    FSilenceLimitS = silence >= 0 && silence <= 86400 ? silence : 10;
+}
+
+void TMonitor::SaveRecordingSettings(TProfileFile& Ini) const {
+    // Written once the operator chose them: a file that never had them stays as it was.
+    if (FCaptureChosen) {
+        const TCaptureSettings& s = FCaptureSettings;
+        Ini.WriteInteger(kCapture, "On", s.On ? 1 : 0);
+        Ini.WriteString(kCapture, "Format", FormatKey(s.Format));
+        Ini.WriteString(kCapture, "Path", s.Path.toStdString());
+        Ini.WriteInteger(kCapture, "Limit MiB", static_cast<std::int32_t>(s.LimitBytes / kMiB));
+        Ini.WriteInteger(kCapture, "Files", s.Keep);
+    }
+    if (FSilenceChosen) Ini.WriteInteger(kWatchdog, "Silent Seconds", FSilenceLimitS);
+}
+
+} // namespace volmar

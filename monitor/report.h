@@ -1,0 +1,41 @@
+// The engine's books as data: totals, per-code counts, the line's error
+// counters, the machine's identity and the event log, for the control
+// socket and for the export files (CSV and JSON).
+#pragma once
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+namespace volmar {
+
+class TMonitor;
+struct TCounters;
+class TStatistics;
+
+// A total's name by meter index 1..10 ("in" .. "credits-taken").
+const char* TotalKey(int MeterIndex);
+
+QJsonObject TotalsJson(TCounters& Counters);
+QJsonArray CountsJson(const TCounters& Counters);
+QJsonObject IdentityJson(const TMonitor& Monitor);
+// Each counter with its count and when it last moved (null: never), and
+// since when they count.
+QJsonObject StatisticsJson(const TStatistics& Statistics);
+// The event log's rows, keyed by its column titles.
+QJsonArray EventRowsJson(TMonitor& Monitor);
+
+// Totals, counts, error counters and identity, as one JSON document and as
+// CSV rows "section,key,name,value,retries,last_moved".
+QJsonObject ReportJson(TMonitor& Monitor);
+QByteArray ReportCsv(TMonitor& Monitor);
+// The event log with its titles as the header row.
+QByteArray EventLogCsv(TMonitor& Monitor);
+
+// Writes Base.csv, Base.json and Base-events.csv, each whole or not at
+// all; returns the paths written. Throws with the reason when one cannot be.
+QStringList ExportReport(TMonitor& Monitor, const QString& Base);
+
+} // namespace volmar

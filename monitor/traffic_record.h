@@ -1,0 +1,69 @@
+// One thing that happened on the line, as the capture file keeps it and the
+// statistics count it: a frame as the receiver framed it, a reply byte, the
+// bytes thrown away while waiting for quiet, or an event of the port or the
+// engine. Times are taken when it happened, on the engine's thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dataport/message.h"
+#include "dataport/receiver.h"
+
+namespace volmar {
+
+enum class TRecordKind : std::uint8_t { Frame, Reply, Discarded, Event };
+
+enum class TLineEvent : std::uint8_t {
+    ReceiverReset,
+    LineError,     // Value: the line error code (leBuffer .. leBreak, kTxQueueFull)
+    DeviceLost,    // Value: the COM number, Detail: the device
+    DeviceBack,
+    PortOpened,
+    PortClosed,
+    SpeedChanged,  // Value: the baud rate
+    Reset,
+    TotalsEdited,  // Detail: the totals set
+    MachineSilent, // Detail: since when
+    MachineSpeaks,
+    FaultInjected, // Detail: what was done
+};
+
+struct TTrafficRecord {
+    TRecordKind Kind = TRecordKind::Event;
+    // Microseconds since the epoch, and on a monotonic clock.
+    std::int64_t WallUs = 0;
+    std::int64_t MonoUs = 0;
+    // The frame's bytes, the reply byte, or the bytes discarded.
+    std::vector<std::uint8_t> Bytes;
+
+    // A frame: as classified, decoded and answered. Fault is ffNone for a
+    // frame that arrived whole.
+    TDPMsgClass Class = mcNone;
+    std::uint8_t Code = 0;
+    std::string Text;
+    bool Retry = false;
+    bool Valid = false;
+    // A resend recognised as a message already acted on.
+    bool Repeat = false;
+    TFrameFault Fault = ffNone;
+    std::uint16_t LineError = 0;
+
+    // A reply: why it was sent, whether the port took it, and the time from
+    // the frame's last byte to the reply going out (-1 when not an answer).
+    TReplyCause Cause = rcAnswer;
+    bool Dropped = false;
+    std::int64_t LatencyUs = -1;
+
+    TLineEvent Event = TLineEvent::ReceiverReset;
+    std::int32_t Value = 0;
+    std::string Detail;
+};
+
+// Names as the capture and the exports write them.
+const char* FrameFaultName(TFrameFault Fault);   // "", "bad checksum", "gap", ...
+const char* ReplyCauseName(TReplyCause Cause);   // "answer", "first-message NAK", "silence NAK"
+const char* LineEventName(TLineEvent Event);     // "receiver-reset", "line-error", ...
+
+} // namespace volmar

@@ -1,0 +1,134 @@
+// What the engine records of the line: every kind of fault moves its own
+// counter, the silent-machine watch, the capture file and the export.
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "monitor/monitor_fixture.h"
+#include "monitor/report.h"
+#include "serial/device_layer.h"
+
+namespace volmar::testing {
+namespace {
+
+class RecordingTest : public MonitorTest {
+protected:
+    std::uint64_t Stat(TStatKind Kind) { return monitor->Statistics()[Kind].Count; }
+    // Lets the line go quiet until the receiver's silence NAK.
+    void SilenceNak() {
+        clock.AdvanceTicks(kSilenceTicks + 1);
+        EXPECT_EQ(Answers(1), Bytes{kNak});
+    }
+};
+
+TEST_F(RecordingTest, EachKindOfFaultMovesItsOwnCounter) {
+    TMonitor& m = StartOnCom1();
+    clock.AdvanceTicks(kFirstMessageTicks + 1);
+    EXPECT_EQ(Answers(1), Bytes{kNak});
+    EXPECT_EQ(Stat(stFirstMessageNaks), 1u);
+
+    EXPECT_EQ(Exchange(0x20), kAck);
+    EXPECT_EQ(Exchange(0xA0), kAck) << "a resend of the coin just counted";
+    EXPECT_EQ(Stat(stResends), 1u);
+    EXPECT_EQ(Stat(stRepeats), 1u);
+    EXPECT_EQ(m.Counters().In, 1);
+
+    Send({0x26, 0x27});
+    Settle();
+    SilenceNak();
+    EXPECT_EQ(Stat(stBadChecksum), 1u);
+    Send({0x70, 0x00, 0x55, 0x56});
+    Settle();
+    SilenceNak();
+    EXPECT_EQ(Stat(stZeroLength), 1u);
+    EXPECT_EQ(Stat(stDiscardedBytes), 2u);
+    Send({0x70, 21});
+    Settle();
+    SilenceNak();
+    EXPECT_EQ(Stat(stOverLong), 1u);
+    Send({0x26});
+    Settle();
+    clock.AdvanceTicks(kInterCharTicks + 1);
+    Settle();
+    SilenceNak();
+    EXPECT_EQ(Stat(stGap), 1u);
+    EXPECT_EQ(Stat(stSilenceNaks), 4u);
+
+    for (std::uint8_t error : {kErrParity, kErrFraming, kErrOverrun}) {
+        line->InjectError(error);
+        Settle();
+    }
+    EXPECT_TRUE(PumpUntil([&] { return Stat(stFraming) == 1; }));
+    EXPECT_EQ(Stat(stParity), 1u);
+    EXPECT_EQ(Stat(stOverrun), 1u);
+
+    EXPECT_EQ(Stat(stFrames), 6u);
+    EXPECT_EQ(Stat(stValid), 2u);
+    EXPECT_EQ(Stat(stAck), 2u);
+    EXPECT_EQ(Stat(stNak), 5u);
+    EXPECT_NE(m.Statistics()[stGap].LastWallUs, 0);
+    m.ClearStatistics();
+    EXPECT_EQ(Stat(stFrames), 0u);
+    EXPECT_EQ(m.Statistics()[stGap].LastWallUs, 0);
+}
+
+TEST_F(RecordingTest, ASilentMachineIsFlaggedOnceAndClearedByItsNextByte) {
+    TMonitor& m = StartOnCom1();
+    EXPECT_EQ(Exchange(0x20), kAck);
+    clock.Advance(9000);
+    Settle(400);
+    EXPECT_TRUE(m.SilentSince().isEmpty());
+    clock.Advance(1500);
+    ASSERT_TRUE(PumpUntil([&] { return !m.SilentSince().isEmpty(); }));
+    Settle(400);
+    EXPECT_EQ(Stat(stMachineSilent), 1u) << "flagged once, however long it lasts";
+    EXPECT_EQ(view.Last("Silent="), m.SilentSince().toStdString());
+    const TStringGrid& log = m.Logs().Events;
+    EXPECT_EQ(log.Cell(1, log.RowCount() - 1), "Machine silent since " + m.SilentSince().toStdString());
+
+    EXPECT_EQ(Exchange(0x20), kAck);
+    EXPECT_TRUE(m.SilentSince().isEmpty());
+    EXPECT_EQ(view.Last("Silent="), "");
+    Close();
+    const std::string settings = ReadFile(kSettingsFileName);
+    EXPECT_EQ(settings.find("Capture"), std::string::npos) << "nothing chosen, nothing written";
+    EXPECT_EQ(settings.find("Watchdog"), std::string::npos);
+}
+
+TEST_F(RecordingTest, TheCaptureAndTheExportReadBack) {
+    TMonitor& m = StartOnCom1("[Capture]\nFormat=jsonl\n");
+    EXPECT_EQ(Exchange(0x20), kAck);
+    const QString base = QString::fromStdString((dir / "report").string());
+    const QStringList files = ExportReport(m, base);
+    ASSERT_EQ(files.size(), 3);
+    const QString capture = m.CapturePath();
+    Close();
+
+    QFile report(base + QStringLiteral(".json"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const QJsonObject json = QJsonDocument::fromJson(report.readAll()).object();
+    EXPECT_EQ(json.value(QStringLiteral("totals")).toObject().value(QStringLiteral("in")).toInt(), 1);
+    EXPECT_EQ(json.value(QStringLiteral("counts")).toArray()[0x20].toObject().value(QStringLiteral("messages")).toInt(), 1);
+    QFile csv(base + QStringLiteral(".csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(csv.readAll().contains("total,in,in,1,,\r\n"));
+
+    QFile captured(capture);
+    ASSERT_TRUE(captured.open(QIODevice::ReadOnly)) << capture.toStdString();
+    std::vector<QJsonObject> records;
+    for (const QByteArray& l : captured.readAll().split('\n'))
+        if (!l.isEmpty()) records.push_back(QJsonDocument::fromJson(l).object());
+    const auto frame = std::find_if(records.begin(), records.end(), [](const QJsonObject& o) {
+        return o.value(QStringLiteral("kind")).toString() == QStringLiteral("frame");
+    });
+    ASSERT_NE(frame, records.end());
+    EXPECT_EQ(frame->value(QStringLiteral("bytes")).toString(), QStringLiteral("20 20"));
+    const QJsonObject reply = *(frame + 1);
+    EXPECT_EQ(reply.value(QStringLiteral("kind")).toString(), QStringLiteral("reply"));
+    EXPECT_GE(reply.value(QStringLiteral("latency_us")).toInteger(-1), 0);
+    EXPECT_EQ(records.back().value(QStringLiteral("event")).toString(), QStringLiteral("port-closed"));
+}
+
+} // namespace
+} // namespace volmar::testing
