@@ -1,45 +1,100 @@
 #include "monitor/line_writer.h"
 
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <thread>
 
 #include <unistd.h>
 
 namespace volmar {
 
+TLineQueue::TLineQueue(std::size_t Limit) : FLimit(Limit) {}
+
+bool TLineQueue::Push(std::string Line) {
+    std::unique_lock<std::mutex> lock(FLock);
+    const std::size_t size = Line.size();
+    if (FClosed || FQueuedBytes + FTakenBytes + size > FLimit) {
+        ++FLost;
+        return false;
+    }
+    const bool wasEmpty = FQueue.empty();
+    const bool wasShort = FQueuedBytes < FLimit / 4;
+    FQueue.push_back(std::move(Line));
+    FQueuedBytes += size;
+    // The writing thread sleeps only on an empty queue or while it gathers,
+    // so most lines need not wake it.
+    const bool wake = wasEmpty || (wasShort && FQueuedBytes >= FLimit / 4);
+    lock.unlock();
+    if (wake) FWake.notify_one();
+    return true;
+}
+
+bool TLineQueue::Take(std::vector<std::string>& Batch, std::chrono::milliseconds Gather) {
+    // The lines written last time are freed before the lock is taken, so
+    // that no one queuing a line waits for it.
+    Batch.clear();
+    std::unique_lock<std::mutex> lock(FLock);
+    FWake.wait(lock, [this] { return FClosed || !FQueue.empty(); });
+    if (FQueue.empty()) return false;
+    if (Gather.count() > 0)
+        FWake.wait_for(lock, Gather,
+                       [this] { return FClosed || FDraining > 0 || FQueuedBytes >= FLimit / 4; });
+    Batch.swap(FQueue);
+    FTakenBytes = FQueuedBytes;
+    FQueuedBytes = 0;
+    FBusy = true;
+    return true;
+}
+
+void TLineQueue::Done(std::uint64_t Failed) {
+    const std::lock_guard<std::mutex> lock(FLock);
+    FBusy = false;
+    FTakenBytes = 0;
+    FLost += Failed;
+    if (FQueue.empty()) FDrained.notify_all();
+}
+
+bool TLineQueue::Drain(std::chrono::milliseconds Timeout) {
+    std::unique_lock<std::mutex> lock(FLock);
+    ++FDraining;
+    FWake.notify_all();
+    const bool drained =
+        FDrained.wait_for(lock, Timeout, [this] { return FQueue.empty() && !FBusy; });
+    --FDraining;
+    return drained;
+}
+
+void TLineQueue::Close(bool Discard) {
+    {
+        const std::lock_guard<std::mutex> lock(FLock);
+        FClosed = true;
+        if (Discard) {
+            FQueue.clear();
+            FQueuedBytes = 0;
+        }
+    }
+    FWake.notify_all();
+}
+
+std::uint64_t TLineQueue::Lost() const {
+    const std::lock_guard<std::mutex> lock(FLock);
+    return FLost;
+}
+
 // Shared with the thread, which may outlive the writer when its reader
 // never takes the last lines.
 struct TLineWriter::TState {
     int Fd;
-    std::size_t Limit;
-    std::mutex Lock;
-    std::condition_variable Wake;
-    std::condition_variable Drained;
-    std::deque<std::string> Queue;
-    std::size_t Queued = 0;
-    bool Writing = false;
-    bool Stop = false;
-    std::uint64_t Dropped = 0;
+    TLineQueue Queue;
+
+    TState(int Fd, std::size_t Limit) : Fd(Fd), Queue(Limit) {}
 
     void Run() {
-        std::unique_lock<std::mutex> lock(Lock);
-        for (;;) {
-            Wake.wait(lock, [this] { return Stop || !Queue.empty(); });
-            if (Queue.empty()) return;
-            std::string line = std::move(Queue.front());
-            Queue.pop_front();
-            Queued -= line.size();
-            Writing = true;
-            lock.unlock();
-            const bool written = WriteAll(line);
-            lock.lock();
-            Writing = false;
-            if (!written) ++Dropped;
-            if (Queue.empty()) Drained.notify_all();
+        std::vector<std::string> batch;
+        while (Queue.Take(batch)) {
+            std::uint64_t failed = 0;
+            for (const std::string& line : batch)
+                if (!WriteAll(line)) ++failed;
+            Queue.Done(failed);
         }
     }
 
@@ -55,35 +110,21 @@ struct TLineWriter::TState {
     }
 };
 
-TLineWriter::TLineWriter(int Fd, std::size_t Limit) : FState(std::make_shared<TState>()) {
-    FState->Fd = Fd;
-    FState->Limit = Limit;
+TLineWriter::TLineWriter(int Fd, std::size_t Limit) : FState(std::make_shared<TState>(Fd, Limit)) {
     std::thread([state = FState] { state->Run(); }).detach();
 }
 
 TLineWriter::~TLineWriter() {
-    std::unique_lock<std::mutex> lock(FState->Lock);
-    FState->Drained.wait_for(lock, std::chrono::seconds(2),
-                             [this] { return FState->Queue.empty() && !FState->Writing; });
-    FState->Stop = true;
-    FState->Queue.clear();
-    FState->Wake.notify_all();
+    FState->Queue.Drain(std::chrono::seconds(2));
+    FState->Queue.Close(true);
 }
 
 void TLineWriter::Write(std::string Line) {
-    const std::lock_guard<std::mutex> lock(FState->Lock);
-    if (FState->Queued + Line.size() > FState->Limit) {
-        ++FState->Dropped;
-        return;
-    }
-    FState->Queued += Line.size();
-    FState->Queue.push_back(std::move(Line));
-    FState->Wake.notify_one();
+    FState->Queue.Push(std::move(Line));
 }
 
 std::uint64_t TLineWriter::Dropped() const {
-    const std::lock_guard<std::mutex> lock(FState->Lock);
-    return FState->Dropped;
+    return FState->Queue.Lost();
 }
 
 } // namespace volmar

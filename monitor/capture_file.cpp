@@ -1,0 +1,164 @@
+#include "monitor/capture_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace volmar {
+
+namespace {
+
+// Long enough to make a batch worth a write, short enough that a person
+// following the file sees the lines at once.
+constexpr std::chrono::milliseconds kGather(100);
+constexpr std::chrono::seconds kFlushWait(2);
+
+std::string ErrnoText(int Errno) {
+    return std::error_code(Errno, std::generic_category()).message();
+}
+
+} // namespace
+
+TCaptureFile::TCaptureFile(std::string Path, std::uint64_t SizeLimit, int Keep,
+                           std::size_t QueueLimit)
+    : FPath(std::move(Path)), FSizeLimit(SizeLimit), FKeep(Keep), FQueue(QueueLimit) {
+    FThread = std::thread([this] { Run(); });
+}
+
+TCaptureFile::~TCaptureFile() {
+    FQueue.Close(false);
+    FThread.join();
+    Close();
+}
+
+void TCaptureFile::Write(std::string Line) {
+    FQueue.Push(std::move(Line));
+}
+
+bool TCaptureFile::Flush() {
+    return FQueue.Drain(kFlushWait);
+}
+
+std::string TCaptureFile::Error() const {
+    const std::lock_guard<std::mutex> lock(FErrorLock);
+    return FError;
+}
+
+void TCaptureFile::Run() {
+    std::vector<std::string> batch;
+    while (FQueue.Take(batch, kGather)) FQueue.Done(WriteBatch(batch));
+}
+
+std::uint64_t TCaptureFile::WriteBatch(const std::vector<std::string>& Lines) {
+    FFailed = false;
+    std::uint64_t lost = 0;
+    if (FFd < 0) Open();
+    for (std::size_t i = 0; i < Lines.size(); ++i) {
+        if (FFd < 0) {
+            lost += Lines.size() - i;
+            break;
+        }
+        const std::string& line = Lines[i];
+        // A line always goes whole into one file; one longer than the limit
+        // has a file to itself.
+        const std::uint64_t size = FSize + FBuffer.size();
+        if (size > 0 && size + line.size() > FSizeLimit) {
+            lost += WriteOut();
+            Rotate();
+            if (FFd < 0) {
+                lost += Lines.size() - i;
+                break;
+            }
+        }
+        FBuffer += line;
+        FLineEnds.push_back(FBuffer.size());
+    }
+    lost += WriteOut();
+    if (!FFailed) {
+        const std::lock_guard<std::mutex> lock(FErrorLock);
+        FError.clear();
+    }
+    return lost;
+}
+
+std::uint64_t TCaptureFile::WriteOut() {
+    std::size_t done = 0;
+    int error = 0;
+    while (done < FBuffer.size()) {
+        const ssize_t n = ::write(FFd, FBuffer.data() + done, FBuffer.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    // Only whole lines stay in the file: a line cut short by a full disk is
+    // taken back, so that the next one starts a line of its own.
+    const auto whole = static_cast<std::size_t>(
+        std::upper_bound(FLineEnds.begin(), FLineEnds.end(), done) - FLineEnds.begin());
+    const std::size_t kept = whole > 0 ? FLineEnds[whole - 1] : 0;
+    const std::uint64_t lost = FLineEnds.size() - whole;
+    if (done > kept && ::ftruncate(FFd, static_cast<off_t>(FSize + kept)) != 0) error = errno;
+    FSize += kept;
+    FWritten.fetch_add(kept, std::memory_order_relaxed);
+    FBuffer.clear();
+    FLineEnds.clear();
+    if (lost > 0) {
+        Fail("cannot write " + FPath, error);
+        // Opened afresh for the next batch, in case the trouble has passed.
+        Close();
+    }
+    return lost;
+}
+
+bool TCaptureFile::Open() {
+    FFd = ::open(FPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (FFd < 0) {
+        Fail("cannot open " + FPath, errno);
+        return false;
+    }
+    struct stat st {};
+    FSize = ::fstat(FFd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    return true;
+}
+
+void TCaptureFile::Close() {
+    if (FFd >= 0) ::close(FFd);
+    FFd = -1;
+    FSize = 0;
+}
+
+void TCaptureFile::Rotate() {
+    namespace fs = std::filesystem;
+    Close();
+    const auto numbered = [this](int N) { return fs::path(FPath + "." + std::to_string(N)); };
+    std::error_code ec;
+    if (FKeep <= 1) {
+        fs::remove(FPath, ec);
+        if (ec) Fail("cannot remove " + FPath, ec.value());
+    } else {
+        // The oldest goes as the one before it is renamed onto it.
+        for (int n = FKeep - 2; n >= 1; --n) {
+            fs::rename(numbered(n), numbered(n + 1), ec);
+            if (ec && ec != std::errc::no_such_file_or_directory)
+                Fail("cannot rename " + numbered(n).string(), ec.value());
+        }
+        fs::rename(FPath, numbered(1), ec);
+        if (ec) Fail("cannot rename " + FPath, ec.value());
+    }
+    Open();
+}
+
+void TCaptureFile::Fail(std::string What, int Errno) {
+    FFailed = true;
+    const std::lock_guard<std::mutex> lock(FErrorLock);
+    FError = std::move(What) + ": " + ErrnoText(Errno);
+}
+
+} // namespace volmar

@@ -1,0 +1,16 @@
+// A traffic record as one line of the capture file: columns for a person to
+// read, or a JSON object a line for a program.
+#pragma once
+
+#include <string>
+
+#include "monitor/traffic_record.h"
+
+namespace volmar {
+
+enum class TCaptureFormat { Text, JsonLines };
+
+// One line, ending in '\n'. Times are written in local time.
+std::string FormatRecord(const TTrafficRecord& Record, TCaptureFormat Format);
+
+} // namespace volmar
