@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMenu>
@@ -16,11 +17,14 @@
 #include <QVBoxLayout>
 
 #include "app/about_box.h"
+#include "app/capture_dialog.h"
 #include "app/debug_memo.h"
 #include "app/edit_meters_dialog.h"
 #include "app/grid_model.h"
 #include "app/log_grid.h"
 #include "app/logo_animation.h"
+#include "app/statistics_page.h"
+#include "monitor/report.h"
 
 namespace volmar {
 
@@ -65,6 +69,9 @@ void TfrmVolmar::BuildWindow() {
     resize(kDesignWidth, kDesignHeight);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuCapture = file->addAction(QStringLiteral("&Capture..."));
+    mnuExport = file->addAction(QStringLiteral("&Export..."));
+    file->addSeparator();
     Exit1 = file->addAction(QStringLiteral("E&xit"));
     QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
     mnuMute = options->addAction(QStringLiteral("&Mute Meters"));
@@ -132,6 +139,8 @@ void TfrmVolmar::BuildWindow() {
     pgctrlPages->addTab(grdMessages, QStringLiteral("Messages"));
     grdEvents = LogGrid(pgctrlPages, kEventGridWidths, false);
     pgctrlPages->addTab(grdEvents, QStringLiteral("Events"));
+    StatisticsPage = new TStatisticsPage(FMonitor, pgctrlPages);
+    pgctrlPages->addTab(StatisticsPage, QStringLiteral("Statistics"));
     spltrDebug->addWidget(pgctrlPages);
 
     pnlDebug = new QWidget(spltrDebug);
@@ -151,6 +160,10 @@ void TfrmVolmar::BuildWindow() {
     column->addWidget(pnlSmallMeters);
     setCentralWidget(central);
     statusBar()->setSizeGripEnabled(true);
+    lblSilent = new QLabel(statusBar());
+    lblSilent->setStyleSheet(QStringLiteral("color: #b00000;"));
+    lblSilent->hide();
+    statusBar()->addPermanentWidget(lblSilent);
     lblAlert = new QLabel(statusBar());
     lblAlert->setStyleSheet(QStringLiteral("color: #b00000;"));
     lblAlert->hide();
@@ -171,6 +184,10 @@ void TfrmVolmar::BuildWindow() {
     grdMessages->installEventFilter(this);
 
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
+    connect(mnuCapture, &QAction::triggered, this,
+            [this] { Guarded([this] { mnuCaptureClick(); }); });
+    connect(mnuExport, &QAction::triggered, this,
+            [this] { Guarded([this] { mnuExportClick(); }); });
     connect(About1, &QAction::triggered, this, [this] { Guarded([this] { About1Click(); }); });
     connect(mnuMute, &QAction::triggered, this, [this] { Guarded([this] { mnuMuteClick(); }); });
     connect(mnuDevices, &QAction::triggered, this,
@@ -301,6 +318,14 @@ void TfrmVolmar::ResetMeters() {
         meter->ResetRoll();
 }
 
+void TfrmVolmar::ShowMachineSilent(const QString& Since) {
+    const QString text =
+        Since.isEmpty() ? QString() : QStringLiteral("Machine silent since ") + Since;
+    lblSilent->setText(text);
+    lblSilent->setVisible(!text.isEmpty());
+    StatisticsPage->ShowMachineSilent(Since);
+}
+
 void TfrmVolmar::ShowStatusText(const QString& Text) {
     if (Text.isEmpty())
         statusBar()->clearMessage();
@@ -374,6 +399,29 @@ void TfrmVolmar::mnuEditMetersClick() {
     takeOver(dialog->mskedRefills, miRefills, dialog->TotalRefills());
     takeOver(dialog->mskedDumps, miDumps, dialog->TotalDumps());
     FMonitor.SetTotals(edited);
+}
+
+void TfrmVolmar::mnuCaptureClick() {
+    TdlgCapture dialog(this, FMonitor.CaptureSettings(), FMonitor.SilenceLimit(),
+                       FMonitor.CapturePath(), FMonitor.CaptureError());
+    if (dialog.exec() != QDialog::Accepted) return;
+    FMonitor.SetCaptureSettings(dialog.Settings());
+    FMonitor.SetSilenceLimit(dialog.SilenceLimit());
+}
+
+void TfrmVolmar::mnuExportClick() {
+    const QString folder = QFileInfo(FMonitor.SettingsPath()).absolutePath();
+    QString base = QFileDialog::getSaveFileName(this, QStringLiteral("Export"),
+                                                folder + QStringLiteral("/volmarsim-report.csv"),
+                                                QStringLiteral("CSV and JSON (*.csv *.json)"));
+    if (base.isEmpty()) return;
+    for (const QString& extension : {QStringLiteral(".csv"), QStringLiteral(".json")})
+        if (base.endsWith(extension, Qt::CaseInsensitive)) {
+            base.chop(extension.size());
+            break;
+        }
+    const QStringList written = ExportReport(FMonitor, base);
+    ShowStatusText(QStringLiteral("Exported to ") + written.join(QStringLiteral(", ")));
 }
 
 void TfrmVolmar::About1Click() {

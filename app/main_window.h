@@ -26,6 +26,7 @@ namespace volmar {
 class TGridModel;
 class TDebugMemo;
 class TLogoAnimation;
+class TStatisticsPage;
 
 inline constexpr int kDesignWidth = 709;
 inline constexpr int kDesignHeight = 670;
@@ -67,6 +68,7 @@ public:
     void ShowBaud(std::int32_t Baud) override;
     void ShowSpeedSelectActive(bool Active) override;
     void SetStatusLightsActive(bool Active) override;
+    void ShowMachineSilent(const QString& Since) override;
     void ShowStatusText(const QString& Text) override;
     void ShowAlert(const QString& Text) override;
     bool ShowBox(TBoxKind Kind, const QString& Text) override;
@@ -99,6 +101,8 @@ public:
     QAction* mnuDevices;
     QAction* mnuEditMeters;
     QMenu* popmnuMeters;
+    QAction* mnuCapture;
+    QAction* mnuExport;
     QAction* Exit1;
     QAction* About1;
     QTabWidget* pgctrlPages;
@@ -107,12 +111,15 @@ public:
     TSLController* LEDController;
     QTableView* grdMessages;
     QTableView* grdEvents;
+    TStatisticsPage* StatisticsPage;
     QSplitter* spltrDebug;
     QWidget* pnlDebug;
     QPlainTextEdit* mmoDebug;
     TLogoAnimation* Animate1;
     // Problems that must be seen but must not wait for the operator.
     QLabel* lblAlert;
+    // The machine has fallen silent.
+    QLabel* lblSilent;
 
 signals:
     // The window has closed and written its files.
@@ -134,6 +141,8 @@ private:
     void mnuMuteClick();
     void mnuDevicesClick();
     void mnuEditMetersClick();
+    void mnuCaptureClick();
+    void mnuExportClick();
     void About1Click();
     // Every meter of the window, big and small.
     std::vector<TAWPMeter*> AllMeters() const;

@@ -1,0 +1,168 @@
+// The Statistics page, the silent machine in the status bar, and the File
+// menu's Capture and Export commands.
+#include <QApplication>
+#include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "app/capture_dialog.h"
+#include "app/statistics_page.h"
+#include "app/window_fixture.h"
+
+namespace volmar::testing {
+namespace {
+
+class StatisticsAndCaptureTest : public WindowTest {
+protected:
+    // Runs Command and lets Action work on the modal dialog it opens.
+    template <class TDialog>
+    bool WhileModal(QAction* Command, const std::function<void(TDialog&)>& Action) {
+        bool ran = false;
+        auto over = std::make_shared<bool>(false);
+        std::function<void()> poll;
+        poll = [&, over] {
+            if (*over) return;
+            auto* dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                QTimer::singleShot(5, poll);
+                return;
+            }
+            ran = true;
+            Action(*dialog);
+        };
+        QTimer::singleShot(0, poll);
+        Command->trigger();
+        *over = true;
+        return ran;
+    }
+
+    std::string Cell(TStatKind Row, int Column) const {
+        const QAbstractItemModel* model = window->StatisticsPage->grdStatistics->model();
+        return model->index(Row, Column).data().toString().toStdString();
+    }
+
+    // Exports through the File menu, giving File as the name.
+    void SaveAs(const fs::path& File) {
+        EXPECT_TRUE(WhileModal<QFileDialog>(window->mnuExport, [&](QFileDialog& d) {
+            d.selectFile(QString::fromStdString(File.string()));
+            static_cast<QDialog&>(d).accept();
+        }));
+    }
+};
+
+const QRegularExpression kClockTime(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"));
+
+TEST_F(StatisticsAndCaptureTest, ThePageShowsMovedCountersWhileInViewAndClearZeroesThem) {
+    TfrmVolmar& w = StartOnCom1();
+    w.show();
+    w.pgctrlPages->setCurrentWidget(w.StatisticsPage);
+    EXPECT_EQ(w.pgctrlPages->tabText(3).toStdString(), "Statistics");
+    ASSERT_EQ(Exchange(0x26), 0x06);
+    ASSERT_EQ(Exchange(0x26), 0x06);
+    EXPECT_TRUE(PumpUntil([&] { return Cell(stFrames, 1) == "2"; })) << Cell(stFrames, 1);
+    EXPECT_EQ(Cell(stFrames, 0), "Frames received");
+    EXPECT_EQ(Cell(stAck, 1), "2");
+    EXPECT_TRUE(kClockTime.match(QString::fromStdString(Cell(stAck, 2))).hasMatch())
+        << Cell(stAck, 2);
+    EXPECT_EQ(Cell(stBadChecksum, 1), "0");
+    EXPECT_EQ(Cell(stBadChecksum, 2), "") << "never moved";
+
+    w.StatisticsPage->btnClear->click();
+    EXPECT_EQ(w.Monitor().Statistics()[stFrames].Count, 0u);
+    EXPECT_EQ(Cell(stFrames, 1), "0");
+    EXPECT_EQ(Cell(stAck, 2), "");
+    const QRegularExpression since(
+        QStringLiteral("^Counting since \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
+    EXPECT_TRUE(since.match(w.StatisticsPage->lblSince->text()).hasMatch())
+        << w.StatisticsPage->lblSince->text().toStdString();
+}
+
+TEST_F(StatisticsAndCaptureTest, ASilentMachineIsShownUntilItSpeaksAgain) {
+    TfrmVolmar& w = StartOnCom1();
+    ASSERT_GT(w.Monitor().SilenceLimit(), 0);
+    clock.Advance(static_cast<std::uint32_t>(w.Monitor().SilenceLimit()) * 1000 + 1000);
+    ASSERT_TRUE(PumpUntil([&] { return !w.lblSilent->isHidden(); }));
+    const std::string shown = "Machine silent since " + w.Monitor().SilentSince().toStdString();
+    EXPECT_TRUE(kClockTime.match(w.Monitor().SilentSince()).hasMatch());
+    EXPECT_EQ(w.lblSilent->text().toStdString(), shown);
+    EXPECT_EQ(w.StatisticsPage->lblSilent->text().toStdString(), shown);
+
+    Send({0x26, 0x26});
+    EXPECT_TRUE(PumpUntil([&] { return w.lblSilent->isHidden(); }));
+    EXPECT_EQ(w.lblSilent->text().toStdString(), "");
+    EXPECT_TRUE(w.StatisticsPage->lblSilent->isHidden());
+}
+
+TEST_F(StatisticsAndCaptureTest, TheCaptureDialogShowsTheEnginesChoiceAndOkAppliesItsOwn) {
+    TfrmVolmar& w = Start();
+    const QString file = QString::fromStdString((dir / "line.jsonl").string());
+    ASSERT_TRUE(WhileModal<TdlgCapture>(w.mnuCapture, [&](TdlgCapture& d) {
+        EXPECT_EQ(d.lblInUse->text(), QStringLiteral("Capturing to ") + w.Monitor().CapturePath());
+        EXPECT_EQ(d.chkCapture->isChecked(), w.Monitor().CaptureSettings().On);
+        EXPECT_EQ(d.spnLimit->value(), 64);
+        EXPECT_EQ(d.spnKeep->value(), 10);
+        EXPECT_EQ(d.spnSilence->value(), w.Monitor().SilenceLimit());
+        d.cmbxFormat->setCurrentText(QStringLiteral("JSON Lines"));
+        d.edtPath->setText(file);
+        d.spnLimit->setValue(2);
+        d.spnKeep->setValue(3);
+        d.spnSilence->setValue(0);
+        d.accept();
+    }));
+    const TCaptureSettings& s = w.Monitor().CaptureSettings();
+    EXPECT_TRUE(s.On);
+    EXPECT_EQ(s.Format, TCaptureFormat::JsonLines);
+    EXPECT_EQ(s.Path, file);
+    EXPECT_EQ(s.LimitBytes, 2 * 1024 * 1024);
+    EXPECT_EQ(s.Keep, 3);
+    EXPECT_EQ(w.Monitor().SilenceLimit(), 0);
+    EXPECT_EQ(w.Monitor().CapturePath(), file);
+
+    ASSERT_TRUE(WhileModal<TdlgCapture>(w.mnuCapture, [&](TdlgCapture& d) {
+        EXPECT_EQ(d.lblInUse->text(), QStringLiteral("Capturing to ") + file);
+        EXPECT_EQ(d.cmbxFormat->currentText().toStdString(), "JSON Lines");
+        EXPECT_EQ(d.edtPath->text(), file);
+        EXPECT_EQ(d.spnLimit->value(), 2);
+        EXPECT_EQ(d.spnKeep->value(), 3);
+        EXPECT_EQ(d.spnSilence->value(), 0);
+        d.chkCapture->setChecked(false);
+        d.accept();
+    }));
+    EXPECT_FALSE(w.Monitor().CaptureSettings().On);
+    EXPECT_EQ(w.Monitor().CapturePath(), QString());
+    ASSERT_TRUE(WhileModal<TdlgCapture>(w.mnuCapture, [&](TdlgCapture& d) {
+        EXPECT_EQ(d.lblInUse->text().toStdString(), "Capture is off");
+        d.reject();
+    }));
+}
+
+TEST_F(StatisticsAndCaptureTest, ExportWritesTheThreeFilesNamedAfterTheChosenOne) {
+    TfrmVolmar& w = Start();
+    w.Monitor().Counters().In = 1234;
+    SaveAs(dir / "report.json");
+    for (const char* name : {"report.csv", "report.json", "report-events.csv"}) {
+        EXPECT_TRUE(fs::exists(dir / name)) << name;
+        const QString path = QString::fromStdString((dir / name).string());
+        EXPECT_TRUE(w.statusBar()->currentMessage().contains(path))
+            << w.statusBar()->currentMessage().toStdString();
+    }
+    const QJsonDocument report =
+        QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile("report.json")));
+    EXPECT_EQ(report[QStringLiteral("totals")][QStringLiteral("in")].toInt(), 1234);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(StatisticsAndCaptureTest, AnExportThatCannotBeWrittenGoesToTheErrorBox) {
+    TfrmVolmar& w = Start();
+    fs::create_directory(dir / "report.csv");
+    SaveAs(dir / "report.json");
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_FALSE(fs::exists(dir / "report.json"));
+    EXPECT_TRUE(w.statusBar()->currentMessage().isEmpty());
+}
+
+} // namespace
+} // namespace volmar::testing
