@@ -53,8 +53,10 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     const QCommandLineOption exportTo = Option(
         "export", "Headless: writes <base>.csv, <base>.json and <base>-events.csv at the end.",
         "base");
-    for (const QCommandLineOption& o :
-         {folder, headless, quiet, port, device, speed, duration, control, capture, exportTo})
+    const QCommandLineOption faults = Option(
+        "faults", "Headless: arms the faults in <file> (one JSON object per line).", "file");
+    for (const QCommandLineOption& o : {folder, headless, quiet, port, device, speed, duration,
+                                        control, capture, exportTo, faults})
         parser.addOption(o);
 
     TCommandLine line;
@@ -77,6 +79,9 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     line.Monitor.ControlPath = parser.value(control);
     line.Monitor.CapturePath = parser.value(capture);
     line.Export = parser.value(exportTo);
+    line.Faults = parser.value(faults);
+    if (!line.Faults.isEmpty() && !line.Headless)
+        line.Error = QStringLiteral("--faults is for --headless; the window has Options > Faults.");
     if (!line.Export.isEmpty() && !line.Headless)
         line.Error = QStringLiteral("--export is for --headless; the window has File > Export.");
     line.Monitor.Device = parser.value(device).toStdString();

@@ -21,6 +21,8 @@ struct TCommandLine {
     QString Folder;
     // Headless: where the report files go at the end (the path without extension).
     QString Export;
+    // Headless: faults to arm from the start, one JSON object per line.
+    QString Faults;
     // The engine's port, device, speed and control socket for this run.
     TMonitorOptions Monitor;
     // Seconds until the program ends by itself; none: it runs until told.

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QJsonParseError>
 #include <QJsonDocument>
 #include <QTimer>
 
@@ -21,6 +23,36 @@
 namespace volmar {
 
 namespace {
+
+// Arms each fault of the file; false with Error naming the line that is wrong.
+bool ArmFaultFile(TFaults& Faults, const QString& Path, QString& Error) {
+    QFile file(Path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        Error = QStringLiteral("Cannot read %1: %2").arg(Path, file.errorString());
+        return false;
+    }
+    std::vector<TFaultSpec> specs;
+    int number = 0;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine(64 * 1024).trimmed();
+        ++number;
+        if (line.isEmpty() || line.startsWith('#')) continue;
+        QJsonParseError parse{};
+        const QJsonDocument document = QJsonDocument::fromJson(line, &parse);
+        QString why = parse.error == QJsonParseError::NoError && document.isObject()
+                          ? QString()
+                          : QStringLiteral("not a JSON object");
+        std::optional<TFaultSpec> spec;
+        if (why.isEmpty()) spec = FaultFromJson(document.object(), why);
+        if (!spec) {
+            Error = QStringLiteral("%1 line %2: %3").arg(Path).arg(number).arg(why);
+            return false;
+        }
+        specs.push_back(*spec);
+    }
+    for (const TFaultSpec& spec : specs) Faults.Arm(spec);
+    return true;
+}
 
 void ToStandardError(const QString& Text) {
     std::fprintf(stderr, "volmarsim: %s\n", Text.toLocal8Bit().constData());
@@ -61,6 +93,14 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     options.Folder = Folder.Path;
     options.QuitRequested = [&quitRequested] { return quitRequested; };
     TMonitor monitor(std::move(options), &view);
+
+    if (!Line.Faults.isEmpty()) {
+        QString error;
+        if (!ArmFaultFile(monitor.Faults(), Line.Faults, error)) {
+            ToStandardError(error);
+            return kExitCannotRun;
+        }
+    }
 
     std::unique_ptr<TLineWriter> out;
     if (!Line.Quiet) {

@@ -202,6 +202,7 @@ void TVolmarDataport::Abandon(TFrameFault Fault) {
 
 void TVolmarDataport::SendByte(std::uint8_t b, TReplyCause Cause) {
     if (!FComPort || !FComPort->Open()) return;
+    if (OnFilterReply && !OnFilterReply(this, b, Cause)) return;
     try {
         FComPort->PutChar(b);
         FDropping = false;

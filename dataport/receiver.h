@@ -39,6 +39,9 @@ using TFrameAbandonedEvent = std::function<void(TVolmarDataport* Sender, TFrameF
 using TReplyEvent =
     std::function<void(TVolmarDataport* Sender, std::uint8_t Byte, TReplyCause Cause, bool Sent)>;
 using TByteEvent = std::function<void(TVolmarDataport* Sender, std::uint8_t Byte)>;
+// May change a reply byte before it goes out; false: it is not sent.
+using TReplyFilter =
+    std::function<bool(TVolmarDataport* Sender, std::uint8_t& Byte, TReplyCause Cause)>;
 
 // Timer lengths in port ticks of 55 ms.
 inline constexpr std::uint32_t kFirstMessageTicks = 18;
@@ -96,6 +99,8 @@ public:
     TFrameAbandonedEvent OnFrameAbandoned;
     TReplyEvent OnReply;
     TByteEvent OnQuietByte;
+    // Sees every reply byte first; framing goes on as if it had been sent.
+    TReplyFilter OnFilterReply;
 
     // The bytes of the frame being received or just ended, header first.
     const std::uint8_t* FrameBytes() const { return FFrame.data(); }

@@ -27,7 +27,13 @@ TAcception TInterpreter::InterpretMessage(const TDPMessage* pDPMsg, bool WasInEr
     std::string text;
     TAcception result = acRejected;
     FLastRepeat = false;
-    if (msg.Valid) {
+    const bool forced = std::exchange(FForced, false);
+    if (msg.Valid && forced) {
+        result = FForcedAnswer;
+        // Nothing was decided: the machine will send it again, to be decided then.
+        FDecided.Known = false;
+        CountMessage(msg.Code(), msg.Retry);
+    } else if (msg.Valid) {
         if (msg.Retry && IsRepeat(msg, WasInError)) {
             FLastRepeat = true;
             // Already acted on: answer it again, but never count its money twice.

@@ -23,6 +23,12 @@ public:
     // What the previous InterpretMessage call decoded from the data (empty
     // when nothing was decoded, or for a repeat).
     const std::string& LastText() const { return FLastText; }
+    // The next valid message is answered Answer (NAK or ESC) whatever the
+    // table says, and not acted on; its resend is decided afresh.
+    void ForceNextAnswer(TAcception Answer) {
+        FForced = true;
+        FForcedAnswer = Answer;
+    }
     // The previous message was a resend of one already acted on.
     bool LastWasRepeat() const { return FLastRepeat; }
 
@@ -91,6 +97,8 @@ private:
     TAcception FLastAcception = acNotSupported;
     std::string FLastText;
     bool FLastRepeat = false;
+    bool FForced = false;
+    TAcception FForcedAnswer = acRejected;
     TDecidedMessage FDecided;
     bool FBrokenFirstSinceDecided = false;
     bool FBCDValues = true;

@@ -129,6 +129,31 @@ TReply Export(TMonitor& Monitor, const QJsonObject& Request) {
     return TControlServer::Ok({{QStringLiteral("files"), files}});
 }
 
+// Arms one fault ("arm": {...}), clears them all ("clear": true), and
+// always tells the faults armed.
+TReply Fault(TMonitor& Monitor, const QJsonObject& Request) {
+    TFaults& faults = Monitor.Faults();
+    if (Request.value(QStringLiteral("clear")).toBool()) faults.Clear();
+    QJsonObject reply;
+    if (Request.contains(QStringLiteral("arm"))) {
+        QString error;
+        const std::optional<TFaultSpec> spec =
+            FaultFromJson(Request.value(QStringLiteral("arm")).toObject(), error);
+        if (!spec) return TControlServer::Error(error);
+        reply.insert(QStringLiteral("id"), faults.Arm(*spec));
+    }
+    QJsonArray armed;
+    for (const TFaults::TArmed& a : faults.List()) {
+        QJsonObject o = FaultToJson(a.Spec);
+        o.insert(QStringLiteral("id"), a.Id);
+        o.insert(QStringLiteral("fired"), a.Firings);
+        o.insert(QStringLiteral("text"), FaultText(a.Spec));
+        armed.append(o);
+    }
+    reply.insert(QStringLiteral("faults"), armed);
+    return TControlServer::Ok(reply);
+}
+
 TReply Subscribe() {
     TReply reply = TControlServer::Ok();
     reply.Subscribe = true;
@@ -159,6 +184,7 @@ const std::map<QString, std::function<TReply(TMonitor&, const QJsonObject&)>>& C
                                         {QStringLiteral("silent-since"), M.SilentSince()}});
          }},
         {QStringLiteral("export"), Export},
+        {QStringLiteral("fault"), Fault},
         {QStringLiteral("set-totals"), SetTotals},
         {QStringLiteral("speed-mode"), SpeedMode},
         {QStringLiteral("select-port"), SelectPort},

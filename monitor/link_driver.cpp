@@ -40,6 +40,8 @@ void TMonitor::BindComponents() {
     FVolmar.SetComPort(&FComPortPlus);
     FVolmar.OnDPMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
                                  TAcception& Accepted) {
+        if (const std::optional<TAcception> forced = FFaults.ForcedAnswer(*Msg))
+            FInterpreter.ForceNextAnswer(*forced);
         FInterpreter.VolmarDPMessage(Sender, Msg, WasInError, Accepted);
         RecordFrame(*Msg, ffNone);
         emit MessageReceived(*Msg, Accepted);

@@ -28,6 +28,7 @@ TMonitor::TMonitor(TMonitorOptions Options, IMonitorView* View)
     if (FOptions.Clock) FComPortPlus.SetClock(FOptions.Clock);
     BindComponents();
     BindRecording();
+    BindFaults();
     connect(&FReconnectTimer, &QTimer::timeout, this, [this] { WatchForLostDevice(); });
 }
 

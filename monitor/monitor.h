@@ -28,6 +28,7 @@
 #include "interpret/machine_view.h"
 #include "monitor/capture_format.h"
 #include "monitor/error_reports.h"
+#include "monitor/faults.h"
 #include "monitor/monitor_view.h"
 #include "monitor/statistics.h"
 #include "monitor/traffic_record.h"
@@ -156,6 +157,8 @@ public:
     TMonitorEvents& Events();
     // What went right and wrong on the line, and the silent-machine watch.
     const TStatistics& Statistics() const { return FStatistics; }
+    // The faults armed on purpose; each firing is recorded and logged.
+    TFaults& Faults() { return FFaults; }
     void ClearStatistics();
     // Seconds without a byte before the machine counts as silent; 0: never.
     void SetSilenceLimit(int Seconds);
@@ -195,6 +198,8 @@ signals:
     void TrafficRecorded(const volmar::TTrafficRecord& Record);
     // The machine fell silent (Since: the last byte's time) or spoke again (empty).
     void SilenceChanged(const QString& Since);
+    // A fault was armed or cleared, or ended by itself.
+    void FaultsChanged(bool Active);
 
 protected:
     bool event(QEvent* Event) override;
@@ -208,6 +213,9 @@ private:
     void ReadDeviceMap(const TProfileFile& Ini);
     void OpenControl();
     void BindRecording();
+    void BindFaults();
+    bool FilterReply(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code);
+    void SendLate(std::vector<std::uint8_t> Bytes, TReplyCause Cause);
     void RecordEvent(TLineEvent Event, std::int32_t Value = 0, std::string Detail = {});
     void RecordFrame(const TDPMessage& Msg, TFrameFault Fault);
     void FlushDiscarded();
@@ -272,6 +280,7 @@ private:
     std::unique_ptr<TControlServer> FControl;
 
     TStatistics FStatistics;
+    TFaults FFaults{[this] { return FComPortPlus.Clock().Milliseconds(); }};
     // Bytes thrown away while waiting for quiet, recorded once per batch.
     std::vector<std::uint8_t> FDiscarded;
     // When the batch being framed was read from the port.

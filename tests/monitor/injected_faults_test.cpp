@@ -1,0 +1,139 @@
+// Faults armed on purpose: what goes out on the line, and that the books
+// stay true to what the machine was told, resends included.
+#include "monitor/monitor_fixture.h"
+
+namespace volmar::testing {
+namespace {
+
+class InjectedFaultsTest : public MonitorTest {
+protected:
+    TMonitor& StartWith(TFaultKind Kind, const std::string& Codes = "", int Firings = 1) {
+        TMonitor& m = StartOnCom1();
+        m.Faults().SetSeed(1);
+        TFaultSpec spec;
+        spec.Kind = Kind;
+        EXPECT_TRUE(ParseCodeList(QString::fromStdString(Codes), spec.Codes));
+        spec.MaxFirings = Firings;
+        spec.DelayMs = 40;
+        m.Faults().Arm(spec);
+        return m;
+    }
+    // Everything that comes back within Ms.
+    Bytes AnswersWithin(int Ms) {
+        Settle(Ms);
+        return line->TakeSent();
+    }
+    std::uint64_t Stat(TStatKind Kind) { return monitor->Statistics()[Kind].Count; }
+    // Ends the run and forgets its counts, for the next case.
+    void CloseAndForget() {
+        Close();
+        fs::remove(dir / kCountersFileName);
+    }
+};
+
+TEST_F(InjectedFaultsTest, ARefusalIsNotActedOnAndTheResendIsDecidedAfresh) {
+    for (TFaultKind kind : {TFaultKind::Nak, TFaultKind::Esc}) {
+        TMonitor& m = StartWith(kind, "20-2B");
+        EXPECT_EQ(Exchange(0x20), kind == TFaultKind::Nak ? kNak : kEsc);
+        EXPECT_EQ(m.Counters().In, 0) << "not acted on";
+        EXPECT_EQ(Exchange(0xA0), kAck) << "the resend is decided and acted on";
+        EXPECT_EQ(m.Counters().In, 1);
+        EXPECT_EQ(m.Counters().Codes[0x20].Retries, 1);
+        EXPECT_EQ(Stat(stFaultsInjected), 1u);
+        EXPECT_EQ(Stat(stRepeats), 0u);
+        const TStringGrid& log = m.Logs().Events;
+        EXPECT_EQ(log.Cell(1, 1).rfind("Fault injected: ", 0), 0u) << log.Cell(1, 1);
+        CloseAndForget();
+    }
+}
+
+TEST_F(InjectedFaultsTest, AGarbledAnswerWasActedOnAndItsResendIsARepeat) {
+    struct Case {
+        TFaultKind Kind;
+        Bytes Line;  // what the machine gets for the first message
+    };
+    for (const Case& c : {Case{TFaultKind::Withhold, {}}, Case{TFaultKind::WrongByte, {0x3F}},
+                          Case{TFaultKind::Delay, {kAck}},
+                          Case{TFaultKind::Garbage, {kAck, 0xAA, 0x55, 0xAA}}}) {
+        TMonitor& m = StartWith(c.Kind);
+        Send({0x20, 0x20});
+        const Bytes first = AnswersWithin(c.Kind == TFaultKind::Delay ? 300 : 100);
+        EXPECT_EQ(first, c.Line) << FaultKindKey(c.Kind);
+        EXPECT_EQ(m.Counters().In, 1) << "acted on";
+        EXPECT_EQ(Exchange(0xA0), kAck);
+        EXPECT_EQ(m.Counters().In, 1) << "the resend is not counted twice";
+        EXPECT_EQ(Stat(stRepeats), 1u);
+        CloseAndForget();
+    }
+}
+
+TEST_F(InjectedFaultsTest, SilenceHoldsEveryReplyBackUntilItEnds) {
+    TMonitor& m = StartWith(TFaultKind::NoFirstNaks, "", 0);
+    clock.AdvanceTicks(kFirstMessageTicks + 1);
+    EXPECT_TRUE(AnswersWithin(100).empty()) << "no first-message NAK";
+    m.Faults().Clear();
+    TFaultSpec silence;
+    silence.Kind = TFaultKind::Silence;
+    silence.SilenceSeconds = 2;
+    silence.MaxFirings = 1;
+    m.Faults().Arm(silence);
+    Send({0x20, 0x20});
+    EXPECT_TRUE(AnswersWithin(100).empty());
+    Send({0x26, 0x27});
+    Settle();
+    clock.AdvanceTicks(kSilenceTicks + 1);
+    EXPECT_TRUE(AnswersWithin(100).empty()) << "no silence NAK either";
+    clock.Advance(2000);
+    EXPECT_EQ(Exchange(0x20), kAck);
+    EXPECT_EQ(m.Counters().In, 2);
+    EXPECT_FALSE(m.Faults().Active());
+}
+
+TEST_F(InjectedFaultsTest, FrequencyAndEndRules) {
+    TMonitor& m = StartOnCom1();
+    bool active = false;
+    QObject::connect(&m, &TMonitor::FaultsChanged, [&](bool A) { active = A; });
+    TFaultSpec spec;
+    spec.Kind = TFaultKind::Nak;
+    spec.EveryNth = 2;
+    spec.MaxFirings = 2;
+    m.Faults().Arm(spec);
+    Settle();
+    EXPECT_TRUE(active);
+    Bytes answers;
+    for (int i = 0; i < 6; ++i) answers.push_back(Exchange(0x26));
+    EXPECT_EQ(answers, (Bytes{kAck, kNak, kAck, kNak, kAck, kAck}));
+    EXPECT_FALSE(active) << "ended after two firings, and said so";
+
+    spec = {};
+    spec.ForSeconds = 1;
+    m.Faults().Arm(spec);
+    EXPECT_EQ(Exchange(0x26), kNak);
+    clock.Advance(1000);
+    EXPECT_EQ(Exchange(0x26), kAck);
+    Settle();
+    EXPECT_FALSE(active);
+}
+
+TEST(FaultSpecTest, ReadFromJsonOrRefusedWithAReason) {
+    QString error;
+    const auto spec = FaultFromJson({{QStringLiteral("kind"), QStringLiteral("delay")},
+                                     {QStringLiteral("codes"), QStringLiteral("20-2B,70")},
+                                     {QStringLiteral("delay_ms"), 100}},
+                                    error);
+    ASSERT_TRUE(spec) << error.toStdString();
+    EXPECT_TRUE(spec->Codes.test(0x2B) && spec->Codes.test(0x70) && !spec->Codes.test(0x2C));
+    EXPECT_EQ(CodeListText(spec->Codes), QStringLiteral("20-2B,70"));
+    for (const QJsonObject& wrong :
+         {QJsonObject{{QStringLiteral("kind"), QStringLiteral("explode")}},
+          QJsonObject{{QStringLiteral("kind"), QStringLiteral("nak")}, {QStringLiteral("codes"), QStringLiteral("zz")}},
+          QJsonObject{{QStringLiteral("kind"), QStringLiteral("wrong-byte")}, {QStringLiteral("byte"), 6}},
+          QJsonObject{{QStringLiteral("kind"), QStringLiteral("nak")}, {QStringLiteral("probability"), 2}}}) {
+        error.clear();
+        EXPECT_FALSE(FaultFromJson(wrong, error));
+        EXPECT_FALSE(error.isEmpty());
+    }
+}
+
+} // namespace
+} // namespace volmar::testing
