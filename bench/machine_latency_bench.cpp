@@ -1,6 +1,7 @@
 // The reply latency the stand-in machine sees from the whole simulator, run
 // as its own process over a pseudo-terminal: once as the window, offscreen
-// with its meters spinning, once headless and quiet; beside them the floor:
+// with its meters spinning, once headless and quiet, each with its traffic
+// capture off and on (the default); beside them the floor:
 // the same machine and the same messages against a plain poll/read/write
 // responder on the same kind of line. Each simulator's counters file after
 // SIGTERM tells whether any message was lost or acted on twice. Figures
@@ -170,7 +171,7 @@ SimulatorRun Simulate(const Variant& V, int Count) {
                   twice, unanswered);
     run.Report += line;
     // The window writes back the options it ran with.
-    if (!V.ExtraSettings.empty()) {
+    if (V.Args.empty()) {
         const bool spinning = folder.Settings().find("Big Meter Spin=1") != std::string::npos &&
                               folder.Settings().find("Small Meter Spin=1") != std::string::npos;
         run.Report += std::string("  meters spinning           ") +
@@ -196,9 +197,14 @@ int main(int argc, char** argv) {
                 "machine\n",
                 count);
 
+    const std::string spin = "[Options]\nBig Meter Spin=1\nSmall Meter Spin=1\n";
+    const std::string noCapture = "[Capture]\nOn=0\n";
+    // In pairs: capture off, then on.
     const Variant variants[] = {
-        {"simulator (offscreen, spin)", {}, "[Options]\nBig Meter Spin=1\nSmall Meter Spin=1\n"},
-        {"simulator (headless, quiet)", {"--headless", "--quiet"}, {}},
+        {"window, capture off", {}, spin + noCapture},
+        {"window, capture on", {}, spin},
+        {"headless, capture off", {"--headless", "--quiet"}, noCapture},
+        {"headless, capture on", {"--headless", "--quiet"}, {}},
     };
     ProgramFolder scratch(VOLMARSIM_PATH, "volmarbench");
     // Half the floor before the simulators' runs and half after, so that a
@@ -227,6 +233,11 @@ int main(int argc, char** argv) {
         PrintRatio(stats, floorStats);
         std::printf("  p99                       %s the 2000 us target\n",
                     stats.P99 < 2000 ? "below" : "ABOVE");
+        if (i % 2 == 1) {
+            const auto off = Summarise(runs[i - 1].Line.Us);
+            std::printf("  capture on / off          p50 x%.2f, p99 x%.2f\n",
+                        stats.P50 / off.P50, stats.P99 / off.P99);
+        }
         std::printf("%s", runs[i].Report.c_str());
         whole = whole && runs[i].Whole;
     }
