@@ -50,6 +50,7 @@ std::string TCaptureFile::Error() const {
 }
 
 void TCaptureFile::Run() {
+    YieldToAnswers();
     std::vector<std::string> batch;
     while (FQueue.Take(batch, kGather)) FQueue.Done(WriteBatch(batch));
 }

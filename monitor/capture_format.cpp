@@ -93,13 +93,17 @@ const char* ReplyByteName(std::uint8_t Byte) {
 // The events whose Value says something; the others leave it 0.
 bool EventHasValue(TLineEvent Event) {
     return Event == TLineEvent::LineError || Event == TLineEvent::DeviceLost ||
-           Event == TLineEvent::SpeedChanged;
+           Event == TLineEvent::DeviceBack || Event == TLineEvent::PortOpened ||
+           Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged;
 }
 
 std::string EventValueText(const TTrafficRecord& R) {
     switch (R.Event) {
     case TLineEvent::LineError: return LineErrorText(static_cast<std::uint16_t>(R.Value));
-    case TLineEvent::DeviceLost: return "COM" + Number(R.Value);
+    case TLineEvent::DeviceLost:
+    case TLineEvent::DeviceBack:
+    case TLineEvent::PortOpened:
+    case TLineEvent::PortClosed: return "COM" + Number(R.Value);
     case TLineEvent::SpeedChanged: return Number(R.Value) + " baud";
     default: return Number(R.Value);
     }

@@ -3,9 +3,17 @@
 #include <cerrno>
 #include <thread>
 
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace volmar {
+
+void YieldToAnswers() {
+    sched_param param{};
+    // Best effort: an ordinary thread still writes, only sooner.
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+}
 
 TLineQueue::TLineQueue(std::size_t Limit) : FLimit(Limit) {}
 
@@ -89,6 +97,7 @@ struct TLineWriter::TState {
     TState(int Fd, std::size_t Limit) : Fd(Fd), Queue(Limit) {}
 
     void Run() {
+        YieldToAnswers();
         std::vector<std::string> batch;
         while (Queue.Take(batch)) {
             std::uint64_t failed = 0;

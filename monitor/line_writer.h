@@ -15,6 +15,10 @@
 
 namespace volmar {
 
+// Lets the calling thread run only when a core would otherwise idle, so
+// that a writing thread never takes a core from the one that answers.
+void YieldToAnswers();
+
 // The lines between the threads that must not wait and the one that writes.
 class TLineQueue {
 public:

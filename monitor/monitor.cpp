@@ -69,6 +69,7 @@ void TMonitor::StartUp() {
     FView.StartLogo();
 
     LoadSettings();
+    ClearStatistics();
     OpenCapture();
     FSilenceTimer.start();
     FView.SettingsLoaded();
@@ -203,8 +204,10 @@ void TMonitor::SetTotals(const std::vector<std::pair<int, std::int32_t>>& Totals
     for (const auto& [index, value] : Totals)
         if (std::int32_t* total = MeterTotal(FCounters, index)) {
             *total = value;
-            detail += (detail.empty() ? "" : " ") + std::to_string(index) + "=" +
-                      std::to_string(value);
+            if (!detail.empty()) detail += ' ';
+            detail += std::to_string(index);
+            detail += '=';
+            detail += std::to_string(value);
         }
     RecordEvent(TLineEvent::TotalsEdited, static_cast<std::int32_t>(Totals.size()), detail);
     PostCommand(ucUpdateMeters, 0);

@@ -18,7 +18,7 @@ enum class TRecordKind : std::uint8_t { Frame, Reply, Discarded, Event };
 enum class TLineEvent : std::uint8_t {
     ReceiverReset,
     LineError,     // Value: the line error code (leBuffer .. leBreak, kTxQueueFull)
-    DeviceLost,    // Value: the COM number, Detail: the device
+    DeviceLost,    // Value: the COM number, Detail: the device, as for the next three
     DeviceBack,
     PortOpened,
     PortClosed,
