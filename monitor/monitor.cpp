@@ -68,9 +68,8 @@ void TMonitor::StartUp() {
 
     FView.StartLogo();
 
-    LoadSettings();
     ClearStatistics();
-    OpenCapture();
+    LoadSettings();
     FSilenceTimer.start();
     FView.SettingsLoaded();
 

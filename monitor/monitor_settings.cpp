@@ -41,6 +41,9 @@ void TMonitor::LoadSettings() {
     }
     ReadDeviceMap(ini);
     FView.ShowPortDevices();
+    // Capturing before the port opens, so that its opening is on record.
+    LoadRecordingSettings(ini);
+    OpenCapture();
 
     // Each key is applied on its own: a failure is shown and the keys after
     // it still apply, so nothing read is lost when the file is written back.
@@ -87,7 +90,6 @@ void TMonitor::LoadSettings() {
                        ? QString::fromStdString(ini.ReadString(kControl, "Path", std::string()))
                        : FOptions.ControlPath;
 
-    LoadRecordingSettings(ini);
     FView.LoadSettings(ini);
 }
 

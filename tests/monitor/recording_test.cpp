@@ -123,6 +123,9 @@ TEST_F(RecordingTest, TheCaptureAndTheExportReadBack) {
         return o.value(QStringLiteral("kind")).toString() == QStringLiteral("frame");
     });
     ASSERT_NE(frame, records.end());
+    EXPECT_TRUE(std::any_of(records.begin(), frame, [](const QJsonObject& o) {
+        return o.value(QStringLiteral("event")).toString() == QStringLiteral("port-opened");
+    })) << "the port's opening is on record";
     EXPECT_EQ(frame->value(QStringLiteral("bytes")).toString(), QStringLiteral("20 20"));
     const QJsonObject reply = *(frame + 1);
     EXPECT_EQ(reply.value(QStringLiteral("kind")).toString(), QStringLiteral("reply"));
