@@ -1,6 +1,9 @@
 #include "serial/com_port.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -255,13 +258,58 @@ void TCustomComPort::StartThreads() {
         FEventDone = true;
         FRingFull = false;
     }
+    QThread* owner = FTarget->thread();
+    const int fd = FLayer->PollHandle();
+    if (fd >= 0 && QCoreApplication::instance() && owner == QThread::currentThread() &&
+        owner->eventDispatcher()) {
+        StartDirect(fd);
+        return;
+    }
     FEventThread = std::thread([this] { EventThread(); });
     FDispatcherThread = std::thread([this] { DispatcherThread(); });
     FWriterThread = std::thread([this] { WriterThread(); });
 }
 
+bool TCustomComPort::OnOwnerThread() const { return QThread::currentThread() == FTarget->thread(); }
+
+void TCustomComPort::StartDirect(int Fd) {
+    FPassPending = false;
+    FReadNotifier = std::make_unique<QSocketNotifier>(Fd, QSocketNotifier::Read);
+    QObject::connect(FReadNotifier.get(), &QSocketNotifier::activated, FTarget.get(),
+                     [this] { DirectPass(true); });
+    FWriteNotifier = std::make_unique<QSocketNotifier>(Fd, QSocketNotifier::Write);
+    FWriteNotifier->setEnabled(false);
+    QObject::connect(FWriteNotifier.get(), &QSocketNotifier::activated, FTarget.get(),
+                     [this] { DirectWrite(); });
+    FPassTimer = std::make_unique<QTimer>();
+    FPassTimer->setTimerType(Qt::PreciseTimer);
+    FPassTimer->setInterval(kDispatchIntervalMs);
+    QObject::connect(FPassTimer.get(), &QTimer::timeout, FTarget.get(),
+                     [this] { DirectPass(false); });
+    FPassTimer->start();
+    FDirect = true;
+}
+
+void TCustomComPort::StopDirect() {
+    FDirect = false;
+    FReadNotifier->setEnabled(false);
+    FWriteNotifier->setEnabled(false);
+    FPassTimer->stop();
+    // A handler that closes the port runs inside a pass that one of these
+    // started: that one is deleted once the pass has returned.
+    for (QObject* o : {static_cast<QObject*>(FReadNotifier.release()),
+                       static_cast<QObject*>(FWriteNotifier.release()),
+                       static_cast<QObject*>(FPassTimer.release())}) {
+        if (FServiceDepth > 0)
+            o->deleteLater();
+        else
+            delete o;
+    }
+}
+
 void TCustomComPort::StopThreads() {
     FStop = true;
+    if (FReadNotifier) StopDirect();
     if (FLayer) FLayer->Wake();
     {
         std::lock_guard lock(FThreadLock);
@@ -294,14 +342,31 @@ bool TCustomComPort::Ready() {
 }
 
 void TCustomComPort::Queue(const std::uint8_t* Bytes, std::size_t Count) {
+    bool queued = false;
+    const bool direct = FDirect && OnOwnerThread();
     {
         std::lock_guard lock(FOutputLock);
         if (FTxRing.size() - FTxCount < Count) throw EOutputBufferTooSmall();
-        for (std::size_t i = 0; i < Count; ++i)
-            FTxRing[(FTxHead + FTxCount + i) % FTxRing.size()] = Bytes[i];
-        FTxCount += Count;
-        FOutputWake.notify_one();
+        std::size_t sent = 0;
+        // Nothing ahead of these bytes: they go straight to the device.
+        if (direct && FTxCount == 0 && !FDeviceLost) {
+            try {
+                sent = FLayer->Write(Bytes, Count);
+            } catch (const EPortException&) {
+                sent = Count;  // refused outright: the bytes cannot be sent
+            }
+            if (FLayer->Vanished()) sent = Count;
+        }
+        for (std::size_t i = sent; i < Count; ++i)
+            FTxRing[(FTxHead + FTxCount + i - sent) % FTxRing.size()] = Bytes[i];
+        FTxCount += Count - sent;
+        queued = FTxCount > 0;
+        if (!FDirect) FOutputWake.notify_one();
     }
+    if (queued && direct)
+        FWriteNotifier->setEnabled(true);
+    else if (queued && FDirect)
+        QMetaObject::invokeMethod(FTarget.get(), [this] { DirectWrite(); }, Qt::QueuedConnection);
     for (std::size_t i = 0; i < Count; ++i) FTrace.Record('T', Bytes[i]);
     std::lock_guard lock(FTriggerLock);
     FOutSentFlag = true;
@@ -319,6 +384,7 @@ void TCustomComPort::PutString(const std::string& Bytes) {
 
 bool TCustomComPort::CharReady() {
     if (!Ready()) return false;
+    DirectPull();
     std::lock_guard lock(FInputLock);
     return FRxCount > 0;
 }
@@ -335,7 +401,9 @@ std::uint8_t TCustomComPort::GetChar() {
         FRxHead = (FRxHead + 1) % FRxRing.size();
         --FRxCount;
     }
-    if (wasFull) {
+    if (wasFull && FDirect && OnOwnerThread()) {
+        SetReadWatch(true);
+    } else if (wasFull) {
         std::lock_guard lock(FThreadLock);
         FThreadWake.notify_all();
     }
@@ -345,6 +413,7 @@ std::uint8_t TCustomComPort::GetChar() {
 
 std::uint16_t TCustomComPort::InBuffUsed() {
     if (FState != psOpen) return 0;
+    DirectPull();
     std::lock_guard lock(FInputLock);
     return Clamp16(FRxCount);
 }
@@ -368,6 +437,7 @@ void TCustomComPort::FlushInBuffer() {
         FLayer->PurgeInput();
         FRxHead = FRxCount = 0;
     }
+    if (FDirect && OnOwnerThread()) SetReadWatch(true);
     std::lock_guard lock(FThreadLock);
     FThreadWake.notify_all();
 }
@@ -384,6 +454,11 @@ void TCustomComPort::FlushOutBuffer() {
 
 void TCustomComPort::ProcessCommunications() {
     if (!Ready()) return;
+    if (FDirect && OnOwnerThread()) {
+        DirectWrite();
+        DirectPull();
+        return;
+    }
     std::this_thread::yield();
 }
 
@@ -557,6 +632,7 @@ void TCustomComPort::UpdateHandlerFlags() {
 }
 
 void TCustomComPort::WakeDispatcher() {
+    if (FDirect) RequestDirectPass();
     std::lock_guard lock(FThreadLock);
     FDispatchWake = true;
     FThreadWake.notify_all();
@@ -608,8 +684,85 @@ void TCustomComPort::DispatcherThread() {
             FLostUnreported = false;
             HandOver(nkDeviceLost, 0, 0, 0);
         }
-        EvaluateTriggers();
+        EvaluateTriggers(FSession);
     }
+}
+
+void TCustomComPort::RequestDirectPass() {
+    QMetaObject::invokeMethod(FTarget.get(), [this] { DirectPass(false); }, Qt::QueuedConnection);
+}
+
+void TCustomComPort::SetReadWatch(bool Enabled) {
+    if (FReadNotifier) FReadNotifier->setEnabled(Enabled && !FDeviceLost);
+}
+
+void TCustomComPort::DirectPull() {
+    if (!FDirect || FDeviceLost || !OnOwnerThread()) return;
+    {
+        std::lock_guard lock(FInputLock);
+        if (FRxCount == FRxRing.size()) return;
+    }
+    if (ReadDevice()) SetReadWatch(false);
+}
+
+void TCustomComPort::DirectPass(bool DeviceEvent) {
+    if (!FDirect || FStop) return;
+    const std::uint32_t session = FSession;
+    bool full = false;
+    if (!FDeviceLost) {
+        full = ReadDevice();
+        // Readable with nothing to read: find out whether it hung up.
+        if (DeviceEvent && FLastRead == 0 && !full) FLayer->WaitEvent(0);
+    }
+    const bool lostNow = !FDeviceLost && FLayer->Vanished();
+    RefreshModem();
+    if (lostNow) {
+        FDeviceLost = true;
+        FLostUnreported = true;
+        FWriteNotifier->setEnabled(false);
+        std::lock_guard lock(FOutputLock);
+        FTxHead = FTxCount = 0;
+    }
+    // With the ring full the device keeps reporting input: wait for room.
+    SetReadWatch(!full);
+    if (FServiceDepth > 0) {
+        FPassPending = true;
+        return;
+    }
+    ++FServiceDepth;
+    if (FLostUnreported && Notifying()) {
+        FLostUnreported = false;
+        HandOver(nkDeviceLost, 0, 0, 0);
+    }
+    if (Alive(session)) EvaluateTriggers(session);
+    --FServiceDepth;
+    if (FPassPending && Alive(session)) {
+        FPassPending = false;
+        RequestDirectPass();
+    }
+}
+
+void TCustomComPort::DirectWrite() {
+    if (!FDirect || FStop) return;
+    bool more = false;
+    {
+        std::lock_guard lock(FOutputLock);
+        while (FTxCount > 0) {
+            const std::size_t n = std::min(FTxCount, FTxRing.size() - FTxHead);
+            std::size_t written = 0;
+            try {
+                written = FLayer->Write(FTxRing.data() + FTxHead, n);
+            } catch (const EPortException&) {
+                written = n;
+            }
+            if (FLayer->Vanished()) written = n;
+            FTxHead = (FTxHead + written) % FTxRing.size();
+            FTxCount -= written;
+            if (written < n) break;
+        }
+        more = FTxCount > 0;
+    }
+    FWriteNotifier->setEnabled(more && !FDeviceLost);
 }
 
 bool TCustomComPort::ReadDevice() {
@@ -617,6 +770,7 @@ bool TCustomComPort::ReadDevice() {
     bool full = false;
     {
         std::lock_guard lock(FInputLock);
+        FLastRead = 0;
         const std::size_t room = FRxRing.size() - FRxCount;
         full = room == 0;
         if (!full) {
@@ -624,6 +778,7 @@ bool TCustomComPort::ReadDevice() {
             for (std::size_t i = 0; i < n; ++i)
                 FRxRing[(FRxHead + FRxCount + i) % FRxRing.size()] = FReadBuffer[i];
             FRxCount += n;
+            FLastRead = n;
             if (n > 0) FRxArrived = true;
             full = FRxCount == FRxRing.size();
         }
@@ -665,9 +820,9 @@ TLineStatus TCustomComPort::OutputStatus() const {
     return line;
 }
 
-void TCustomComPort::EvaluateTriggers() {
+void TCustomComPort::EvaluateTriggers(std::uint32_t Session) {
     std::vector<std::uint16_t> fired;
-    while (!FStop && Notifying()) {
+    while (Alive(Session) && Notifying()) {
         std::optional<TTriggerSet::StatusTrigger> next;
         {
             TLineStatus status = OutputStatus();
@@ -683,7 +838,7 @@ void TCustomComPort::EvaluateTriggers() {
         HandOver(nkStatus, next->Handle, 0, next->Kind);
     }
 
-    if (!FStop && Notifying()) {
+    if (Alive(Session) && Notifying()) {
         std::uint16_t waiting = 0;
         {
             std::lock_guard lock(FInputLock);
@@ -695,7 +850,7 @@ void TCustomComPort::EvaluateTriggers() {
         if (waiting > 0) HandOver(nkAvail, 0, waiting, 0);
     }
 
-    while (!FStop && Notifying()) {
+    while (Alive(Session) && Notifying()) {
         std::optional<std::uint16_t> expired;
         {
             std::lock_guard lock(FTriggerLock);
@@ -714,6 +869,19 @@ void TCustomComPort::HandOver(int Kind, std::uint16_t Handle, std::uint16_t Coun
     ticket->Count = Count;
     ticket->StatusKind = StatusKind;
     ticket->Session = FSession;
+    if (FDirect) {
+        // Already on the UI thread, in a pass that never overlaps another.
+        ticket->Stage = TNotifyTicket::Running;
+        try {
+            Deliver(*ticket);
+        } catch (const std::exception& e) {
+            ReportHandlerFailure(e);
+        } catch (...) {
+            ReportHandlerFailure(std::runtime_error("Unknown failure in a port event handler"));
+        }
+        UpdateHandlerFlags();
+        return;
+    }
     QCoreApplication::postEvent(FTarget.get(), new TNotifyEvent(ticket));
 
     const auto deadline =

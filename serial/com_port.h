@@ -1,8 +1,11 @@
-// TCustomComPort: one serial port. Background threads move bytes between
-// the device and two rings and evaluate the triggers; every notification
-// is handed to the user-interface thread (the thread that created the
-// port) and waited for, so handlers run one at a time, in order, and never
-// on a background thread.
+// TCustomComPort: one serial port. Handlers run one at a time, in order,
+// only on the user-interface thread (the thread that created the port).
+// When the device has a descriptor and that thread an event loop, the
+// thread itself reads, evaluates the triggers and writes, woken by the
+// device (no thread hop on the way of a byte or a reply). Otherwise
+// background threads move bytes between the device and two rings and
+// evaluate the triggers, handing each notification to the user-interface
+// thread and waiting for it.
 #pragma once
 
 #include <atomic>
@@ -22,6 +25,9 @@
 #include "serial/tick_clock.h"
 #include "serial/trace_log.h"
 #include "serial/triggers.h"
+
+class QSocketNotifier;
+class QTimer;
 
 namespace volmar {
 
@@ -236,13 +242,24 @@ private:
     void EventThread();
     void DispatcherThread();
     void WriterThread();
-    void Dispatch(bool DeviceEvent);
     bool ReadDevice();
+    // The direct path, all on the owner's thread.
+    bool OnOwnerThread() const;
+    void StartDirect(int Fd);
+    void StopDirect();
+    void DirectPass(bool DeviceEvent);
+    void RequestDirectPass();
+    // Hands the output ring to the device until it would block.
+    void DirectWrite();
+    // Takes what the device holds, for a caller that polls for input.
+    void DirectPull();
+    void SetReadWatch(bool Enabled);
+    bool Alive(std::uint32_t Session) const { return !FStop && FSession == Session; }
     void RefreshModem();
     // Called with the trigger lock held.
     void TakeModemLevels(std::uint8_t Levels);
     bool ReadModem(std::uint8_t Bit, std::uint8_t Clears);
-    void EvaluateTriggers();
+    void EvaluateTriggers(std::uint32_t Session);
     // Posts a notification to the UI thread and waits for it to have run,
     // at most kHandOverTimeoutMs; one not started by then never runs.
     void HandOver(int Kind, std::uint16_t Handle, std::uint16_t Count, std::uint8_t StatusKind);
@@ -324,6 +341,14 @@ private:
     bool FLostUnreported = false;  // the dispatcher's own
     std::atomic<int> FThreadsRunning{0};
     std::thread FEventThread, FDispatcherThread, FWriterThread;
+
+    // The direct path; FDirect is read by any thread that wakes the port.
+    std::atomic<bool> FDirect{false};
+    std::unique_ptr<QSocketNotifier> FReadNotifier, FWriteNotifier;
+    std::unique_ptr<QTimer> FPassTimer;
+    int FServiceDepth = 0;     // passes on the stack (a handler ran an event loop)
+    bool FPassPending = false; // a nested pass left the evaluation to the outer one
+    std::size_t FLastRead = 0;
 
     std::vector<std::pair<TPortListener, void*>> FListeners;
 };

@@ -1,7 +1,8 @@
 // The device behind a port: a POSIX serial device or an in-process virtual
-// line. The port's background threads are its only callers, except Open,
-// Close and the settings, which the port calls on the user-interface thread
-// while no thread reads or writes.
+// line. The port calls it either from its background threads, or, when the
+// device has a PollHandle and the port's owner an event loop, from the
+// owner's thread only; Open, Close and the settings always come from the
+// user-interface thread while no thread reads or writes.
 #pragma once
 
 #include <cstddef>
@@ -79,6 +80,10 @@ public:
     // Ends every wait in progress, from any thread.
     virtual void Wake() = 0;
     virtual bool Vanished() const = 0;
+    // A descriptor that polls readable when WaitEvent would report input or
+    // a loss and writable when the device takes output, so that an event
+    // loop can watch the device itself; -1 when there is none.
+    virtual int PollHandle() const { return -1; }
 };
 
 // The device layer for a path: "virtual:NAME" is the virtual line of that

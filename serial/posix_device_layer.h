@@ -101,6 +101,7 @@ public:
     bool WaitWritable(int TimeoutMs) override;
     void Wake() override;
     bool Vanished() const override { return FVanished.load(); }
+    int PollHandle() const override { return FFd; }
 
     // The device's file descriptor, -1 while closed.
     int Handle() const { return FFd; }

@@ -6,6 +6,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "serial/com_port.h"
 #include "support/qt_pump.h"
 
@@ -155,6 +157,38 @@ TEST_F(PtyPortTest, AVanishedDeviceIsReportedAndNotRead) {
     EXPECT_TRUE(counts.empty()) << "a hang-up is not data";
     port.SetOpen(false);
     EXPECT_EQ(port.State(), psClosed);
+}
+
+std::size_t ThreadCount() {
+    return static_cast<std::size_t>(std::distance(
+        std::filesystem::directory_iterator("/proc/self/task"), {}));
+}
+
+// With an event loop the UI thread itself serves a device that has a
+// descriptor: the port starts no thread of its own.
+TEST_F(PtyPortTest, AnOpenPortOnAnEventLoopRunsNoThreadOfItsOwn) {
+    const std::size_t before = ThreadCount();
+    port.SetOpen(true);
+    EXPECT_EQ(ThreadCount(), before);
+    Write("\x26\x26");
+    ASSERT_TRUE(PumpUntil([&] { return received.size() == 2; }));
+    EXPECT_EQ(ThreadCount(), before);
+}
+
+// A reply from the handler goes straight to the device, not into a queue
+// another thread empties later.
+TEST_F(PtyPortTest, AReplyLeavesTheQueueBeforeTheHandlerReturns) {
+    std::uint16_t stillQueued = 0xFFFF;
+    port.OnTriggerAvail = [&](TCustomComPort* cp, std::uint16_t n) {
+        for (int i = 0; i < n; ++i) cp->GetChar();
+        cp->PutChar(0x06);
+        stillQueued = cp->OutBuffUsed();
+    };
+    port.SetOpen(true);
+    Write("\x26\x26");
+    ASSERT_TRUE(PumpUntil([&] { return stillQueued != 0xFFFF; }));
+    EXPECT_EQ(stillQueued, 0);
+    EXPECT_EQ(ReadMaster(1), "\x06");
 }
 
 } // namespace
