@@ -1,13 +1,15 @@
-// The reply latency the stand-in machine sees from the whole simulator, run
-// as its own process over a pseudo-terminal: once as the window, offscreen
-// with its meters spinning, once headless and quiet, each with its traffic
-// capture off and on (the default); beside them the floor:
-// the same machine and the same messages against a plain poll/read/write
-// responder on the same kind of line. Each simulator's counters file after
-// SIGTERM tells whether any message was lost or acted on twice. Figures
-// only: nothing here passes or fails on time.
+// The reply latency the stand-in machine sees, each responder its own
+// process on a fresh pseudo-terminal, taken in turns within one run: the
+// floor (a plain poll/read/write loop), a plain QSerialPort responder, and
+// the whole simulator, as the window offscreen, headless, and as the window
+// on the display when DISPLAY is set. Two loads: lock step, and a message
+// every 150 ms rotating through four denominations. Each simulator's
+// counters file after SIGTERM tells whether any message was lost or acted
+// on twice. Figures only: nothing here passes or fails on time.
 //
-//   bench_machine_latency [messages]     (10000 by default)
+//   bench_machine_latency [lock-step messages] [paced messages]
+//                                            (4000 and 200 by default)
+//   BENCH_VOLMARSIM=path runs another build of the simulator instead.
 #include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
@@ -32,13 +34,26 @@ using namespace volmar::testing;
 
 namespace {
 
-constexpr std::uint8_t kCode = 0x26;  // 100Ft In, header only
-constexpr std::int32_t kValue = 100;
+// 100, 200, 500 and 1000Ft In, header only.
+constexpr std::uint8_t kCodes[] = {0x26, 0x27, 0x28, 0x29};
+constexpr std::int32_t kValues[] = {100, 200, 500, 1000};
 
-// In lock step: the machine sends the next message only after the answer.
-std::string Messages(int Count) {
-    std::string s = "# " + std::to_string(Count) + " header-only messages, one at a time\n";
-    for (int i = 0; i < Count; ++i) s += "send 26h -> Ack\n";
+struct Load {
+    const char* Name;
+    bool Paced;  // a message every 150 ms, the denominations in turn
+};
+
+std::uint8_t CodeOf(const Load& L, int I) { return L.Paced ? kCodes[I % 4] : kCodes[0]; }
+std::int64_t ValueOf(const Load& L, int I) { return L.Paced ? kValues[I % 4] : kValues[0]; }
+
+std::string Messages(const Load& L, int Count) {
+    std::string s = "# " + std::to_string(Count) + " header-only messages\n";
+    char line[64];
+    for (int i = 0; i < Count; ++i) {
+        std::snprintf(line, sizeof line, "send %02Xh -> Ack\n%s", CodeOf(L, i),
+                      L.Paced ? "pause 150\n" : "");
+        s += line;
+    }
     return s;
 }
 
@@ -62,28 +77,24 @@ void Collect(Figures& F, const std::vector<MachineExchange>& Exchanges, std::siz
     }
 }
 
-Figures Floor(const fs::path& Folder, int Count) {
+// A responder program of its own on the line; it opens the device, so
+// the machine waits a moment before the first message.
+Figures Respond(const std::string& Program, const fs::path& Folder, const Load& L, int Count) {
     Figures f;
     MachineRun machine;
-    if (!machine.Start(VOLMAR_MACHINE_PATH, Folder, Messages(Count), kMachineArgs)) {
+    if (!machine.Start(VOLMAR_MACHINE_PATH, Folder, "pause 1000\n" + Messages(L, Count),
+                       kMachineArgs)) {
         f.Transcript = machine.Transcript();
         return f;
     }
-    const int fd = ::open(machine.Device.c_str(), O_RDWR | O_NOCTTY);
-    if (fd < 0) {
-        f.Transcript = "cannot open " + machine.Device;
+    pid_t pid = SpawnProcess(Program, {machine.Device}, ChildEnvironment({}));
+    if (pid <= 0 || !WaitUntilHeldOpen(pid, machine.Device, 900)) {
+        f.Transcript = Program + " did not open " + machine.Device;
+        KillAndReap(pid);
         return f;
     }
-    termios t{};
-    ::tcgetattr(fd, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(fd, TCSANOW, &t);
-    std::atomic<bool> done{false};
-    std::thread responder([&] { AnswerEveryFrame(fd, done); });
     f.MachineStatus = machine.Finish(600000);
-    done = true;
-    responder.join();
-    ::close(fd);
+    KillAndReap(pid);
     Collect(f, machine.Exchanges, 0);
     f.Transcript = machine.Transcript();
     return f;
@@ -109,20 +120,27 @@ std::string Gist(const std::string& Transcript) {
     return s;
 }
 
-void PrintRatio(const LatencyStats& Program, const LatencyStats& Floor) {
+void PrintRatio(const char* To, const LatencyStats& Program, const LatencyStats& Base) {
     const auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
-    std::printf("  ratio to the floor        p50 x%.1f  p99 x%.1f  max x%.1f\n",
-                ratio(Program.P50, Floor.P50), ratio(Program.P99, Floor.P99),
-                ratio(Program.Max, Floor.Max));
+    std::printf("  ratio to %-16s p50 x%.2f  p90 x%.2f  p99 x%.2f  max x%.2f\n", To,
+                ratio(Program.P50, Base.P50), ratio(Program.P90, Base.P90),
+                ratio(Program.P99, Base.P99), ratio(Program.Max, Base.Max));
 }
 
 // One way of running the simulator, each in a folder of its own so that
 // its counters hold its own run only.
 struct Variant {
-    const char* Name;
+    std::string Name;
     std::vector<std::string> Args;
     std::string ExtraSettings;
+    std::vector<std::string> Environment;
 };
+
+// BENCH_VOLMARSIM names another build of the simulator, to compare two.
+std::string SimulatorPath() {
+    const char* other = std::getenv("BENCH_VOLMARSIM");
+    return other && *other ? other : VOLMARSIM_PATH;
+}
 
 struct SimulatorRun {
     Figures Line;
@@ -130,13 +148,13 @@ struct SimulatorRun {
     std::string Report;  // the counters' check, printed after the figures
 };
 
-SimulatorRun Simulate(const Variant& V, int Count) {
+SimulatorRun Simulate(const Variant& V, const Load& L, int Count) {
     SimulatorRun run;
-    ProgramFolder folder(VOLMARSIM_PATH, "volmarbench");
+    ProgramFolder folder(SimulatorPath(), "volmarbench");
     const auto session =
-        RunSession(VOLMAR_MACHINE_PATH, folder, kSettleLines + Messages(Count),
+        RunSession(VOLMAR_MACHINE_PATH, folder, kSettleLines + Messages(L, Count),
                    kSettleExchanges + static_cast<std::size_t>(Count),
-                   {kMachineArgs, V.ExtraSettings, 600000}, V.Args);
+                   {kMachineArgs, V.ExtraSettings, 600000}, V.Args, V.Environment);
     run.Line.MachineStatus = session.MachineStatus;
     run.Line.Transcript = session.Transcript;
     Collect(run.Line, session.Exchanges, kSettleExchanges);
@@ -147,18 +165,24 @@ SimulatorRun Simulate(const Variant& V, int Count) {
     long lost = Count;
     long twice = 0;
     char line[256];
+    std::int64_t expectedIn = 0;
+    for (int i = 0; i < Count; ++i) expectedIn += ValueOf(L, i);
     if (counters) {
-        const long messages = counters->Codes[kCode].Messages;
-        const long retries = counters->Codes[kCode].Retries;
+        long messages = 0;
+        long retries = 0;
+        for (const std::uint8_t code : kCodes) {
+            messages += counters->Codes[code].Messages;
+            retries += counters->Codes[code].Retries;
+        }
         lost = messages < Count ? Count - messages : 0;
         twice = (messages > Count ? messages - Count : 0) + retries;
         std::snprintf(line, sizeof line,
-                      "  counters file             26h messages=%ld retries=%ld In=%d "
-                      "(expected %d, %ld, In %ld)\n",
-                      messages, retries, counters->In, Count, 0L,
-                      static_cast<long>(Count) * kValue);
+                      "  counters file             messages=%ld retries=%ld In=%lld "
+                      "(expected %d, 0, In %lld)\n",
+                      messages, retries, static_cast<long long>(counters->In), Count,
+                      static_cast<long long>(expectedIn));
         run.Report += line;
-        if (counters->In != static_cast<std::int64_t>(Count) * kValue) {
+        if (counters->In != expectedIn) {
             run.Report += "  In total does not match the messages\n";
             ++twice;
         }
@@ -171,7 +195,7 @@ SimulatorRun Simulate(const Variant& V, int Count) {
                   twice, unanswered);
     run.Report += line;
     // The window writes back the options it ran with.
-    if (V.Args.empty()) {
+    if (V.Args.empty() && V.Environment.empty()) {
         const bool spinning = folder.Settings().find("Big Meter Spin=1") != std::string::npos &&
                               folder.Settings().find("Small Meter Spin=1") != std::string::npos;
         run.Report += std::string("  meters spinning           ") +
@@ -185,70 +209,95 @@ SimulatorRun Simulate(const Variant& V, int Count) {
     return run;
 }
 
+struct Responder {
+    std::string Name;
+    std::string Program;  // empty: the simulator
+    Variant Simulator;
+};
+
+struct Tally {
+    Figures Line;
+    bool Whole = true;
+    std::string Report;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::atoi(argv[1]) : 10000;
-    if (count <= 0) {
-        std::fprintf(stderr, "usage: %s [messages]\n", argv[0]);
+    const int lockStep = argc > 1 ? std::atoi(argv[1]) : 4000;
+    const int paced = argc > 2 ? std::atoi(argv[2]) : 200;
+    if (lockStep <= 1 || paced <= 1) {
+        std::fprintf(stderr, "usage: %s [lock-step messages] [paced messages]\n", argv[0]);
         return 2;
     }
-    std::printf("%d header-only messages (code 26h, 100Ft In) in lock step from the stand-in "
-                "machine\n",
-                count);
-
     const std::string spin = "[Options]\nBig Meter Spin=1\nSmall Meter Spin=1\n";
-    const std::string noCapture = "[Capture]\nOn=0\n";
-    // In pairs: capture off, then on.
-    const Variant variants[] = {
-        {"window, capture off", {}, spin + noCapture},
-        {"window, capture on", {}, spin},
-        {"headless, capture off", {"--headless", "--quiet"}, noCapture},
-        {"headless, capture on", {"--headless", "--quiet"}, {}},
+    std::vector<Responder> responders = {
+        {"floor (poll/read/write)", BENCH_FLOOR_PATH, {}},
+        {"QSerialPort responder", BENCH_QSERIALPORT_PATH, {}},
+        {"simulator, window offscreen", {}, {"window offscreen", {}, spin, {}}},
+        {"simulator, headless", {}, {"headless", {"--headless", "--quiet"}, {}, {}}},
     };
+    if (const char* display = std::getenv("DISPLAY"); display && *display) {
+        const char* platform = std::getenv("QT_QPA_PLATFORM");
+        const std::string qpa = platform && *platform && std::string(platform) != "offscreen"
+                                    ? platform
+                                    : "xcb";
+        responders.push_back({std::string("simulator, window on ") + display,
+                              {},
+                              {"window on the display", {}, spin, {"QT_QPA_PLATFORM=" + qpa}}});
+    }
+    const Load loads[] = {{"lock step", false}, {"a message every 150 ms", true}};
     ProgramFolder scratch(VOLMARSIM_PATH, "volmarbench");
-    // Half the floor before the simulators' runs and half after, so that a
-    // change in the machine's load meanwhile weighs on all alike.
-    std::printf("load average before: %s", LoadAverage().c_str());
-    Figures floor = Floor(scratch.Dir, count / 2);
-    std::vector<SimulatorRun> runs;
-    for (const Variant& v : variants) runs.push_back(Simulate(v, count));
-    {
-        const Figures after = Floor(scratch.Dir, count - count / 2);
-        floor.Us.insert(floor.Us.end(), after.Us.begin(), after.Us.end());
-        floor.Answered += after.Answered;
-        floor.Reported += after.Reported;
-        if (floor.MachineStatus == 0) floor.MachineStatus = after.MachineStatus;
-        floor.Transcript += after.Transcript;
-    }
-    std::printf("load average after:  %s", LoadAverage().c_str());
-
-    const auto floorStats = Summarise(floor.Us);
-    Print("floor (poll/read/write)", floorStats, floor.Us.size());
-    std::printf("  not answered ACK on the line %ld\n", count - static_cast<long>(floor.Answered));
     bool whole = true;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        const auto stats = Summarise(runs[i].Line.Us);
-        Print(variants[i].Name, stats, runs[i].Line.Us.size());
-        PrintRatio(stats, floorStats);
-        std::printf("  p99                       %s the 2000 us target\n",
-                    stats.P99 < 2000 ? "below" : "ABOVE");
-        if (i % 2 == 1) {
-            const auto off = Summarise(runs[i - 1].Line.Us);
-            std::printf("  capture on / off          p50 x%.2f, p99 x%.2f\n",
-                        stats.P50 / off.P50, stats.P99 / off.P99);
+    for (const Load& load : loads) {
+        const int count = load.Paced ? paced : lockStep;
+        std::printf("\n== %s: %d header-only messages (26h%s) from the stand-in machine ==\n",
+                    load.Name, count, load.Paced ? " 27h 28h 29h in turn" : "");
+        std::printf("load average before: %s", LoadAverage().c_str());
+        // In two turns, each responder half the messages in each, so that a
+        // change in the machine's load meanwhile weighs on all alike.
+        std::vector<Tally> tallies(responders.size());
+        for (int turn = 0; turn < 2; ++turn) {
+            const int n = turn == 0 ? count / 2 : count - count / 2;
+            for (std::size_t i = 0; i < responders.size(); ++i) {
+                const Responder& r = responders[i];
+                Tally& t = tallies[i];
+                Figures f;
+                bool ok = true;
+                if (r.Program.empty()) {
+                    SimulatorRun run = Simulate(r.Simulator, load, n);
+                    f = std::move(run.Line);
+                    ok = run.Whole;
+                    t.Report += run.Report;
+                } else {
+                    f = Respond(r.Program, scratch.Dir, load, n);
+                    const long unanswered = n - static_cast<long>(f.Answered);
+                    ok = f.MachineStatus == 0 && unanswered == 0 &&
+                         f.Reported == static_cast<std::size_t>(n);
+                    t.Report += "  not answered ACK on the line " + std::to_string(unanswered) +
+                                "\n";
+                }
+                t.Line.Us.insert(t.Line.Us.end(), f.Us.begin(), f.Us.end());
+                if (!ok) {
+                    t.Whole = false;
+                    t.Line.Transcript += f.Transcript;
+                }
+            }
         }
-        std::printf("%s", runs[i].Report.c_str());
-        whole = whole && runs[i].Whole;
+        std::printf("load average after:  %s", LoadAverage().c_str());
+        const auto yardstick = Summarise(tallies[1].Line.Us);
+        for (std::size_t i = 0; i < responders.size(); ++i) {
+            const auto stats = Summarise(tallies[i].Line.Us);
+            Print(responders[i].Name.c_str(), stats, tallies[i].Line.Us.size());
+            if (responders[i].Program.empty()) PrintRatio("QSerialPort", stats, yardstick);
+            std::printf("%s", tallies[i].Report.c_str());
+        }
+        for (std::size_t i = 0; i < responders.size(); ++i) {
+            if (tallies[i].Whole) continue;
+            whole = false;
+            std::printf("--- the run of the %s was not whole ---\n%s", responders[i].Name.c_str(),
+                        Gist(tallies[i].Line.Transcript).c_str());
+        }
     }
-
-    const bool floorWhole = floor.MachineStatus == 0 && floor.Answered == floor.Reported &&
-                            floor.Reported == static_cast<std::size_t>(count);
-    if (!floorWhole)
-        std::printf("--- the floor's run was not whole ---\n%s", Gist(floor.Transcript).c_str());
-    for (std::size_t i = 0; i < runs.size(); ++i)
-        if (!runs[i].Whole)
-            std::printf("--- the run of the %s was not whole ---\n%s", variants[i].Name,
-                        Gist(runs[i].Line.Transcript).c_str());
-    return floorWhole && whole ? 0 : 1;
+    return whole ? 0 : 1;
 }

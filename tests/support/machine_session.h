@@ -259,14 +259,15 @@ inline constexpr const char* kHoldLines =
 inline SessionResult RunSession(const fs::path& Machine, const ProgramFolder& Folder,
                                 const std::string& Script, std::size_t Exchanges,
                                 const SessionOptions& Options = {},
-                                const std::vector<std::string>& ProgramArgs = {}) {
+                                const std::vector<std::string>& ProgramArgs = {},
+                                const std::vector<std::string>& Environment = {}) {
     SessionResult r;
     MachineRun machine;
     pid_t program = -1;
     int keeper = -1;
     if (machine.Start(Machine, Folder.Dir, Script + kHoldLines, Options.MachineArgs)) {
         Folder.WriteSettings(machine.Device, Options.ExtraSettings);
-        program = Folder.Launch({}, ProgramArgs);
+        program = Folder.Launch(Environment, ProgramArgs);
         if (program > 0 && WaitUntilHeldOpen(program, machine.Device, 15000)) {
             r.Started = true;
             // Held open here, never read: the machine's end stays up when the
