@@ -703,6 +703,12 @@ void TCustomComPort::DirectPull() {
         if (FRxCount == FRxRing.size()) return;
     }
     if (ReadDevice()) SetReadWatch(false);
+    // The device will not signal these bytes again: announce them from here.
+    if (FLastRead == 0) return;
+    if (FServiceDepth > 0)
+        FPassPending = true;
+    else
+        RequestDirectPass();
 }
 
 void TCustomComPort::DirectPass(bool DeviceEvent) {
