@@ -20,6 +20,7 @@
 #include "app/capture_dialog.h"
 #include "app/debug_memo.h"
 #include "app/edit_meters_dialog.h"
+#include "app/faults_dialog.h"
 #include "app/grid_model.h"
 #include "app/log_grid.h"
 #include "app/logo_animation.h"
@@ -31,6 +32,7 @@ namespace volmar {
 namespace {
 
 const QString kTitle = QStringLiteral("Volmar Simulator");
+constexpr int kFaultsWatchMs = 500;
 
 QString Latin1(const std::string& Text) {
     return QString::fromLatin1(Text.data(), static_cast<qsizetype>(Text.size()));
@@ -65,7 +67,8 @@ TfrmVolmar::~TfrmVolmar() {
 }
 
 void TfrmVolmar::BuildWindow() {
-    setWindowTitle(kTitle);
+    FTitle = kTitle;
+    ShowTitle();
     resize(kDesignWidth, kDesignHeight);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
@@ -78,6 +81,7 @@ void TfrmVolmar::BuildWindow() {
     mnuMute->setCheckable(true);
     mnuMute->setChecked(true);
     mnuDevices = options->addAction(QStringLiteral("&Devices..."));
+    mnuFaults = options->addAction(QStringLiteral("&Faults..."));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     About1 = help->addAction(QStringLiteral("&About..."));
 
@@ -164,6 +168,18 @@ void TfrmVolmar::BuildWindow() {
     lblSilent->setStyleSheet(QStringLiteral("color: #b00000;"));
     lblSilent->hide();
     statusBar()->addPermanentWidget(lblSilent);
+    btnFaults = new QPushButton(QStringLiteral("Faults active"), statusBar());
+    btnFaults->setFlat(true);
+    btnFaults->setCursor(Qt::PointingHandCursor);
+    btnFaults->setFocusPolicy(Qt::NoFocus);
+    btnFaults->setToolTip(QStringLiteral("The answers are not what the table says; click to "
+                                         "clear every fault"));
+    btnFaults->setStyleSheet(QStringLiteral(
+        "QPushButton { background: #c62828; color: white; font-weight: bold; border: none;"
+        " border-radius: 3px; padding: 1px 8px; }"
+        " QPushButton:hover { background: #e65100; }"));
+    btnFaults->hide();
+    statusBar()->addPermanentWidget(btnFaults);
     lblAlert = new QLabel(statusBar());
     lblAlert->setStyleSheet(QStringLiteral("color: #b00000;"));
     lblAlert->hide();
@@ -192,6 +208,12 @@ void TfrmVolmar::BuildWindow() {
     connect(mnuMute, &QAction::triggered, this, [this] { Guarded([this] { mnuMuteClick(); }); });
     connect(mnuDevices, &QAction::triggered, this,
             [this] { Guarded([this] { mnuDevicesClick(); }); });
+    connect(mnuFaults, &QAction::triggered, this,
+            [this] { Guarded([this] { mnuFaultsClick(); }); });
+    connect(btnFaults, &QPushButton::clicked, this,
+            [this] { Guarded([this] { FMonitor.Faults().Clear(); }); });
+    FFaultsWatch.setInterval(kFaultsWatchMs);
+    connect(&FFaultsWatch, &QTimer::timeout, this, &TfrmVolmar::CheckFaults);
     connect(actReset, &QAction::triggered, this, [this] { Guarded([this] { FMonitor.Reset(); }); });
     connect(btnAutoBaud, &QAction::triggered, this,
             [this] { Guarded([this] { FMonitor.SetSpeedMode(smAuto); }); });
@@ -229,8 +251,8 @@ void TfrmVolmar::BindComponents() {
 void TfrmVolmar::StartUpBegins() {
     FScrollBarWidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     VersionInfo1.SetFileName(QCoreApplication::applicationFilePath());
-    if (VersionInfo1.Valid())
-        setWindowTitle(windowTitle() + QStringLiteral(" v") + VersionInfo1.FileVersion());
+    if (VersionInfo1.Valid()) FTitle += QStringLiteral(" v") + VersionInfo1.FileVersion();
+    ShowTitle();
 }
 
 void TfrmVolmar::LogGridsSetUp() { FormResize(); }
@@ -326,6 +348,29 @@ void TfrmVolmar::ShowMachineSilent(const QString& Since) {
     StatisticsPage->ShowMachineSilent(Since);
 }
 
+void TfrmVolmar::ShowFaultsActive(bool Active) {
+    FFaultsShown = Active;
+    btnFaults->setVisible(Active);
+    ShowTitle();
+    if (Active)
+        FFaultsWatch.start();
+    else
+        FFaultsWatch.stop();
+    if (dlgFaults && dlgFaults->isVisible()) dlgFaults->Refresh();
+}
+
+void TfrmVolmar::CheckFaults() {
+    const bool active = FMonitor.Faults().Active();
+    if (active != FFaultsShown)
+        ShowFaultsActive(active);
+    else if (dlgFaults && dlgFaults->isVisible())
+        dlgFaults->Refresh();
+}
+
+void TfrmVolmar::ShowTitle() {
+    setWindowTitle(FFaultsShown ? FTitle + QStringLiteral(" - Faults active") : FTitle);
+}
+
 void TfrmVolmar::ShowStatusText(const QString& Text) {
     if (Text.isEmpty())
         statusBar()->clearMessage();
@@ -407,6 +452,17 @@ void TfrmVolmar::mnuCaptureClick() {
     if (dialog.exec() != QDialog::Accepted) return;
     FMonitor.SetCaptureSettings(dialog.Settings());
     FMonitor.SetSilenceLimit(dialog.SilenceLimit());
+}
+
+void TfrmVolmar::mnuFaultsClick() {
+    if (!dlgFaults)
+        dlgFaults = new TdlgFaults(this, FMonitor.Faults(), [this](const std::function<void()>& C) {
+            Guarded(C);
+        });
+    dlgFaults->Refresh();
+    dlgFaults->show();
+    dlgFaults->raise();
+    dlgFaults->activateWindow();
 }
 
 void TfrmVolmar::mnuExportClick() {

@@ -8,8 +8,10 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -25,6 +27,7 @@ namespace volmar {
 
 class TGridModel;
 class TDebugMemo;
+class TdlgFaults;
 class TLogoAnimation;
 class TStatisticsPage;
 
@@ -69,6 +72,7 @@ public:
     void ShowSpeedSelectActive(bool Active) override;
     void SetStatusLightsActive(bool Active) override;
     void ShowMachineSilent(const QString& Since) override;
+    void ShowFaultsActive(bool Active) override;
     void ShowStatusText(const QString& Text) override;
     void ShowAlert(const QString& Text) override;
     bool ShowBox(TBoxKind Kind, const QString& Text) override;
@@ -99,6 +103,7 @@ public:
     QAction* ToolButton7;
     QAction* mnuMute;
     QAction* mnuDevices;
+    QAction* mnuFaults;
     QAction* mnuEditMeters;
     QMenu* popmnuMeters;
     QAction* mnuCapture;
@@ -120,6 +125,10 @@ public:
     QLabel* lblAlert;
     // The machine has fallen silent.
     QLabel* lblSilent;
+    // Faults are armed; a click clears them all.
+    QPushButton* btnFaults;
+    // Made when Options > Faults... is first chosen.
+    TdlgFaults* dlgFaults = nullptr;
 
 signals:
     // The window has closed and written its files.
@@ -140,6 +149,9 @@ private:
     void cmbxComPortChange(int Index);
     void mnuMuteClick();
     void mnuDevicesClick();
+    void mnuFaultsClick();
+    void CheckFaults();
+    void ShowTitle();
     void mnuEditMetersClick();
     void mnuCaptureClick();
     void mnuExportClick();
@@ -159,6 +171,13 @@ private:
     bool FSmallMeterSpin = false;
     bool FMuteMeters = true;
     int FScrollBarWidth = 0;
+    // The title as designed, without the faults' mark.
+    QString FTitle;
+    bool FFaultsShown = false;
+    // Asks the engine while faults are armed: it notices a fault that has
+    // fired its last or run out its time only when asked, and the dialog's
+    // firings move on.
+    QTimer FFaultsWatch;
 };
 
 } // namespace volmar

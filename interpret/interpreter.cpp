@@ -30,8 +30,12 @@ TAcception TInterpreter::InterpretMessage(const TDPMessage* pDPMsg, bool WasInEr
     const bool forced = std::exchange(FForced, false);
     if (msg.Valid && forced) {
         result = FForcedAnswer;
-        // Nothing was decided: the machine will send it again, to be decided then.
-        FDecided.Known = false;
+        // A resend of what was acted on stays a repeat after the refusal;
+        // anything else was not decided, and will be when it comes again.
+        if (msg.Retry && IsRepeat(msg, WasInError))
+            FRefusedRepeat = true;
+        else
+            FDecided.Known = false;
         CountMessage(msg.Code(), msg.Retry);
     } else if (msg.Valid) {
         if (msg.Retry && IsRepeat(msg, WasInError)) {
@@ -68,7 +72,7 @@ TAcception TInterpreter::InterpretMessage(const TDPMessage* pDPMsg, bool WasInEr
 // always decided, even when equal to the last one (two coins of one value).
 bool TInterpreter::IsRepeat(const TDPMessage& Msg, bool WasInError) const {
     if (!FDecided.Known || FBrokenFirstSinceDecided) return false;
-    if (WasInError || FDecided.Answer == acRejected) return false;
+    if ((WasInError && !FRefusedRepeat) || FDecided.Answer == acRejected) return false;
     const std::uint8_t length = std::min<std::uint8_t>(Msg.Length, kMaxDataLength);
     return Msg.Code() == FDecided.Code && length == FDecided.Length &&
            std::equal(Msg.Data, Msg.Data + length, FDecided.Data.begin());
@@ -81,6 +85,7 @@ void TInterpreter::RememberDecided(const TDPMessage& Msg, TAcception Answer) {
     std::copy(Msg.Data, Msg.Data + FDecided.Length, FDecided.Data.begin());
     FDecided.Answer = Answer;
     FBrokenFirstSinceDecided = false;
+    FRefusedRepeat = false;
 }
 
 void TInterpreter::NoteBrokenFrame(std::uint8_t Header) {

@@ -98,6 +98,9 @@ private:
     std::string FLastText;
     bool FLastRepeat = false;
     bool FForced = false;
+    // The last answer was a forced refusal of a repeat: the machine's next
+    // resend is still the message already acted on.
+    bool FRefusedRepeat = false;
     TAcception FForcedAnswer = acRejected;
     TDecidedMessage FDecided;
     bool FBrokenFirstSinceDecided = false;

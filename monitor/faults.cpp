@@ -151,12 +151,12 @@ QString FaultText(const TFaultSpec& S) {
                     ? QStringLiteral(" (%1-%2 ms)").arg(S.DelayMs).arg(S.DelayMaxMs)
                     : QStringLiteral(" (%1 ms)").arg(S.DelayMs);
     if (S.Kind == TFaultKind::WrongByte)
-        text += QStringLiteral(" (%1h)").arg(S.Byte, 2, 16, QLatin1Char('0')).toUpper();
+        text += QStringLiteral(" (%1h)").arg(QString::number(S.Byte, 16).rightJustified(2, QLatin1Char('0')).toUpper());
     if (S.Kind == TFaultKind::Garbage) text += QStringLiteral(" (%1 bytes)").arg(S.GarbageCount);
     if (S.Kind == TFaultKind::Silence) text += QStringLiteral(" for %1 s").arg(S.SilenceSeconds);
     if (S.Kind != TFaultKind::NoFirstNaks && !S.Codes.all())
         text += QStringLiteral(", codes ") + CodeListText(S.Codes);
-    if (S.EveryNth > 1) text += QStringLiteral(", every %1th").arg(S.EveryNth);
+    if (S.EveryNth > 1) text += QStringLiteral(", every %1 messages").arg(S.EveryNth);
     if (S.Probability < 1) text += QStringLiteral(", p=%1").arg(S.Probability);
     if (S.MaxFirings == 1)
         text += QStringLiteral(", once");
@@ -183,14 +183,20 @@ void TFaults::Clear() {
 
 void TFaults::Expire() {
     const std::uint32_t now = FNowMs();
-    if (FSilent && static_cast<std::int32_t>(now - FSilentUntilMs) >= 0) FSilent = false;
-    const auto over = [now](const TEntry& E) {
+    bool changed = false;
+    if (FSilent && static_cast<std::int32_t>(now - FSilentUntilMs) >= 0) {
+        FSilent = false;
+        changed = true;
+    }
+    // A silence that has fired its last stays listed while it lasts.
+    const auto over = [&](const TEntry& E) {
+        if (FSilent && E.Id == FSilentId) return false;
         return (E.Spec.MaxFirings > 0 && E.Firings >= E.Spec.MaxFirings) ||
                (E.Spec.ForSeconds > 0 && now - E.ArmedMs >= E.Spec.ForSeconds * 1000);
     };
     const std::size_t before = FEntries.size();
     std::erase_if(FEntries, over);
-    if (FEntries.size() != before && OnChanged) OnChanged();
+    if ((changed || FEntries.size() != before) && OnChanged) OnChanged();
 }
 
 bool TFaults::Active() {
@@ -226,6 +232,8 @@ std::optional<TAcception> TFaults::ForcedAnswer(const TDPMessage& Msg) {
         if (!Fires(e, Msg.Code())) continue;
         const bool nak = e.Spec.Kind == TFaultKind::Nak;
         Fired(e, StrFormat("%s instead of the answer to %.2Xh", nak ? "NAK" : "ESC", Msg.Code()));
+        // Its last firing ends it now, not at the next message.
+        Expire();
         return nak ? acRejected : acNotSupported;
     }
     return std::nullopt;
@@ -233,6 +241,13 @@ std::optional<TAcception> TFaults::ForcedAnswer(const TDPMessage& Msg) {
 
 TReplyAction TFaults::FilterReply(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code) {
     Expire();
+    TReplyAction action = Filter(Byte, Cause, Code);
+    // A last firing ends its fault now, not at the next reply.
+    Expire();
+    return action;
+}
+
+TReplyAction TFaults::Filter(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code) {
     TReplyAction action;
     if (FSilent) {
         action.Send = false;
@@ -271,6 +286,7 @@ TReplyAction TFaults::FilterReply(std::uint8_t& Byte, TReplyCause Cause, std::ui
             break;
         case TFaultKind::Silence:
             FSilent = true;
+            FSilentId = e.Id;
             FSilentUntilMs = FNowMs() + static_cast<std::uint32_t>(e.Spec.SilenceSeconds * 1000);
             Fired(e, StrFormat("silent for %g s from the answer to %.2Xh", e.Spec.SilenceSeconds,
                                Code));

@@ -79,6 +79,7 @@ public:
 
     int Arm(const TFaultSpec& Spec);
     void Clear();
+    // Also ends the faults whose time is up (the engine asks often).
     bool Active();
     struct TArmed {
         int Id;
@@ -108,6 +109,7 @@ private:
         std::uint32_t ArmedMs = 0;
     };
     void Expire();
+    TReplyAction Filter(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code);
     bool Fires(TEntry& Entry, std::uint8_t Code);
     void Fired(TEntry& Entry, const std::string& What);
 
@@ -118,6 +120,7 @@ private:
     // A silence fault that fired holds every reply back until then.
     bool FSilent = false;
     std::uint32_t FSilentUntilMs = 0;
+    int FSilentId = 0;
 };
 
 } // namespace volmar

@@ -1,6 +1,7 @@
 #include "monitor/monitor.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include "dataport/file_store.h"
 #include "monitor/capture_file.h"
@@ -99,6 +100,10 @@ QString TMonitor::ControlPath() const { return FControl ? FControl->Path() : QSt
 
 void TMonitor::OpenControl() {
     if (FControlPath.isEmpty()) return;
+    // The local server takes a bare name as one in the runtime folder, and
+    // refuses a relative path.
+    if (FControlPath.contains(QLatin1Char('/')))
+        FControlPath = QFileInfo(FControlPath).absoluteFilePath();
     auto control = std::make_unique<TControlServer>(
         [this](const QJsonObject& Request) { return ControlRequest(*this, Request); });
     if (!control->Listen(FControlPath)) {

@@ -130,6 +130,8 @@ void TMonitor::BytesArrived() {
 }
 
 void TMonitor::WatchSilence() {
+    // Faults that ran out their time end here even when the line is quiet.
+    FFaults.Active();
     if (FCapture) {
         const QString error = CaptureError();
         if (!error.isEmpty() && error != FReports.Alert()) FReports.ReportQuietly(error);

@@ -34,20 +34,7 @@ protected:
     // Opens the dialog from the meters' menu and lets Action work on it
     // while it runs modally.
     void EditWith(const std::function<void(TfrmEditMetersDlg&)>& Action) {
-        bool ran = false;
-        std::function<void()> poll;
-        poll = [&] {
-            auto* dialog = qobject_cast<TfrmEditMetersDlg*>(QApplication::activeModalWidget());
-            if (!dialog) {
-                QTimer::singleShot(5, poll);
-                return;
-            }
-            ran = true;
-            Action(*dialog);
-        };
-        QTimer::singleShot(0, poll);
-        window->mnuEditMeters->trigger();
-        ASSERT_TRUE(ran);
+        ASSERT_TRUE(WhileModal<TfrmEditMetersDlg>(window->mnuEditMeters, Action));
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the dialog is gone";
     }
 

@@ -17,28 +17,6 @@ namespace {
 
 class StatisticsAndCaptureTest : public WindowTest {
 protected:
-    // Runs Command and lets Action work on the modal dialog it opens.
-    template <class TDialog>
-    bool WhileModal(QAction* Command, const std::function<void(TDialog&)>& Action) {
-        bool ran = false;
-        auto over = std::make_shared<bool>(false);
-        std::function<void()> poll;
-        poll = [&, over] {
-            if (*over) return;
-            auto* dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget());
-            if (!dialog) {
-                QTimer::singleShot(5, poll);
-                return;
-            }
-            ran = true;
-            Action(*dialog);
-        };
-        QTimer::singleShot(0, poll);
-        Command->trigger();
-        *over = true;
-        return ran;
-    }
-
     std::string Cell(TStatKind Row, int Column) const {
         const QAbstractItemModel* model = window->StatisticsPage->grdStatistics->model();
         return model->index(Row, Column).data().toString().toStdString();

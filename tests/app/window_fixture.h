@@ -2,6 +2,12 @@
 // and its port on a manual clock; message boxes are recorded, not shown.
 #pragma once
 
+#include <QApplication>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
 #include "app/main_window.h"
 #include "support/folder_and_line.h"
 
@@ -38,6 +44,28 @@ protected:
     void Close() {
         window->close();
         window.reset();
+    }
+
+    // Runs Command and lets Action work on the modal dialog it opens.
+    template <class TDialog>
+    bool WhileModal(QAction* Command, const std::function<void(TDialog&)>& Action) {
+        bool ran = false;
+        auto over = std::make_shared<bool>(false);
+        std::function<void()> poll;
+        poll = [&, over] {
+            if (*over) return;
+            auto* dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                QTimer::singleShot(5, poll);
+                return;
+            }
+            ran = true;
+            Action(*dialog);
+        };
+        QTimer::singleShot(0, poll);
+        Command->trigger();
+        *over = true;
+        return ran;
     }
 
     std::vector<std::string> warnings, errors, infos;

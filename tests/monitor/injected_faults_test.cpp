@@ -67,6 +67,20 @@ TEST_F(InjectedFaultsTest, AGarbledAnswerWasActedOnAndItsResendIsARepeat) {
     }
 }
 
+TEST_F(InjectedFaultsTest, ARefusedRepeatIsStillARepeat) {
+    TMonitor& m = StartWith(TFaultKind::Withhold);
+    TFaultSpec nak;
+    nak.EveryNth = 2;
+    nak.MaxFirings = 1;
+    m.Faults().Arm(nak);
+    Send({0x20, 0x20});
+    EXPECT_TRUE(AnswersWithin(100).empty());
+    EXPECT_EQ(Exchange(0xA0), kNak) << "the resend refused";
+    EXPECT_EQ(Exchange(0xA0), kAck);
+    EXPECT_EQ(m.Counters().In, 1) << "one coin, counted once";
+    EXPECT_EQ(m.Counters().Codes[0x20].Retries, 2);
+}
+
 TEST_F(InjectedFaultsTest, SilenceHoldsEveryReplyBackUntilItEnds) {
     TMonitor& m = StartWith(TFaultKind::NoFirstNaks, "", 0);
     clock.AdvanceTicks(kFirstMessageTicks + 1);
