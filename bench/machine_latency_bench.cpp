@@ -231,11 +231,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string spin = "[Options]\nBig Meter Spin=1\nSmall Meter Spin=1\n";
+    const std::string noCapture = "[Capture]\nOn=0\n";
+    // The simulators capture their traffic by default; each is measured
+    // without it too, right after, to show what capture costs.
     std::vector<Responder> responders = {
         {"floor (poll/read/write)", BENCH_FLOOR_PATH, {}},
         {"QSerialPort responder", BENCH_QSERIALPORT_PATH, {}},
         {"simulator, window offscreen", {}, {"window offscreen", {}, spin, {}}},
+        {"  the same, capture off", {}, {"window offscreen", {}, spin + noCapture, {}}},
         {"simulator, headless", {}, {"headless", {"--headless", "--quiet"}, {}, {}}},
+        {"  the same, capture off", {}, {"headless", {"--headless", "--quiet"}, noCapture, {}}},
     };
     if (const char* display = std::getenv("DISPLAY"); display && *display) {
         const char* platform = std::getenv("QT_QPA_PLATFORM");
@@ -290,6 +295,11 @@ int main(int argc, char** argv) {
             const auto stats = Summarise(tallies[i].Line.Us);
             Print(responders[i].Name.c_str(), stats, tallies[i].Line.Us.size());
             if (responders[i].Program.empty()) PrintRatio("QSerialPort", stats, yardstick);
+            if (responders[i].Name.starts_with("  the same, capture off")) {
+                const auto on = Summarise(tallies[i - 1].Line.Us);
+                std::printf("  capture on / off          p50 x%.2f  p99 x%.2f\n",
+                            on.P50 / stats.P50, on.P99 / stats.P99);
+            }
             std::printf("%s", tallies[i].Report.c_str());
         }
         for (std::size_t i = 0; i < responders.size(); ++i) {
