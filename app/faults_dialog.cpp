@@ -54,7 +54,7 @@ protected:
 TdlgFaults::TdlgFaults(QWidget* Owner, TFaults& Faults, TGuard Guard)
     : QDialog(Owner), FFaults(Faults), FGuard(std::move(Guard)) {
     setWindowTitle(QStringLiteral("Faults"));
-    const TFaultSpec defaults;
+    const TFaultRule defaults;
     auto* column = new QVBoxLayout(this);
 
     auto* armedBox = new QGroupBox(QStringLiteral("Armed now"), this);
@@ -210,49 +210,49 @@ void TdlgFaults::KindChanged() {
     spnSilence->setEnabled(kind == TFaultKind::Silence);
 }
 
-std::optional<TFaultSpec> TdlgFaults::Spec(QString& Error, QWidget*& Culprit) const {
-    TFaultSpec spec;
-    spec.Kind = Kind();
-    if (spec.Kind != TFaultKind::NoFirstNaks) {
-        if (!ParseCodeList(edtCodes->text().toLower(), spec.Codes)) {
+std::optional<TFaultRule> TdlgFaults::Rule(QString& Error, QWidget*& Culprit) const {
+    TFaultRule rule;
+    rule.Kind = Kind();
+    if (rule.Kind != TFaultKind::NoFirstNaks) {
+        if (!ParseCodeList(edtCodes->text().toLower(), rule.Codes)) {
             Error = QStringLiteral("The codes are \"all\" or hex codes and ranges, e.g. 20-2B,70");
             Culprit = edtCodes;
             return std::nullopt;
         }
-        spec.EveryNth = spnEvery->value();
-        spec.Probability = spnProbability->value() / 100;
+        rule.EveryNth = spnEvery->value();
+        rule.Probability = spnProbability->value() / 100;
     }
-    spec.MaxFirings = spnFirings->value();
-    spec.ForSeconds = spnSeconds->value();
-    if (spec.Kind == TFaultKind::Delay) {
-        spec.DelayMs = spnDelay->value();
-        spec.DelayMaxMs = spnDelayMax->value();
+    rule.MaxFirings = spnFirings->value();
+    rule.ForSeconds = spnSeconds->value();
+    if (rule.Kind == TFaultKind::Delay) {
+        rule.DelayMs = spnDelay->value();
+        rule.DelayMaxMs = spnDelayMax->value();
     }
-    if (spec.Kind == TFaultKind::WrongByte) {
-        spec.Byte = static_cast<std::uint8_t>(spnByte->value());
-        if (spec.Byte == kAck || spec.Byte == kNak || spec.Byte == kEsc) {
+    if (rule.Kind == TFaultKind::WrongByte) {
+        rule.Byte = static_cast<std::uint8_t>(spnByte->value());
+        if (rule.Byte == kAck || rule.Byte == kNak || rule.Byte == kEsc) {
             Error = QStringLiteral("The wrong byte must be none of 06h, 15h, 1Bh");
             Culprit = spnByte;
             return std::nullopt;
         }
     }
-    if (spec.Kind == TFaultKind::Garbage) spec.GarbageCount = spnGarbage->value();
-    if (spec.Kind == TFaultKind::Silence) spec.SilenceSeconds = spnSilence->value();
-    return spec;
+    if (rule.Kind == TFaultKind::Garbage) rule.GarbageCount = spnGarbage->value();
+    if (rule.Kind == TFaultKind::Silence) rule.SilenceSeconds = spnSilence->value();
+    return rule;
 }
 
 void TdlgFaults::Arm() {
     FGuard([this] {
         QString error;
         QWidget* culprit = nullptr;
-        const std::optional<TFaultSpec> spec = Spec(error, culprit);
-        if (!spec) {
+        const std::optional<TFaultRule> rule = Rule(error, culprit);
+        if (!rule) {
             ShowMessage(error, true);
             culprit->setFocus();
             return;
         }
-        FFaults.Arm(*spec);
-        ShowMessage(QStringLiteral("Armed: ") + FaultText(*spec), false);
+        FFaults.Arm(*rule);
+        ShowMessage(QStringLiteral("Armed: ") + FaultText(*rule), false);
         Refresh();
     });
 }
@@ -276,7 +276,7 @@ void TdlgFaults::Refresh() {
     lstArmed->setRowCount(static_cast<int>(armed.size()));
     for (int row = 0; row < static_cast<int>(armed.size()); ++row) {
         const TFaults::TArmed& a = armed[static_cast<std::size_t>(row)];
-        const QString texts[] = {FaultText(a.Spec), QString::number(a.Firings)};
+        const QString texts[] = {FaultText(a.Rule), QString::number(a.Firings)};
         for (int col = 0; col < 2; ++col) {
             QTableWidgetItem* item = lstArmed->item(row, col);
             if (!item) {

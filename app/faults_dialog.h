@@ -49,7 +49,7 @@ private:
     TFaultKind Kind() const;
     // The fault the form describes; none when the form cannot be armed,
     // with Error saying why and Culprit the field to put right.
-    std::optional<TFaultSpec> Spec(QString& Error, QWidget*& Culprit) const;
+    std::optional<TFaultRule> Rule(QString& Error, QWidget*& Culprit) const;
     void Arm();
     void ClearAll();
     void KindChanged();

@@ -31,7 +31,7 @@ bool ArmFaultFile(TFaults& Faults, const QString& Path, QString& Error) {
         Error = QStringLiteral("Cannot read %1: %2").arg(Path, file.errorString());
         return false;
     }
-    std::vector<TFaultSpec> specs;
+    std::vector<TFaultRule> rules;
     int number = 0;
     while (!file.atEnd()) {
         const QByteArray line = file.readLine(64 * 1024).trimmed();
@@ -42,15 +42,15 @@ bool ArmFaultFile(TFaults& Faults, const QString& Path, QString& Error) {
         QString why = parse.error == QJsonParseError::NoError && document.isObject()
                           ? QString()
                           : QStringLiteral("not a JSON object");
-        std::optional<TFaultSpec> spec;
-        if (why.isEmpty()) spec = FaultFromJson(document.object(), why);
-        if (!spec) {
+        std::optional<TFaultRule> rule;
+        if (why.isEmpty()) rule = FaultFromJson(document.object(), why);
+        if (!rule) {
             Error = QStringLiteral("%1 line %2: %3").arg(Path).arg(number).arg(why);
             return false;
         }
-        specs.push_back(*spec);
+        rules.push_back(*rule);
     }
-    for (const TFaultSpec& spec : specs) Faults.Arm(spec);
+    for (const TFaultRule& rule : rules) Faults.Arm(rule);
     return true;
 }
 

@@ -137,17 +137,17 @@ TReply Fault(TMonitor& Monitor, const QJsonObject& Request) {
     QJsonObject reply;
     if (Request.contains(QStringLiteral("arm"))) {
         QString error;
-        const std::optional<TFaultSpec> spec =
+        const std::optional<TFaultRule> rule =
             FaultFromJson(Request.value(QStringLiteral("arm")).toObject(), error);
-        if (!spec) return TControlServer::Error(error);
-        reply.insert(QStringLiteral("id"), faults.Arm(*spec));
+        if (!rule) return TControlServer::Error(error);
+        reply.insert(QStringLiteral("id"), faults.Arm(*rule));
     }
     QJsonArray armed;
     for (const TFaults::TArmed& a : faults.List()) {
-        QJsonObject o = FaultToJson(a.Spec);
+        QJsonObject o = FaultToJson(a.Rule);
         o.insert(QStringLiteral("id"), a.Id);
         o.insert(QStringLiteral("fired"), a.Firings);
-        o.insert(QStringLiteral("text"), FaultText(a.Spec));
+        o.insert(QStringLiteral("text"), FaultText(a.Rule));
         armed.append(o);
     }
     reply.insert(QStringLiteral("faults"), armed);

@@ -14,9 +14,9 @@ constexpr std::uint8_t kGarbage[] = {0xAA, 0x55};
 } // namespace
 
 void TMonitor::BindFaults() {
-    FFaults.OnFired = [this](const TFaultSpec& Spec, const std::string& What) {
+    FFaults.OnFired = [this](const TFaultRule& Rule, const std::string& What) {
         FLogs.LogNote("Fault injected: " + What);
-        RecordEvent(TLineEvent::FaultInjected, static_cast<std::int32_t>(Spec.Kind), What);
+        RecordEvent(TLineEvent::FaultInjected, static_cast<std::int32_t>(Rule.Kind), What);
     };
     FFaults.OnChanged = [this] {
         // Told later: it may change while a reply is on its way out.

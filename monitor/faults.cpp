@@ -79,8 +79,8 @@ QString CodeListText(const std::bitset<128>& Codes) {
     return parts.join(QLatin1Char(','));
 }
 
-std::optional<TFaultSpec> FaultFromJson(const QJsonObject& O, QString& Error) {
-    TFaultSpec spec;
+std::optional<TFaultRule> FaultFromJson(const QJsonObject& O, QString& Error) {
+    TFaultRule rule;
     const QString kind = O.value(QStringLiteral("kind")).toString();
     const auto named = std::find_if(kKinds.begin(), kKinds.end(), [&](const TKindName& k) {
         return kind == QLatin1String(k.Key);
@@ -90,8 +90,8 @@ std::optional<TFaultSpec> FaultFromJson(const QJsonObject& O, QString& Error) {
                                "silence, no-first-naks");
         return std::nullopt;
     }
-    spec.Kind = named->Kind;
-    if (!ParseCodeList(O.value(QStringLiteral("codes")).toString(), spec.Codes)) {
+    rule.Kind = named->Kind;
+    if (!ParseCodeList(O.value(QStringLiteral("codes")).toString(), rule.Codes)) {
         Error = QStringLiteral("codes is a list of hex codes and ranges, e.g. 20-2B,70");
         return std::nullopt;
     }
@@ -107,27 +107,27 @@ std::optional<TFaultSpec> FaultFromJson(const QJsonObject& O, QString& Error) {
     };
     double every = 1, firings = 0, delay = 500, delayMax = 0, byte = 0x3F, count = 3;
     if (!number("every", 1, 1, 1e6, every) ||
-        !number("probability", 1, 0, 1, spec.Probability) ||
-        !number("firings", 0, 0, 1e9, firings) || !number("seconds", 0, 0, 1e7, spec.ForSeconds) ||
+        !number("probability", 1, 0, 1, rule.Probability) ||
+        !number("firings", 0, 0, 1e9, firings) || !number("seconds", 0, 0, 1e7, rule.ForSeconds) ||
         !number("delay_ms", 500, 0, 60000, delay) ||
         !number("delay_max_ms", 0, 0, 60000, delayMax) || !number("byte", 0x3F, 0, 255, byte) ||
         !number("count", 3, 1, 64, count) ||
-        !number("silence_s", 5, 0, 3600, spec.SilenceSeconds))
+        !number("silence_s", 5, 0, 3600, rule.SilenceSeconds))
         return std::nullopt;
-    spec.EveryNth = static_cast<int>(every);
-    spec.MaxFirings = static_cast<int>(firings);
-    spec.DelayMs = static_cast<int>(delay);
-    spec.DelayMaxMs = static_cast<int>(delayMax);
-    spec.Byte = static_cast<std::uint8_t>(byte);
-    spec.GarbageCount = static_cast<int>(count);
-    if (spec.Kind == TFaultKind::WrongByte && IsReplyByte(spec.Byte)) {
+    rule.EveryNth = static_cast<int>(every);
+    rule.MaxFirings = static_cast<int>(firings);
+    rule.DelayMs = static_cast<int>(delay);
+    rule.DelayMaxMs = static_cast<int>(delayMax);
+    rule.Byte = static_cast<std::uint8_t>(byte);
+    rule.GarbageCount = static_cast<int>(count);
+    if (rule.Kind == TFaultKind::WrongByte && IsReplyByte(rule.Byte)) {
         Error = QStringLiteral("byte must be none of 06h, 15h, 1Bh");
         return std::nullopt;
     }
-    return spec;
+    return rule;
 }
 
-QJsonObject FaultToJson(const TFaultSpec& S) {
+QJsonObject FaultToJson(const TFaultRule& S) {
     QJsonObject o{{QStringLiteral("kind"), QLatin1String(FaultKindKey(S.Kind))},
                   {QStringLiteral("codes"), CodeListText(S.Codes)},
                   {QStringLiteral("every"), S.EveryNth},
@@ -144,7 +144,7 @@ QJsonObject FaultToJson(const TFaultSpec& S) {
     return o;
 }
 
-QString FaultText(const TFaultSpec& S) {
+QString FaultText(const TFaultRule& S) {
     QString text = QLatin1String(Named(S.Kind).Text);
     if (S.Kind == TFaultKind::Delay)
         text += S.DelayMaxMs > S.DelayMs
@@ -168,8 +168,8 @@ QString FaultText(const TFaultSpec& S) {
 
 TFaults::TFaults(std::function<std::uint32_t()> NowMs) : FNowMs(std::move(NowMs)) {}
 
-int TFaults::Arm(const TFaultSpec& Spec) {
-    FEntries.push_back({FNextId, Spec, 0, 0, FNowMs()});
+int TFaults::Arm(const TFaultRule& Rule) {
+    FEntries.push_back({FNextId, Rule, 0, 0, FNowMs()});
     if (OnChanged) OnChanged();
     return FNextId++;
 }
@@ -191,8 +191,8 @@ void TFaults::Expire() {
     // A silence that has fired its last stays listed while it lasts.
     const auto over = [&](const TEntry& E) {
         if (FSilent && E.Id == FSilentId) return false;
-        return (E.Spec.MaxFirings > 0 && E.Firings >= E.Spec.MaxFirings) ||
-               (E.Spec.ForSeconds > 0 && now - E.ArmedMs >= E.Spec.ForSeconds * 1000);
+        return (E.Rule.MaxFirings > 0 && E.Firings >= E.Rule.MaxFirings) ||
+               (E.Rule.ForSeconds > 0 && now - E.ArmedMs >= E.Rule.ForSeconds * 1000);
     };
     const std::size_t before = FEntries.size();
     std::erase_if(FEntries, over);
@@ -207,30 +207,30 @@ bool TFaults::Active() {
 std::vector<TFaults::TArmed> TFaults::List() {
     Expire();
     std::vector<TArmed> list;
-    for (const TEntry& e : FEntries) list.push_back({e.Id, e.Spec, e.Firings});
+    for (const TEntry& e : FEntries) list.push_back({e.Id, e.Rule, e.Firings});
     return list;
 }
 
 bool TFaults::Fires(TEntry& Entry, std::uint8_t Code) {
-    if (!Entry.Spec.Codes.test(Code & 0x7F)) return false;
-    if (++Entry.Matches % Entry.Spec.EveryNth != 0) return false;
-    if (Entry.Spec.Probability < 1 &&
-        std::uniform_real_distribution<double>(0, 1)(FRandom) >= Entry.Spec.Probability)
+    if (!Entry.Rule.Codes.test(Code & 0x7F)) return false;
+    if (++Entry.Matches % Entry.Rule.EveryNth != 0) return false;
+    if (Entry.Rule.Probability < 1 &&
+        std::uniform_real_distribution<double>(0, 1)(FRandom) >= Entry.Rule.Probability)
         return false;
     return true;
 }
 
 void TFaults::Fired(TEntry& Entry, const std::string& What) {
     ++Entry.Firings;
-    if (OnFired) OnFired(Entry.Spec, What);
+    if (OnFired) OnFired(Entry.Rule, What);
 }
 
 std::optional<TAcception> TFaults::ForcedAnswer(const TDPMessage& Msg) {
     Expire();
     for (TEntry& e : FEntries) {
-        if (e.Spec.Kind != TFaultKind::Nak && e.Spec.Kind != TFaultKind::Esc) continue;
+        if (e.Rule.Kind != TFaultKind::Nak && e.Rule.Kind != TFaultKind::Esc) continue;
         if (!Fires(e, Msg.Code())) continue;
-        const bool nak = e.Spec.Kind == TFaultKind::Nak;
+        const bool nak = e.Rule.Kind == TFaultKind::Nak;
         Fired(e, StrFormat("%s instead of the answer to %.2Xh", nak ? "NAK" : "ESC", Msg.Code()));
         // Its last firing ends it now, not at the next message.
         Expire();
@@ -254,7 +254,7 @@ TReplyAction TFaults::Filter(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t
         return action;
     }
     for (TEntry& e : FEntries) {
-        const TFaultKind kind = e.Spec.Kind;
+        const TFaultKind kind = e.Rule.Kind;
         if (kind == TFaultKind::NoFirstNaks) {
             if (Cause != rcFirstMessageNak) continue;
             Fired(e, "first-message NAK withheld");
@@ -269,26 +269,26 @@ TReplyAction TFaults::Filter(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t
             action.Send = false;
             break;
         case TFaultKind::Delay:
-            action.DelayMs = e.Spec.DelayMaxMs > e.Spec.DelayMs
-                                 ? std::uniform_int_distribution<int>(e.Spec.DelayMs,
-                                                                      e.Spec.DelayMaxMs)(FRandom)
-                                 : e.Spec.DelayMs;
+            action.DelayMs = e.Rule.DelayMaxMs > e.Rule.DelayMs
+                                 ? std::uniform_int_distribution<int>(e.Rule.DelayMs,
+                                                                      e.Rule.DelayMaxMs)(FRandom)
+                                 : e.Rule.DelayMs;
             action.Send = false;
             Fired(e, StrFormat("answer to %.2Xh delayed %d ms", Code, action.DelayMs));
             break;
         case TFaultKind::WrongByte:
-            Fired(e, StrFormat("answer to %.2Xh sent as %.2Xh", Code, e.Spec.Byte));
-            Byte = e.Spec.Byte;
+            Fired(e, StrFormat("answer to %.2Xh sent as %.2Xh", Code, e.Rule.Byte));
+            Byte = e.Rule.Byte;
             break;
         case TFaultKind::Garbage:
-            action.Garbage = e.Spec.GarbageCount;
+            action.Garbage = e.Rule.GarbageCount;
             Fired(e, StrFormat("%d garbage bytes after the answer to %.2Xh", action.Garbage, Code));
             break;
         case TFaultKind::Silence:
             FSilent = true;
             FSilentId = e.Id;
-            FSilentUntilMs = FNowMs() + static_cast<std::uint32_t>(e.Spec.SilenceSeconds * 1000);
-            Fired(e, StrFormat("silent for %g s from the answer to %.2Xh", e.Spec.SilenceSeconds,
+            FSilentUntilMs = FNowMs() + static_cast<std::uint32_t>(e.Rule.SilenceSeconds * 1000);
+            Fired(e, StrFormat("silent for %g s from the answer to %.2Xh", e.Rule.SilenceSeconds,
                                Code));
             action.Send = false;
             break;

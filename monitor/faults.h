@@ -32,7 +32,7 @@ enum class TFaultKind : std::uint8_t {
     NoFirstNaks,  // no NAKs while waiting for the first message
 };
 
-struct TFaultSpec {
+struct TFaultRule {
     TFaultKind Kind = TFaultKind::Nak;
     // The codes it applies to; all by default.
     std::bitset<128> Codes = std::bitset<128>().set();
@@ -55,12 +55,12 @@ struct TFaultSpec {
 // A fault as JSON ({"kind":"nak","codes":"20-2B,70","every":2,"probability":0.5,
 // "firings":1,"seconds":30,"delay_ms":300,"delay_max_ms":900,"byte":63,"count":3,
 // "silence_s":5}); Error says what is wrong when it cannot be read.
-std::optional<TFaultSpec> FaultFromJson(const QJsonObject& Object, QString& Error);
-QJsonObject FaultToJson(const TFaultSpec& Spec);
+std::optional<TFaultRule> FaultFromJson(const QJsonObject& Object, QString& Error);
+QJsonObject FaultToJson(const TFaultRule& Rule);
 // "nak", "esc", "withhold", "delay", "wrong-byte", "garbage", "silence", "no-first-naks".
 const char* FaultKindKey(TFaultKind Kind);
 // A person's words for it: "NAK instead of the answer", ...
-QString FaultText(const TFaultSpec& Spec);
+QString FaultText(const TFaultRule& Rule);
 // "20-2B,70" → the codes; false when the text is no list of codes.
 bool ParseCodeList(const QString& Text, std::bitset<128>& Codes);
 QString CodeListText(const std::bitset<128>& Codes);
@@ -77,13 +77,13 @@ public:
     // Milliseconds on the engine's clock, for the ends and the silences.
     explicit TFaults(std::function<std::uint32_t()> NowMs);
 
-    int Arm(const TFaultSpec& Spec);
+    int Arm(const TFaultRule& Rule);
     void Clear();
     // Also ends the faults whose time is up (the engine asks often).
     bool Active();
     struct TArmed {
         int Id;
-        TFaultSpec Spec;
+        TFaultRule Rule;
         int Firings;
     };
     std::vector<TArmed> List();
@@ -96,14 +96,14 @@ public:
     TReplyAction FilterReply(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code);
 
     // Each firing, described for the event log and the capture.
-    std::function<void(const TFaultSpec& Spec, const std::string& What)> OnFired;
+    std::function<void(const TFaultRule& Rule, const std::string& What)> OnFired;
     // The set of armed faults changed (armed, cleared, or ended by itself).
     std::function<void()> OnChanged;
 
 private:
     struct TEntry {
         int Id;
-        TFaultSpec Spec;
+        TFaultRule Rule;
         int Matches = 0;
         int Firings = 0;
         std::uint32_t ArmedMs = 0;

@@ -51,7 +51,7 @@ TEST_F(FaultsWindowTest, ArmArmsTheChosenKindScopeFrequencyAndEnd) {
 
     const std::vector<TFaults::TArmed> armed = w.Monitor().Faults().List();
     ASSERT_EQ(armed.size(), 1u);
-    const TFaultSpec& s = armed[0].Spec;
+    const TFaultRule& s = armed[0].Rule;
     EXPECT_EQ(s.Kind, TFaultKind::Delay);
     std::bitset<128> codes;
     for (int c = 0x20; c <= 0x2B; ++c) codes.set(static_cast<std::size_t>(c));
@@ -72,9 +72,9 @@ TEST_F(FaultsWindowTest, ArmArmsTheChosenKindScopeFrequencyAndEnd) {
     d.spnByte->setValue(0x41);
     d.btnArm->click();
     ASSERT_EQ(w.Monitor().Faults().List().size(), 2u);
-    EXPECT_EQ(w.Monitor().Faults().List()[1].Spec.Kind, TFaultKind::WrongByte);
-    EXPECT_EQ(w.Monitor().Faults().List()[1].Spec.Byte, 0x41);
-    EXPECT_TRUE(w.Monitor().Faults().List()[1].Spec.Codes.all());
+    EXPECT_EQ(w.Monitor().Faults().List()[1].Rule.Kind, TFaultKind::WrongByte);
+    EXPECT_EQ(w.Monitor().Faults().List()[1].Rule.Byte, 0x41);
+    EXPECT_TRUE(w.Monitor().Faults().List()[1].Rule.Codes.all());
 
     d.btnClearAll->click();
     EXPECT_FALSE(w.Monitor().Faults().Active());

@@ -10,12 +10,12 @@ protected:
     TMonitor& StartWith(TFaultKind Kind, const std::string& Codes = "", int Firings = 1) {
         TMonitor& m = StartOnCom1();
         m.Faults().SetSeed(1);
-        TFaultSpec spec;
-        spec.Kind = Kind;
-        EXPECT_TRUE(ParseCodeList(QString::fromStdString(Codes), spec.Codes));
-        spec.MaxFirings = Firings;
-        spec.DelayMs = 40;
-        m.Faults().Arm(spec);
+        TFaultRule rule;
+        rule.Kind = Kind;
+        EXPECT_TRUE(ParseCodeList(QString::fromStdString(Codes), rule.Codes));
+        rule.MaxFirings = Firings;
+        rule.DelayMs = 40;
+        m.Faults().Arm(rule);
         return m;
     }
     // Everything that comes back within Ms.
@@ -69,7 +69,7 @@ TEST_F(InjectedFaultsTest, AGarbledAnswerWasActedOnAndItsResendIsARepeat) {
 
 TEST_F(InjectedFaultsTest, ARefusedRepeatIsStillARepeat) {
     TMonitor& m = StartWith(TFaultKind::Withhold);
-    TFaultSpec nak;
+    TFaultRule nak;
     nak.EveryNth = 2;
     nak.MaxFirings = 1;
     m.Faults().Arm(nak);
@@ -86,7 +86,7 @@ TEST_F(InjectedFaultsTest, SilenceHoldsEveryReplyBackUntilItEnds) {
     clock.AdvanceTicks(kFirstMessageTicks + 1);
     EXPECT_TRUE(AnswersWithin(100).empty()) << "no first-message NAK";
     m.Faults().Clear();
-    TFaultSpec silence;
+    TFaultRule silence;
     silence.Kind = TFaultKind::Silence;
     silence.SilenceSeconds = 2;
     silence.MaxFirings = 1;
@@ -107,11 +107,11 @@ TEST_F(InjectedFaultsTest, FrequencyAndEndRules) {
     TMonitor& m = StartOnCom1();
     bool active = false;
     QObject::connect(&m, &TMonitor::FaultsChanged, [&](bool A) { active = A; });
-    TFaultSpec spec;
-    spec.Kind = TFaultKind::Nak;
-    spec.EveryNth = 2;
-    spec.MaxFirings = 2;
-    m.Faults().Arm(spec);
+    TFaultRule rule;
+    rule.Kind = TFaultKind::Nak;
+    rule.EveryNth = 2;
+    rule.MaxFirings = 2;
+    m.Faults().Arm(rule);
     Settle();
     EXPECT_TRUE(active);
     Bytes answers;
@@ -119,9 +119,9 @@ TEST_F(InjectedFaultsTest, FrequencyAndEndRules) {
     EXPECT_EQ(answers, (Bytes{kAck, kNak, kAck, kNak, kAck, kAck}));
     EXPECT_FALSE(active) << "ended after two firings, and said so";
 
-    spec = {};
-    spec.ForSeconds = 1;
-    m.Faults().Arm(spec);
+    rule = {};
+    rule.ForSeconds = 1;
+    m.Faults().Arm(rule);
     EXPECT_EQ(Exchange(0x26), kNak);
     clock.Advance(1000);
     EXPECT_EQ(Exchange(0x26), kAck);
@@ -129,15 +129,15 @@ TEST_F(InjectedFaultsTest, FrequencyAndEndRules) {
     EXPECT_FALSE(active);
 }
 
-TEST(FaultSpecTest, ReadFromJsonOrRefusedWithAReason) {
+TEST(FaultRuleTest, ReadFromJsonOrRefusedWithAReason) {
     QString error;
-    const auto spec = FaultFromJson({{QStringLiteral("kind"), QStringLiteral("delay")},
+    const auto rule = FaultFromJson({{QStringLiteral("kind"), QStringLiteral("delay")},
                                      {QStringLiteral("codes"), QStringLiteral("20-2B,70")},
                                      {QStringLiteral("delay_ms"), 100}},
                                     error);
-    ASSERT_TRUE(spec) << error.toStdString();
-    EXPECT_TRUE(spec->Codes.test(0x2B) && spec->Codes.test(0x70) && !spec->Codes.test(0x2C));
-    EXPECT_EQ(CodeListText(spec->Codes), QStringLiteral("20-2B,70"));
+    ASSERT_TRUE(rule) << error.toStdString();
+    EXPECT_TRUE(rule->Codes.test(0x2B) && rule->Codes.test(0x70) && !rule->Codes.test(0x2C));
+    EXPECT_EQ(CodeListText(rule->Codes), QStringLiteral("20-2B,70"));
     for (const QJsonObject& wrong :
          {QJsonObject{{QStringLiteral("kind"), QStringLiteral("explode")}},
           QJsonObject{{QStringLiteral("kind"), QStringLiteral("nak")}, {QStringLiteral("codes"), QStringLiteral("zz")}},
