@@ -1,5 +1,7 @@
 #include "app/grid_model.h"
 
+#include <algorithm>
+
 namespace volmar {
 
 namespace {
@@ -15,6 +17,8 @@ TGridModel::TGridModel(TStringGrid& Grid, QObject* Parent)
     : QAbstractTableModel(Parent), FGrid(Grid), FRowCount(Grid.RowCount()),
       FTitleRows(Grid.FixedRows() > 0 ? 1 : 0) {
     FGrid.SetObserver(this);
+    FFlushTimer.setSingleShot(true);
+    connect(&FFlushTimer, &QTimer::timeout, this, &TGridModel::Flush);
 }
 
 TGridModel::~TGridModel() { FGrid.SetObserver(nullptr); }
@@ -46,38 +50,78 @@ QVariant TGridModel::headerData(int Section, Qt::Orientation Orientation, int Ro
     return QAbstractTableModel::headerData(Section, Orientation, Role);
 }
 
+void TGridModel::FlushSoon() {
+    if (FFlushTimer.isActive()) return;
+    // The first change after a pause is told as soon as the answer is out;
+    // a stream of them at most every kFollowMs.
+    const qint64 since = FSinceFlush.isValid() ? FSinceFlush.elapsed() : kFollowMs;
+    FFlushTimer.start(since >= kFollowMs ? 0 : static_cast<int>(kFollowMs - since));
+}
+
+void TGridModel::Flush() {
+    FFlushTimer.stop();
+    FSinceFlush.start();
+    for (const TRowChange& change : FRowChanges) {
+        const int count = change.Last - change.First + 1;
+        if (change.Inserted) {
+            beginInsertRows(QModelIndex(), change.First - FTitleRows, change.Last - FTitleRows);
+            FRowCount += count;
+            endInsertRows();
+        } else {
+            beginRemoveRows(QModelIndex(), change.First - FTitleRows, change.Last - FTitleRows);
+            FRowCount -= count;
+            endRemoveRows();
+        }
+    }
+    FRowChanges.clear();
+    const int rows = rowCount();
+    if (FAllChanged && rows > 0) {
+        emit dataChanged(index(0, 0), index(rows - 1, FGrid.ColCount() - 1));
+    } else if (!FChangedCells.isEmpty()) {
+        const int top = std::max(FChangedCells.top() - FTitleRows, 0);
+        const int bottom = std::min(FChangedCells.bottom() - FTitleRows, rows - 1);
+        if (top <= bottom)
+            emit dataChanged(index(top, FChangedCells.left()), index(bottom, FChangedCells.right()));
+    }
+    FAllChanged = false;
+    FChangedCells = QRect();
+    if (FTitlesChanged) emit headerDataChanged(Qt::Horizontal, 0, FGrid.ColCount() - 1);
+    FTitlesChanged = false;
+}
+
 void TGridModel::RowsInserted(int First, int Last) {
-    beginInsertRows(QModelIndex(), First - FTitleRows, Last - FTitleRows);
-    FRowCount = FGrid.RowCount();
-    endInsertRows();
+    FAllChanged = FAllChanged || !FChangedCells.isEmpty();
+    FRowChanges.push_back({true, First, Last});
+    FlushSoon();
 }
 
 void TGridModel::RowsRemoved(int First, int Last) {
     if (First < FTitleRows) {
         // The title row itself went: the rows below have moved up under it.
+        Flush();
         beginResetModel();
         FRowCount = FGrid.RowCount();
         endResetModel();
         emit headerDataChanged(Qt::Horizontal, 0, FGrid.ColCount() - 1);
         return;
     }
-    beginRemoveRows(QModelIndex(), First - FTitleRows, Last - FTitleRows);
-    FRowCount = FGrid.RowCount();
-    endRemoveRows();
+    FAllChanged = FAllChanged || !FChangedCells.isEmpty();
+    FRowChanges.push_back({false, First, Last});
+    FlushSoon();
 }
 
 void TGridModel::CellChanged(int Col, int Row) {
-    if (Row < FTitleRows) {
-        emit headerDataChanged(Qt::Horizontal, Col, Col);
-        return;
-    }
-    const QModelIndex cell = index(Row - FTitleRows, Col);
-    emit dataChanged(cell, cell);
+    if (Row < FTitleRows)
+        FTitlesChanged = true;
+    else
+        FChangedCells |= QRect(Col, Row, 1, 1);
+    FlushSoon();
 }
 
 void TGridModel::FixedRowsChanged(int FixedRows) {
     const int titleRows = FixedRows > 0 ? 1 : 0;
     if (titleRows == FTitleRows) return;
+    Flush();
     if (titleRows > FTitleRows) {
         beginRemoveRows(QModelIndex(), 0, 0);
         FTitleRows = titleRows;

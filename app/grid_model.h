@@ -3,9 +3,18 @@
 // fixed row, its row 0 is the model's horizontal header (so the titles stay
 // in place while the rows scroll) and model row r is grid row r + 1;
 // without one, row 0 is an ordinary row.
+//
+// The grid changes while a message is being answered; the model tells its
+// views afterwards (at most every kFollowMs while messages stream in), so
+// that laying out the table never holds up an answer.
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
+#include <QRect>
+#include <QTimer>
+
+#include <vector>
 
 #include "interpret/string_grid.h"
 
@@ -17,7 +26,11 @@ public:
     explicit TGridModel(TStringGrid& Grid, QObject* Parent = nullptr);
     ~TGridModel() override;
 
+    static constexpr int kFollowMs = 20;
+
     bool HasTitleHeader() const { return FTitleRows > 0; }
+    // Tells the views every change so far.
+    void Flush();
 
     int rowCount(const QModelIndex& Parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& Parent = QModelIndex()) const override;
@@ -34,12 +47,27 @@ signals:
 
 private:
     QVariant TitleData(int Col, int Role) const;
+    void FlushSoon();
+
+    struct TRowChange {
+        bool Inserted;
+        int First;
+        int Last;
+    };
 
     TStringGrid& FGrid;
     // The grid changes before it reports; the model keeps its own counts
-    // so that the views see the change between begin and end.
+    // so that the views see each change between begin and end, in order.
     int FRowCount;
     int FTitleRows;
+    std::vector<TRowChange> FRowChanges;
+    // Cells changed since the last flush, in grid rows once the row changes
+    // before them are told; all of them when a row change came after.
+    QRect FChangedCells;
+    bool FAllChanged = false;
+    bool FTitlesChanged = false;
+    QTimer FFlushTimer;
+    QElapsedTimer FSinceFlush;
 };
 
 } // namespace volmar
