@@ -1,9 +1,11 @@
 #include "app/log_grid.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QScrollBar>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "app/grid_model.h"
@@ -19,6 +21,22 @@ bool AtBottom(const QTableView* Grid) {
     const QScrollBar* bar = Grid->verticalScrollBar();
     return bar->value() >= bar->maximum();
 }
+
+// Calls Changed with true each time the widget it filters is shown, with
+// false each time it is hidden.
+class TVisibilityWatch : public QObject {
+public:
+    TVisibilityWatch(QObject* Parent, std::function<void(bool)> Changed)
+        : QObject(Parent), FChanged(std::move(Changed)) {}
+    bool eventFilter(QObject*, QEvent* Event) override {
+        if (Event->type() == QEvent::Show || Event->type() == QEvent::Hide)
+            FChanged(Event->type() == QEvent::Show);
+        return false;
+    }
+
+private:
+    std::function<void(bool)> FChanged;
+};
 
 } // namespace
 
@@ -60,15 +78,26 @@ void FollowNewestRows(QTableView* Grid) {
     // Decided before each change: the change itself moves the bar's range.
     auto follow = std::make_shared<bool>(true);
     auto droppedAbove = std::make_shared<int>(0);
-    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeInserted, Grid,
-                     [Grid, follow] { *follow = AtBottom(Grid); });
-    QObject::connect(model, &QAbstractItemModel::rowsInserted, Grid, [Grid, follow] {
-        if (*follow) Grid->scrollToBottom();
+    // A hidden grid's bar does not move, so it keeps the choice made last
+    // while it was seen.
+    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeInserted, Grid, [Grid, follow] {
+        if (Grid->isVisible()) *follow = AtBottom(Grid);
     });
+    // A hidden grid catches up when shown: scrolling a view asks the
+    // display where the mouse is, and that round trip would hold up answers.
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, Grid, [Grid, follow] {
+        if (*follow && Grid->isVisible()) Grid->scrollToBottom();
+    });
+    Grid->installEventFilter(new TVisibilityWatch(Grid, [Grid, follow](bool Shown) {
+        if (!Shown)
+            *follow = AtBottom(Grid);
+        else if (*follow)
+            Grid->scrollToBottom();
+    }));
     QObject::connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, Grid,
-                     [Grid, droppedAbove](const QModelIndex&, int First, int Last) {
+                     [Grid, follow, droppedAbove](const QModelIndex&, int First, int Last) {
                          *droppedAbove = 0;
-                         if (AtBottom(Grid)) return;
+                         if (Grid->isVisible() ? AtBottom(Grid) : *follow) return;
                          const int top = Grid->rowAt(0);
                          if (top > First) *droppedAbove = std::min(Last, top - 1) - First + 1;
                      });

@@ -159,6 +159,35 @@ TEST_F(LogGridsTest, TheNewestEventIsFollowedOnlyFromTheBottom) {
     EXPECT_TRUE(InView(grid, LastRow(grid)));
 }
 
+TEST_F(LogGridsTest, AHiddenEventLogCatchesUpWhenShown) {
+    TfrmVolmar& w = StartShown(kEventsPage);
+    QTableView* grid = w.grdEvents;
+    AddEntries(0, 100);
+    const auto away = [&] {
+        w.pgctrlPages->setCurrentWidget(w.grdMessages);
+        Settle();
+    };
+    const auto back = [&] {
+        w.pgctrlPages->setCurrentWidget(grid);
+        Settle();
+    };
+    away();
+    AddEntries(100, 30);
+    back();
+    EXPECT_EQ(Text(grid, LastRow(grid), 1), Entry(129));
+    EXPECT_TRUE(InView(grid, LastRow(grid)));
+
+    // Scrolled up to read, the rows read stay in place behind another page.
+    grid->verticalScrollBar()->setValue(10);
+    Settle();
+    const QString read = Text(grid, TopRow(grid), 1);
+    away();
+    AddEntries(130, 3);
+    back();
+    EXPECT_EQ(Text(grid, TopRow(grid), 1), read);
+    EXPECT_FALSE(InView(grid, LastRow(grid)));
+}
+
 TEST_F(LogGridsTest, ControlBytesKeepTheDebugMemoAtTwoHundredLines) {
     TfrmVolmar& w = StartShown(kMessagesPage, "[Options]\nDebug=1\n");
     // "Game" with the stake 0A00h: its data bytes read as text are a line feed.
