@@ -74,6 +74,10 @@ int main(int argc, char** argv) {
     volmar::ChooseRuntimeFolder();
     // Without a window there may be no display, and no GUI application to make.
     const bool noWindow = volmar::NeedsNoWindow(argc, argv);
+    // Through shared memory, X11 makes every repaint wait for the X server
+    // to finish the one before, and the answers wait with it; the few pixels
+    // of a turning drum cost nothing to send over the socket instead.
+    if (!noWindow && !qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
     const std::unique_ptr<QCoreApplication> app =
         noWindow ? std::make_unique<QCoreApplication>(argc, argv)
                  : std::make_unique<QApplication>(argc, argv);
