@@ -17,6 +17,9 @@ namespace {
 // following the file sees the lines at once.
 constexpr std::chrono::milliseconds kGather(100);
 constexpr std::chrono::seconds kFlushWait(2);
+// A write holds its core until the kernel has copied it all; in small
+// pieces the machine's side and the answers get the core back in between.
+constexpr std::size_t kWriteChunk = 16 * 1024;
 
 std::string ErrnoText(int Errno) {
     return std::error_code(Errno, std::generic_category()).message();
@@ -91,7 +94,8 @@ std::uint64_t TCaptureFile::WriteOut() {
     std::size_t done = 0;
     int error = 0;
     while (done < FBuffer.size()) {
-        const ssize_t n = ::write(FFd, FBuffer.data() + done, FBuffer.size() - done);
+        const ssize_t n =
+            ::write(FFd, FBuffer.data() + done, std::min(FBuffer.size() - done, kWriteChunk));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             error = n < 0 ? errno : ENOSPC;
