@@ -3,7 +3,8 @@
 // floor (a plain poll/read/write loop), a plain QSerialPort responder, and
 // the whole simulator, as the window offscreen, headless, and as the window
 // on the display when DISPLAY is set. Two loads: lock step, and a message
-// every 150 ms rotating through four denominations. Each simulator's
+// every 150 ms rotating through four denominations; then each simulator's
+// use of a core with its port open and the line quiet. Each simulator's
 // counters file after SIGTERM tells whether any message was lost or acted
 // on twice. Figures only: nothing here passes or fails on time.
 //
@@ -215,6 +216,44 @@ struct Responder {
     Variant Simulator;
 };
 
+// CPU time of all the threads of Pid so far, in nanoseconds.
+std::uint64_t CpuNanoseconds(pid_t Pid) {
+    std::uint64_t total = 0;
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator(fs::path("/proc") / std::to_string(Pid) / "task", ec)) {
+        std::istringstream in(ReadWholeFile(task.path() / "schedstat"));
+        std::uint64_t ns = 0;
+        if (in >> ns) total += ns;
+    }
+    return total;
+}
+
+// The share of one core a simulator takes with its port open and nothing
+// on the line, over Seconds after it has settled; negative if it did not run.
+double IdleShare(const Variant& V, int Seconds) {
+    PtyPair pty;
+    pty.ReleaseSlave();
+    ProgramFolder folder(SimulatorPath(), "volmarbench");
+    folder.WriteSettings(pty.SlavePath, V.ExtraSettings);
+    pid_t pid = folder.Launch(V.Environment, V.Args);
+    double share = -1;
+    if (pid > 0 && WaitUntilHeldOpen(pid, pty.SlavePath, 10000)) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        const std::uint64_t before = CpuNanoseconds(pid);
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(Seconds));
+        const std::uint64_t used = CpuNanoseconds(pid) - before;
+        const double wall = std::chrono::duration<double, std::nano>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+        share = 100.0 * static_cast<double>(used) / wall;
+    }
+    ::kill(pid, SIGTERM);
+    WaitForExit(pid, 10000);
+    KillAndReap(pid);
+    return share;
+}
+
 struct Tally {
     Figures Line;
     bool Whole = true;
@@ -308,6 +347,14 @@ int main(int argc, char** argv) {
             std::printf("--- the run of the %s was not whole ---\n%s", responders[i].Name.c_str(),
                         Gist(tallies[i].Line.Transcript).c_str());
         }
+    }
+    // Nothing on the line: what the open port costs while it waits (the
+    // window's figure includes its animated logo).
+    std::printf("\n== an open port, nothing on the line, 10 s ==\n");
+    for (const Responder& r : responders) {
+        if (!r.Program.empty() || r.Name.starts_with("  ")) continue;
+        const double share = IdleShare(r.Simulator, 10);
+        std::printf("%-28s %6.2f %% of a core\n", r.Name.c_str(), share);
     }
     return whole ? 0 : 1;
 }
