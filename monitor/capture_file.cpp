@@ -27,9 +27,17 @@ std::string ErrnoText(int Errno) {
 
 } // namespace
 
+std::size_t QueuedBytes(const TCaptureItem& Item) {
+    if (const auto* line = std::get_if<std::string>(&Item)) return line->size();
+    // About what the record holds; its line is of a like size.
+    const auto& record = std::get<TTrafficRecord>(Item);
+    return sizeof record + record.Bytes.size() + record.Text.size() + record.Detail.size();
+}
+
 TCaptureFile::TCaptureFile(std::string Path, std::uint64_t SizeLimit, int Keep,
-                           std::size_t QueueLimit)
-    : FPath(std::move(Path)), FSizeLimit(SizeLimit), FKeep(Keep), FQueue(QueueLimit) {
+                           std::size_t QueueLimit, TCaptureFormat Format)
+    : FPath(std::move(Path)), FSizeLimit(SizeLimit), FKeep(Keep), FFormat(Format),
+      FQueue(QueueLimit) {
     FThread = std::thread([this] { Run(); });
 }
 
@@ -43,6 +51,10 @@ void TCaptureFile::Write(std::string Line) {
     FQueue.Push(std::move(Line));
 }
 
+void TCaptureFile::Write(TTrafficRecord Record) {
+    FQueue.Push(std::move(Record));
+}
+
 bool TCaptureFile::Flush() {
     return FQueue.Drain(kFlushWait);
 }
@@ -54,8 +66,17 @@ std::string TCaptureFile::Error() const {
 
 void TCaptureFile::Run() {
     YieldToAnswers();
-    std::vector<std::string> batch;
-    while (FQueue.Take(batch, kGather)) FQueue.Done(WriteBatch(batch));
+    std::vector<TCaptureItem> batch;
+    while (FQueue.Take(batch, kGather)) {
+        FLines.clear();
+        for (TCaptureItem& item : batch) {
+            if (auto* line = std::get_if<std::string>(&item))
+                FLines.push_back(std::move(*line));
+            else
+                FLines.push_back(FormatRecord(std::get<TTrafficRecord>(item), FFormat));
+        }
+        FQueue.Done(WriteBatch(FLines));
+    }
 }
 
 std::uint64_t TCaptureFile::WriteBatch(const std::vector<std::string>& Lines) {

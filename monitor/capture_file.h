@@ -1,7 +1,8 @@
 // The capture file: lines appended by a thread of its own, so that a busy
 // disk never holds up an answer on the line. The file is rotated before it
 // passes its size limit: path becomes path.1, path.1 becomes path.2, and so
-// on, the oldest removed.
+// on, the oldest removed. Records are formatted by that thread too, so the
+// one that answers only hands them over.
 #pragma once
 
 #include <atomic>
@@ -10,11 +11,18 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
+#include "monitor/capture_format.h"
 #include "monitor/line_writer.h"
+#include "monitor/traffic_record.h"
 
 namespace volmar {
+
+// A line as it is, or a record to be formatted into one.
+using TCaptureItem = std::variant<std::string, TTrafficRecord>;
+std::size_t QueuedBytes(const TCaptureItem& Item);
 
 class TCaptureFile {
 public:
@@ -23,8 +31,10 @@ public:
     static constexpr std::size_t kDefaultQueueLimit = 16 * 1024 * 1024;
 
     // Keep counts the file being written: Path, Path.1 .. Path.(Keep-1).
+    // Records are written in Format.
     explicit TCaptureFile(std::string Path, std::uint64_t SizeLimit = kDefaultSizeLimit,
-                          int Keep = kDefaultKeep, std::size_t QueueLimit = kDefaultQueueLimit);
+                          int Keep = kDefaultKeep, std::size_t QueueLimit = kDefaultQueueLimit,
+                          TCaptureFormat Format = TCaptureFormat::Text);
     // Writes everything queued, then stops.
     ~TCaptureFile();
     TCaptureFile(const TCaptureFile&) = delete;
@@ -32,13 +42,15 @@ public:
 
     // Queues Line, which ends with a newline; never touches the disk.
     void Write(std::string Line);
+    // Queues Record, to be formatted as a line by the writing thread.
+    void Write(TTrafficRecord Record);
     // Waits at most about two seconds until every line queued is in the
     // file; true if they all are.
     bool Flush();
 
     // Bytes written to the files so far.
     std::uint64_t Written() const { return FWritten.load(std::memory_order_relaxed); }
-    // Lines dropped for a full queue or lost to a file that failed.
+    // Lines and records dropped for a full queue or lost to a file that failed.
     std::uint64_t Lost() const { return FQueue.Lost(); }
     // What last went wrong with the files; empty once a batch of lines has
     // gone to the file without trouble.
@@ -58,12 +70,14 @@ private:
     const std::string FPath;
     const std::uint64_t FSizeLimit;
     const int FKeep;
-    TLineQueue FQueue;
+    const TCaptureFormat FFormat;
+    TBatchQueue<TCaptureItem> FQueue;
     std::atomic<std::uint64_t> FWritten{0};
     mutable std::mutex FErrorLock;
     std::string FError;
 
     // The writing thread's own.
+    std::vector<std::string> FLines; // of the batch taken
     int FFd = -1;
     std::uint64_t FSize = 0;
     std::string FBuffer;

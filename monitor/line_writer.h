@@ -4,14 +4,12 @@
 // and counted instead.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
+
+#include "monitor/batch_queue.h"
 
 namespace volmar {
 
@@ -20,41 +18,7 @@ namespace volmar {
 void YieldToAnswers();
 
 // The lines between the threads that must not wait and the one that writes.
-class TLineQueue {
-public:
-    explicit TLineQueue(std::size_t Limit);
-
-    // Queues Line unless the lines queued and being written would pass the
-    // limit; false when it was dropped.
-    bool Push(std::string Line);
-    // For the writing thread: waits for a line, then up to Gather for more
-    // (less when a quarter of the limit is queued, or on Drain or Close),
-    // and swaps them all into Batch. False once closed with nothing left.
-    bool Take(std::vector<std::string>& Batch,
-              std::chrono::milliseconds Gather = std::chrono::milliseconds(0));
-    // The lines last taken are written, but for Failed of them.
-    void Done(std::uint64_t Failed = 0);
-    // Waits at most Timeout until every line queued is done; true if so.
-    bool Drain(std::chrono::milliseconds Timeout);
-    // Takes no more lines; the writing thread still gets those queued,
-    // unless Discard.
-    void Close(bool Discard);
-    // Lines dropped, and lines the writing thread could not write.
-    std::uint64_t Lost() const;
-
-private:
-    const std::size_t FLimit;
-    mutable std::mutex FLock;
-    std::condition_variable FWake;
-    std::condition_variable FDrained;
-    std::vector<std::string> FQueue;
-    std::size_t FQueuedBytes = 0; // in FQueue
-    std::size_t FTakenBytes = 0;  // taken and not yet done
-    bool FBusy = false;
-    bool FClosed = false;
-    int FDraining = 0;
-    std::uint64_t FLost = 0;
-};
+using TLineQueue = TBatchQueue<std::string>;
 
 class TLineWriter {
 public:

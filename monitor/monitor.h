@@ -291,7 +291,6 @@ private:
     bool FCaptureChosenInRun = false;
     std::unique_ptr<TCaptureFile> FCapture;
     QString FCaptureFilePath;
-    TCaptureFormat FCaptureFormat = TCaptureFormat::Text;
     int FSilenceLimitS = 10;
     bool FSilenceChosen = false;
     std::uint32_t FLastByteMs = 0;

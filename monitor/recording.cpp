@@ -80,8 +80,8 @@ void TMonitor::Record(TTrafficRecord R) {
     if (R.WallUs == 0) R.WallUs = WallMicroseconds();
     if (R.MonoUs == 0) R.MonoUs = MonoMicroseconds();
     FStatistics.Count(R);
-    if (FCapture) FCapture->Write(FormatRecord(R, FCaptureFormat));
     emit TrafficRecorded(R);
+    if (FCapture) FCapture->Write(std::move(R));
 }
 
 void TMonitor::RecordEvent(TLineEvent Event, std::int32_t Value, std::string Detail) {
@@ -186,8 +186,8 @@ void TMonitor::OpenCapture() {
         use.Path = FilePath(use.Format == TCaptureFormat::JsonLines ? "volmarsim-capture.jsonl"
                                                                     : "volmarsim-capture.txt");
     FCaptureFilePath = use.Path;
-    FCaptureFormat = use.Format;
-    FCapture = std::make_unique<TCaptureFile>(use.Path.toStdString(), use.LimitBytes, use.Keep);
+    FCapture = std::make_unique<TCaptureFile>(use.Path.toStdString(), use.LimitBytes, use.Keep,
+                                              TCaptureFile::kDefaultQueueLimit, use.Format);
 }
 
 void TMonitor::LoadRecordingSettings(const TProfileFile& Ini) {

@@ -1,0 +1,121 @@
+// What the threads that must not wait hand to the one that writes: taken in
+// batches, bounded in bytes. An item that finds the queue full is dropped
+// and counted instead, so the one who queues never waits for the writer.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace volmar {
+
+inline std::size_t QueuedBytes(const std::string& Line) { return Line.size(); }
+
+// TItem needs a QueuedBytes(const TItem&) that ADL finds.
+template <class TItem>
+class TBatchQueue {
+public:
+    explicit TBatchQueue(std::size_t Limit) : FLimit(Limit) {}
+
+    // Queues Item unless the items queued and being written would pass the
+    // limit; false when it was dropped.
+    bool Push(TItem Item) {
+        std::unique_lock<std::mutex> lock(FLock);
+        const std::size_t size = QueuedBytes(Item);
+        if (FClosed || FQueuedBytes + FTakenBytes + size > FLimit) {
+            ++FLost;
+            return false;
+        }
+        const bool wasEmpty = FQueue.empty();
+        const bool wasShort = FQueuedBytes < FLimit / 4;
+        FQueue.push_back(std::move(Item));
+        FQueuedBytes += size;
+        // The writing thread sleeps only on an empty queue or while it
+        // gathers, so most items need not wake it.
+        const bool wake = wasEmpty || (wasShort && FQueuedBytes >= FLimit / 4);
+        lock.unlock();
+        if (wake) FWake.notify_one();
+        return true;
+    }
+
+    // For the writing thread: waits for an item, then up to Gather for more
+    // (less when a quarter of the limit is queued, or on Drain or Close),
+    // and swaps them all into Batch. False once closed with nothing left.
+    bool Take(std::vector<TItem>& Batch,
+              std::chrono::milliseconds Gather = std::chrono::milliseconds(0)) {
+        // The items written last time are freed before the lock is taken,
+        // so that no one queuing waits for it.
+        Batch.clear();
+        std::unique_lock<std::mutex> lock(FLock);
+        FWake.wait(lock, [this] { return FClosed || !FQueue.empty(); });
+        if (FQueue.empty()) return false;
+        if (Gather.count() > 0)
+            FWake.wait_for(lock, Gather, [this] {
+                return FClosed || FDraining > 0 || FQueuedBytes >= FLimit / 4;
+            });
+        Batch.swap(FQueue);
+        FTakenBytes = FQueuedBytes;
+        FQueuedBytes = 0;
+        FBusy = true;
+        return true;
+    }
+
+    // The items last taken are written, but for Failed of them.
+    void Done(std::uint64_t Failed = 0) {
+        const std::lock_guard<std::mutex> lock(FLock);
+        FBusy = false;
+        FTakenBytes = 0;
+        FLost += Failed;
+        if (FQueue.empty()) FDrained.notify_all();
+    }
+
+    // Waits at most Timeout until every item queued is done; true if so.
+    bool Drain(std::chrono::milliseconds Timeout) {
+        std::unique_lock<std::mutex> lock(FLock);
+        ++FDraining;
+        FWake.notify_all();
+        const bool drained =
+            FDrained.wait_for(lock, Timeout, [this] { return FQueue.empty() && !FBusy; });
+        --FDraining;
+        return drained;
+    }
+
+    // Takes no more items; the writing thread still gets those queued,
+    // unless Discard.
+    void Close(bool Discard) {
+        {
+            const std::lock_guard<std::mutex> lock(FLock);
+            FClosed = true;
+            if (Discard) {
+                FQueue.clear();
+                FQueuedBytes = 0;
+            }
+        }
+        FWake.notify_all();
+    }
+
+    // Items dropped, and items the writing thread could not write.
+    std::uint64_t Lost() const {
+        const std::lock_guard<std::mutex> lock(FLock);
+        return FLost;
+    }
+
+private:
+    const std::size_t FLimit;
+    mutable std::mutex FLock;
+    std::condition_variable FWake;
+    std::condition_variable FDrained;
+    std::vector<TItem> FQueue;
+    std::size_t FQueuedBytes = 0; // in FQueue
+    std::size_t FTakenBytes = 0;  // taken and not yet done
+    bool FBusy = false;
+    bool FClosed = false;
+    int FDraining = 0;
+    std::uint64_t FLost = 0;
+};
+
+} // namespace volmar
