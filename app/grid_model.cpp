@@ -17,8 +17,6 @@ TGridModel::TGridModel(TStringGrid& Grid, QObject* Parent)
     : QAbstractTableModel(Parent), FGrid(Grid), FRowCount(Grid.RowCount()),
       FTitleRows(Grid.FixedRows() > 0 ? 1 : 0) {
     FGrid.SetObserver(this);
-    FFlushTimer.setSingleShot(true);
-    connect(&FFlushTimer, &QTimer::timeout, this, &TGridModel::Flush);
 }
 
 TGridModel::~TGridModel() { FGrid.SetObserver(nullptr); }
@@ -50,17 +48,8 @@ QVariant TGridModel::headerData(int Section, Qt::Orientation Orientation, int Ro
     return QAbstractTableModel::headerData(Section, Orientation, Role);
 }
 
-void TGridModel::FlushSoon() {
-    if (FFlushTimer.isActive()) return;
-    // The first change after a pause is told as soon as the answer is out;
-    // a stream of them at most every kFollowMs.
-    const qint64 since = FSinceFlush.isValid() ? FSinceFlush.elapsed() : kFollowMs;
-    FFlushTimer.start(since >= kFollowMs ? 0 : static_cast<int>(kFollowMs - since));
-}
-
 void TGridModel::Flush() {
-    FFlushTimer.stop();
-    FSinceFlush.start();
+    FFlushSoon.Ran();
     for (const TRowChange& change : FRowChanges) {
         const int count = change.Last - change.First + 1;
         if (change.Inserted) {
@@ -92,7 +81,7 @@ void TGridModel::Flush() {
 void TGridModel::RowsInserted(int First, int Last) {
     FAllChanged = FAllChanged || !FChangedCells.isEmpty();
     FRowChanges.push_back({true, First, Last});
-    FlushSoon();
+    FFlushSoon.Request();
 }
 
 void TGridModel::RowsRemoved(int First, int Last) {
@@ -107,7 +96,7 @@ void TGridModel::RowsRemoved(int First, int Last) {
     }
     FAllChanged = FAllChanged || !FChangedCells.isEmpty();
     FRowChanges.push_back({false, First, Last});
-    FlushSoon();
+    FFlushSoon.Request();
 }
 
 void TGridModel::CellChanged(int Col, int Row) {
@@ -115,7 +104,7 @@ void TGridModel::CellChanged(int Col, int Row) {
         FTitlesChanged = true;
     else
         FChangedCells |= QRect(Col, Row, 1, 1);
-    FlushSoon();
+    FFlushSoon.Request();
 }
 
 void TGridModel::FixedRowsChanged(int FixedRows) {

@@ -10,13 +10,12 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QElapsedTimer>
 #include <QRect>
-#include <QTimer>
 
 #include <vector>
 
 #include "interpret/string_grid.h"
+#include "widgets/paced_call.h"
 
 namespace volmar {
 
@@ -47,7 +46,6 @@ signals:
 
 private:
     QVariant TitleData(int Col, int Role) const;
-    void FlushSoon();
 
     struct TRowChange {
         bool Inserted;
@@ -66,8 +64,7 @@ private:
     QRect FChangedCells;
     bool FAllChanged = false;
     bool FTitlesChanged = false;
-    QTimer FFlushTimer;
-    QElapsedTimer FSinceFlush;
+    TPacedCall FFlushSoon{kFollowMs, [this] { Flush(); }};
 };
 
 } // namespace volmar
