@@ -78,9 +78,38 @@ void TGridModel::Flush() {
     FTitlesChanged = false;
 }
 
+// A full log drops its oldest row for each new one: the rows dropped at the
+// top and the rows added at the bottom are told as one change each, however
+// many messages came meanwhile.
+void TGridModel::AddRowChange(TRowChange Change) {
+    const int count = Change.Last - Change.First + 1;
+    if (!FRowChanges.empty()) {
+        TRowChange& last = FRowChanges.back();
+        if (!Change.Inserted && last.Inserted && Change.Last < last.First) {
+            // Removed above the rows inserted last: removed before them.
+            TRowChange inserted = last;
+            FRowChanges.pop_back();
+            AddRowChange(Change);
+            inserted.First -= count;
+            inserted.Last -= count;
+            AddRowChange(inserted);
+            return;
+        }
+        if (!Change.Inserted && !last.Inserted && Change.First == last.First) {
+            last.Last += count;
+            return;
+        }
+        if (Change.Inserted && last.Inserted && Change.First == last.Last + 1) {
+            last.Last = Change.Last;
+            return;
+        }
+    }
+    FRowChanges.push_back(Change);
+}
+
 void TGridModel::RowsInserted(int First, int Last) {
     FAllChanged = FAllChanged || !FChangedCells.isEmpty();
-    FRowChanges.push_back({true, First, Last});
+    AddRowChange({true, First, Last});
     FFlushSoon.Request();
 }
 
@@ -95,7 +124,7 @@ void TGridModel::RowsRemoved(int First, int Last) {
         return;
     }
     FAllChanged = FAllChanged || !FChangedCells.isEmpty();
-    FRowChanges.push_back({false, First, Last});
+    AddRowChange({false, First, Last});
     FFlushSoon.Request();
 }
 

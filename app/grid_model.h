@@ -46,12 +46,12 @@ signals:
 
 private:
     QVariant TitleData(int Col, int Role) const;
-
     struct TRowChange {
         bool Inserted;
         int First;
         int Last;
     };
+    void AddRowChange(TRowChange Change);
 
     TStringGrid& FGrid;
     // The grid changes before it reports; the model keeps its own counts
