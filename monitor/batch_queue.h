@@ -3,6 +3,7 @@
 // and counted instead, so the one who queues never waits for the writer.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -19,7 +20,7 @@ inline std::size_t QueuedBytes(const std::string& Line) { return Line.size(); }
 template <class TItem>
 class TBatchQueue {
 public:
-    explicit TBatchQueue(std::size_t Limit) : FLimit(Limit) {}
+    explicit TBatchQueue(std::size_t Limit) : FLimit(Limit) { FQueue.reserve(kRoom); }
 
     // Queues Item unless the items queued and being written would pass the
     // limit; false when it was dropped.
@@ -58,6 +59,8 @@ public:
                 return FClosed || FDraining > 0 || FQueuedBytes >= FLimit / 4;
             });
         Batch.swap(FQueue);
+        // Room made here, so that queuing seldom has to grow the queue.
+        FQueue.reserve(std::max(Batch.capacity(), kRoom));
         FTakenBytes = FQueuedBytes;
         FQueuedBytes = 0;
         FBusy = true;
@@ -105,6 +108,8 @@ public:
     }
 
 private:
+    static constexpr std::size_t kRoom = 1024;
+
     const std::size_t FLimit;
     mutable std::mutex FLock;
     std::condition_variable FWake;
