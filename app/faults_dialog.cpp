@@ -49,6 +49,14 @@ protected:
     }
 };
 
+// A row with Button at its right end.
+QHBoxLayout* OnTheRight(QPushButton* Button) {
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(Button);
+    return row;
+}
+
 } // namespace
 
 TdlgFaults::TdlgFaults(QWidget* Owner, TFaults& Faults, TGuard Guard)
@@ -70,12 +78,9 @@ TdlgFaults::TdlgFaults(QWidget* Owner, TFaults& Faults, TGuard Guard)
     lstArmed->setWordWrap(false);
     lstArmed->setMinimumSize(560, 130);
     armedColumn->addWidget(lstArmed);
-    auto* armedButtons = new QHBoxLayout;
-    armedButtons->addStretch(1);
     btnClearAll = new QPushButton(QStringLiteral("Clear all"), armedBox);
     btnClearAll->setAutoDefault(false);
-    armedButtons->addWidget(btnClearAll);
-    armedColumn->addLayout(armedButtons);
+    armedColumn->addLayout(OnTheRight(btnClearAll));
     column->addWidget(armedBox, 1);
 
     auto* armBox = new QGroupBox(QStringLiteral("Arm a fault"), this);
@@ -170,12 +175,9 @@ TdlgFaults::TdlgFaults(QWidget* Owner, TFaults& Faults, TGuard Guard)
     lblMessage->setWordWrap(true);
     lblMessage->hide();
     armColumn->addWidget(lblMessage);
-    auto* armButtons = new QHBoxLayout;
-    armButtons->addStretch(1);
     btnArm = new QPushButton(QStringLiteral("Arm"), armBox);
     btnArm->setDefault(true);
-    armButtons->addWidget(btnArm);
-    armColumn->addLayout(armButtons);
+    armColumn->addLayout(OnTheRight(btnArm));
     column->addWidget(armBox);
 
     auto* closeRow = new QHBoxLayout;

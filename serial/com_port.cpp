@@ -878,14 +878,7 @@ void TCustomComPort::HandOver(int Kind, std::uint16_t Handle, std::uint16_t Coun
     if (FDirect) {
         // Already on the UI thread, in a pass that never overlaps another.
         ticket->Stage = TNotifyTicket::Running;
-        try {
-            Deliver(*ticket);
-        } catch (const std::exception& e) {
-            ReportHandlerFailure(e);
-        } catch (...) {
-            ReportHandlerFailure(std::runtime_error("Unknown failure in a port event handler"));
-        }
-        UpdateHandlerFlags();
+        RunHandler(*ticket);
         return;
     }
     QCoreApplication::postEvent(FTarget.get(), new TNotifyEvent(ticket));
@@ -900,6 +893,18 @@ void TCustomComPort::HandOver(int Kind, std::uint16_t Handle, std::uint16_t Coun
     // One not started in time, or when the port stops, is dropped and never
     // runs; a handler still running is left to finish on its own.
     if (ticket->Stage == TNotifyTicket::Pending) ticket->Stage = TNotifyTicket::Abandoned;
+}
+
+void TCustomComPort::RunHandler(const TNotifyTicket& Ticket) {
+    // A failing handler is reported; the port carries on.
+    try {
+        Deliver(Ticket);
+    } catch (const std::exception& e) {
+        ReportHandlerFailure(e);
+    } catch (...) {
+        ReportHandlerFailure(std::runtime_error("Unknown failure in a port event handler"));
+    }
+    UpdateHandlerFlags();
 }
 
 void TCustomComPort::RunTicket(const std::shared_ptr<TNotifyTicket>& Ticket) {
@@ -925,14 +930,7 @@ void TCustomComPort::RunTicket(const std::shared_ptr<TNotifyTicket>& Ticket) {
         }
         Ticket->Stage = TNotifyTicket::Running;
     }
-    try {
-        Deliver(*Ticket);
-    } catch (const std::exception& e) {
-        ReportHandlerFailure(e);
-    } catch (...) {
-        ReportHandlerFailure(std::runtime_error("Unknown failure in a port event handler"));
-    }
-    UpdateHandlerFlags();
+    RunHandler(*Ticket);
     std::lock_guard lock(FHandOverLock);
     Ticket->Stage = TNotifyTicket::Done;
     FHandOverDone.notify_all();

@@ -265,6 +265,8 @@ private:
     void HandOver(int Kind, std::uint16_t Handle, std::uint16_t Count, std::uint8_t StatusKind);
     void RunTicket(const std::shared_ptr<TNotifyTicket>& Ticket);
     void Deliver(const TNotifyTicket& Ticket);
+    // Delivers Ticket, reporting a handler's failure, then updates the flags.
+    void RunHandler(const TNotifyTicket& Ticket);
     bool Notifying() const;
     TLineStatus OutputStatus() const;
     void WakeDispatcher();
