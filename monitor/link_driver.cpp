@@ -40,14 +40,15 @@ void TMonitor::BindComponents() {
     FVolmar.SetComPort(&FComPortPlus);
     FVolmar.OnDPMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
                                  TAcception& Accepted) {
+        ReleaseHeldFrame();
         if (const std::optional<TAcception> forced = FFaults.ForcedAnswer(*Msg))
             FInterpreter.ForceNextAnswer(*forced);
         FInterpreter.VolmarDPMessage(Sender, Msg, WasInError, Accepted);
-        RecordFrame(*Msg, ffNone);
-        emit MessageReceived(*Msg, Accepted);
+        HoldFrame(*Msg, Accepted);
     };
     FVolmar.OnDPInvMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
                                     TAcception& Accepted) {
+        ReleaseHeldFrame();
         FInterpreter.VolmarDPInvMessage(Sender, Msg, WasInError, Accepted);
         emit MessageReceived(*Msg, Accepted);
     };
@@ -79,6 +80,7 @@ void TMonitor::WMUser(int Command, std::intptr_t Argument) {
     case ucResetDataport: FVolmar.ResetReceiver(); break;
     case ucProcessRx:
         if (FRxBuffer) FVolmar.ProcessBuffer(*FRxBuffer);
+        ReleaseHeldFrame();
         FlushDiscarded();
         break;
     case ucSpeedSignal:

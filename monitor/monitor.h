@@ -218,6 +218,11 @@ private:
     void SendLate(std::vector<std::uint8_t> Bytes, TReplyCause Cause);
     void RecordEvent(TLineEvent Event, std::int32_t Value = 0, std::string Detail = {});
     void RecordFrame(const TDPMessage& Msg, TFrameFault Fault);
+    TTrafficRecord FrameRecord(const TDPMessage& Msg, TFrameFault Fault);
+    // A message's frame is recorded, and observers are told of it, once its
+    // answer is on the line, so that the answer waits for neither.
+    void HoldFrame(const TDPMessage& Msg, TAcception Accepted);
+    void ReleaseHeldFrame();
     void FlushDiscarded();
     void BytesArrived();
     void WatchSilence();
@@ -283,6 +288,12 @@ private:
     TFaults FFaults{[this] { return FComPortPlus.Clock().Milliseconds(); }};
     // Bytes thrown away while waiting for quiet, recorded once per batch.
     std::vector<std::uint8_t> FDiscarded;
+    struct THeldFrame {
+        TTrafficRecord Record;
+        TDPMessage Msg;
+        TAcception Accepted;
+    };
+    std::optional<THeldFrame> FHeldFrame;
     // When the batch being framed was read from the port.
     std::int64_t FBatchMonoUs = 0;
     TCaptureSettings FCaptureSettings;

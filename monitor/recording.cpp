@@ -77,6 +77,8 @@ void TMonitor::BindRecording() {
 }
 
 void TMonitor::Record(TTrafficRecord R) {
+    // Whatever is recorded comes after the frame held for its answer.
+    ReleaseHeldFrame();
     if (R.WallUs == 0) R.WallUs = WallMicroseconds();
     if (R.MonoUs == 0) R.MonoUs = MonoMicroseconds();
     FStatistics.Count(R);
@@ -95,6 +97,28 @@ void TMonitor::RecordEvent(TLineEvent Event, std::int32_t Value, std::string Det
 
 void TMonitor::RecordFrame(const TDPMessage& Msg, TFrameFault Fault) {
     FlushDiscarded();
+    Record(FrameRecord(Msg, Fault));
+}
+
+void TMonitor::HoldFrame(const TDPMessage& Msg, TAcception Accepted) {
+    FlushDiscarded();
+    ReleaseHeldFrame();
+    TTrafficRecord r = FrameRecord(Msg, ffNone);
+    // Stamped when it was framed, before its answer.
+    r.WallUs = WallMicroseconds();
+    r.MonoUs = MonoMicroseconds();
+    FHeldFrame.emplace(THeldFrame{std::move(r), Msg, Accepted});
+}
+
+void TMonitor::ReleaseHeldFrame() {
+    if (!FHeldFrame) return;
+    THeldFrame held = std::move(*FHeldFrame);
+    FHeldFrame.reset();
+    Record(std::move(held.Record));
+    emit MessageReceived(held.Msg, held.Accepted);
+}
+
+TTrafficRecord TMonitor::FrameRecord(const TDPMessage& Msg, TFrameFault Fault) {
     TTrafficRecord r;
     r.Kind = TRecordKind::Frame;
     r.Bytes.assign(FVolmar.FrameBytes(), FVolmar.FrameBytes() + FVolmar.FrameSize());
@@ -108,7 +132,7 @@ void TMonitor::RecordFrame(const TDPMessage& Msg, TFrameFault Fault) {
         r.Text = FInterpreter.LastText();
         r.Repeat = FInterpreter.LastWasRepeat();
     }
-    Record(std::move(r));
+    return r;
 }
 
 void TMonitor::FlushDiscarded() {

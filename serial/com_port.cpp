@@ -454,9 +454,9 @@ void TCustomComPort::FlushOutBuffer() {
 
 void TCustomComPort::ProcessCommunications() {
     if (!Ready()) return;
+    // Bytes that arrive meanwhile are the read notifier's to announce.
     if (FDirect && OnOwnerThread()) {
         DirectWrite();
-        DirectPull();
         return;
     }
     std::this_thread::yield();

@@ -1,5 +1,6 @@
 // What an observer of the engine learns from its signals.
 #include "monitor/monitor_fixture.h"
+#include "support/pty_line.h"
 
 namespace volmar::testing {
 namespace {
@@ -21,6 +22,29 @@ TEST_F(MonitorTest, EachMessageComesWithItsRecordAndAnswer) {
     ASSERT_TRUE(PumpUntil([&] { return seen.size() == 3; }));
     EXPECT_EQ(seen, (std::vector<std::string>{"26 26 Accepted", "6A 00 01 6B Not Supported",
                                               "header 32 Rejected"}));
+}
+
+// Recording a message and telling observers of it must not delay its answer.
+TEST_F(MonitorTest, AMessageIsRecordedAndToldOnceItsAnswerIsOnTheLine) {
+    Pty pty;
+    ASSERT_FALSE(pty.Name.empty());
+    WriteSettings("[Devices]\nCOM2=" + pty.Name + "\n[Comms]\nPort=2\n", false);
+    TMonitor& m = Start();
+    ASSERT_TRUE(m.ComPortPlus().Open());
+    std::vector<std::string> seen;
+    const auto answered = [&] { return pty.Readable() ? " (answered)" : " (not answered)"; };
+    QObject::connect(&m, &TMonitor::TrafficRecorded, [&](const TTrafficRecord& R) {
+        if (R.Kind == TRecordKind::Frame) seen.push_back(std::string("frame") + answered());
+        if (R.Kind == TRecordKind::Reply) seen.push_back("reply");
+    });
+    QObject::connect(&m, &TMonitor::MessageReceived, [&](const TDPMessage&, TAcception) {
+        seen.push_back(std::string("told") + answered());
+    });
+    ASSERT_EQ(::write(pty.Master, "\x26\x26", 2), 2);
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() == 3; }));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"frame (answered)", "told (answered)", "reply"}));
+    EXPECT_EQ(pty.Read(1000), 0x06);
 }
 
 TEST_F(MonitorTest, LineErrorsTimeoutsAndResetsAreSignalled) {

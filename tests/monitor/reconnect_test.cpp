@@ -1,41 +1,11 @@
 // A device that goes away and comes back under the same name: a link to a
 // pseudo-terminal, re-pointed at a new one, as a re-plugged adapter's
 // /dev/serial/by-id link is.
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include "monitor/monitor_fixture.h"
+#include "support/pty_line.h"
 
 namespace volmar::testing {
 namespace {
-
-struct Pty {
-    Pty() {
-        char name[256] = {};
-        if (::openpty(&Master, &Slave, name, nullptr, nullptr) != 0) return;
-        termios raw{};
-        ::tcgetattr(Master, &raw);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(Master, TCSANOW, &raw);
-        Name = name;
-    }
-    ~Pty() { Hangup(); }
-    void Hangup() {
-        if (Master >= 0) ::close(Master);
-        if (Slave >= 0) ::close(Slave);
-        Master = Slave = -1;
-    }
-    int Read(int TimeoutMs) const {
-        pollfd p{Master, POLLIN, 0};
-        std::uint8_t b = 0;
-        if (!PumpUntil([&] { return ::poll(&p, 1, 0) > 0; }, TimeoutMs)) return -1;
-        return ::read(Master, &b, 1) == 1 ? b : -1;
-    }
-    int Master = -1, Slave = -1;
-    std::string Name;
-};
 
 std::string EventRows(const TStringGrid& Grid) {
     std::string rows;
