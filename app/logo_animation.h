@@ -2,8 +2,12 @@
 // program itself.
 #pragma once
 
+#include <QPainter>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
+
+#include <array>
 
 namespace volmar {
 
@@ -18,8 +22,15 @@ protected:
     void paintEvent(QPaintEvent* Event) override;
 
 private:
+    static constexpr int kFrames = 24;
+    void DrawFrame(QPainter& Painter, int Frame) const;
+
     QTimer FTimer;
     int FFrame = 0;
+    // Each frame drawn once: drawing the coin and its letter every frame held
+    // the thread that answers the machine for over 100 microseconds.
+    std::array<QPixmap, kFrames> FFrames;
+    qreal FFramesRatio = 0;
 };
 
 // The teal band the logo sits in. Painted, since a palette fill is ignored
