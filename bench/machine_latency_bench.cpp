@@ -8,14 +8,15 @@
 // counters file after SIGTERM tells whether any message was lost or acted
 // on twice. Figures only: nothing here passes or fails on time.
 //
-//   bench_machine_latency [lock-step messages] [paced messages]
-//                                            (4000 and 200 by default)
+//   bench_machine_latency [lock-step messages] [paced messages] [turns]
+//                                            (4000, 200 and 2 by default)
 //   BENCH_VOLMARSIM=path runs another build of the simulator instead.
 #include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -265,8 +266,10 @@ struct Tally {
 int main(int argc, char** argv) {
     const int lockStep = argc > 1 ? std::atoi(argv[1]) : 4000;
     const int paced = argc > 2 ? std::atoi(argv[2]) : 200;
-    if (lockStep <= 1 || paced <= 1) {
-        std::fprintf(stderr, "usage: %s [lock-step messages] [paced messages]\n", argv[0]);
+    const int turns = argc > 3 ? std::atoi(argv[3]) : 2;
+    if (lockStep <= 1 || paced <= 1 || turns < 1 || turns > std::min(lockStep, paced)) {
+        std::fprintf(stderr, "usage: %s [lock-step messages] [paced messages] [turns]\n",
+                     argv[0]);
         return 2;
     }
     const std::string spin = "[Options]\nBig Meter Spin=1\nSmall Meter Spin=1\n";
@@ -298,11 +301,11 @@ int main(int argc, char** argv) {
         std::printf("\n== %s: %d header-only messages (26h%s) from the stand-in machine ==\n",
                     load.Name, count, load.Paced ? " 27h 28h 29h in turn" : "");
         std::printf("load average before: %s", LoadAverage().c_str());
-        // In two turns, each responder half the messages in each, so that a
-        // change in the machine's load meanwhile weighs on all alike.
+        // In turns, each responder a share of the messages in each, so that
+        // a change in the machine's load meanwhile weighs on all alike.
         std::vector<Tally> tallies(responders.size());
-        for (int turn = 0; turn < 2; ++turn) {
-            const int n = turn == 0 ? count / 2 : count - count / 2;
+        for (int turn = 0; turn < turns; ++turn) {
+            const int n = count / turns + (turn < count % turns ? 1 : 0);
             for (std::size_t i = 0; i < responders.size(); ++i) {
                 const Responder& r = responders[i];
                 Tally& t = tallies[i];
