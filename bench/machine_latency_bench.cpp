@@ -257,9 +257,29 @@ double IdleShare(const Variant& V, int Seconds) {
 
 struct Tally {
     Figures Line;
+    std::vector<LatencyStats> Turns;
     bool Whole = true;
     std::string Report;
 };
+
+// The median over the turns of A's figure to B's in the same turn: one
+// turn the machine was disturbed in does not decide it.
+double MedianRatio(const Tally& A, const Tally& B, double LatencyStats::*Figure) {
+    std::vector<double> ratios;
+    for (std::size_t t = 0; t < A.Turns.size() && t < B.Turns.size(); ++t)
+        if (B.Turns[t].*Figure > 0) ratios.push_back(A.Turns[t].*Figure / (B.Turns[t].*Figure));
+    if (ratios.empty()) return 0;
+    std::sort(ratios.begin(), ratios.end());
+    const std::size_t n = ratios.size();
+    return n % 2 ? ratios[n / 2] : (ratios[n / 2 - 1] + ratios[n / 2]) / 2;
+}
+
+void PrintTurnRatios(const char* What, const Tally& A, const Tally& B) {
+    if (A.Turns.size() < 3) return;
+    std::printf("  %-25s p50 x%.2f  p99 x%.2f  (median of %zu turns)\n", What,
+                MedianRatio(A, B, &LatencyStats::P50), MedianRatio(A, B, &LatencyStats::P99),
+                A.Turns.size());
+}
 
 } // namespace
 
@@ -324,6 +344,7 @@ int main(int argc, char** argv) {
                     t.Report += "  not answered ACK on the line " + std::to_string(unanswered) +
                                 "\n";
                 }
+                t.Turns.push_back(Summarise(f.Us));
                 t.Line.Us.insert(t.Line.Us.end(), f.Us.begin(), f.Us.end());
                 if (!ok) {
                     t.Whole = false;
@@ -336,11 +357,15 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < responders.size(); ++i) {
             const auto stats = Summarise(tallies[i].Line.Us);
             Print(responders[i].Name.c_str(), stats, tallies[i].Line.Us.size());
-            if (responders[i].Program.empty()) PrintRatio("QSerialPort", stats, yardstick);
+            if (responders[i].Program.empty()) {
+                PrintRatio("QSerialPort", stats, yardstick);
+                PrintTurnRatios("to QSerialPort, by turn", tallies[i], tallies[1]);
+            }
             if (responders[i].Name.starts_with("  the same, capture off")) {
                 const auto on = Summarise(tallies[i - 1].Line.Us);
                 std::printf("  capture on / off          p50 x%.2f  p99 x%.2f\n",
                             on.P50 / stats.P50, on.P99 / stats.P99);
+                PrintTurnRatios("capture on / off, by turn", tallies[i - 1], tallies[i]);
             }
             std::printf("%s", tallies[i].Report.c_str());
         }
