@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "widgets/paced_repaints.h"
+
 namespace volmar {
 
 namespace {
@@ -18,7 +20,8 @@ TLogoAnimation::TLogoAnimation(QWidget* Parent) : QWidget(Parent) {
     FTimer.setInterval(kFrameMs);
     connect(&FTimer, &QTimer::timeout, this, [this] {
         FFrame = (FFrame + 1) % kFrames;
-        update();
+        // With the meters' drums, so that the two make one repaint.
+        TPacedRepaints::Add(this, rect());
     });
 }
 

@@ -1,12 +1,9 @@
 #include "widgets/awp_meter.h"
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QPointer>
-#include <QRegion>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -18,7 +15,7 @@
 
 #include "resources/meter_frames.h"
 #include "widgets/click_player.h"
-#include "widgets/paced_call.h"
+#include "widgets/paced_repaints.h"
 
 namespace volmar {
 
@@ -292,50 +289,8 @@ void TAWPMeter::paintEvent(QPaintEvent* Event) {
     }
 }
 
-namespace {
-
-// The drums of every meter turn every few milliseconds, faster than any
-// screen shows; their repaints are made together at most 60 times a second,
-// since each one holds up the thread that answers the machine.
-class TDigitRepaints : public QObject {
-public:
-    using QObject::QObject;
-
-    static void Add(QWidget* Meter, const QRect& Rect) {
-        static QPointer<TDigitRepaints> shared;
-        if (!shared) shared = new TDigitRepaints(QCoreApplication::instance());
-        shared->Queue(Meter, Rect);
-    }
-
-private:
-    void Queue(QWidget* Meter, const QRect& Rect) {
-        const auto same = [Meter](const TPending& P) { return P.Meter == Meter; };
-        if (auto it = std::find_if(FPending.begin(), FPending.end(), same); it != FPending.end())
-            it->Region += Rect;
-        else
-            FPending.push_back({Meter, Rect});
-        FRepaint.Request();
-    }
-
-    void Repaint() {
-        std::vector<TPending> pending;
-        pending.swap(FPending);
-        for (const TPending& p : pending)
-            if (p.Meter) p.Meter->update(p.Region);
-    }
-
-    struct TPending {
-        QPointer<QWidget> Meter;
-        QRegion Region;
-    };
-    std::vector<TPending> FPending;
-    TPacedCall FRepaint{16, [this] { Repaint(); }};
-};
-
-} // namespace
-
 void TAWPMeter::DrawDigit(int P) {
-    if (parentWidget()) TDigitRepaints::Add(this, DigitRect(P).ToQRect());
+    if (parentWidget()) TPacedRepaints::Add(this, DigitRect(P).ToQRect());
     if (OnFrameShown) OnFrameShown(this, P, FFrame[static_cast<std::size_t>(P)]);
 }
 
