@@ -869,18 +869,20 @@ void TCustomComPort::EvaluateTriggers(std::uint32_t Session) {
 
 void TCustomComPort::HandOver(int Kind, std::uint16_t Handle, std::uint16_t Count,
                               std::uint8_t StatusKind) {
-    auto ticket = std::make_shared<TNotifyTicket>();
-    ticket->Kind = Kind;
-    ticket->Handle = Handle;
-    ticket->Count = Count;
-    ticket->StatusKind = StatusKind;
-    ticket->Session = FSession;
+    TNotifyTicket told;
+    told.Kind = Kind;
+    told.Handle = Handle;
+    told.Count = Count;
+    told.StatusKind = StatusKind;
+    told.Session = FSession;
     if (FDirect) {
-        // Already on the UI thread, in a pass that never overlaps another.
-        ticket->Stage = TNotifyTicket::Running;
-        RunHandler(*ticket);
+        // Already on the UI thread, in a pass that never overlaps another:
+        // nothing waits for the ticket, so it need not be shared.
+        told.Stage = TNotifyTicket::Running;
+        RunHandler(told);
         return;
     }
+    auto ticket = std::make_shared<TNotifyTicket>(told);
     QCoreApplication::postEvent(FTarget.get(), new TNotifyEvent(ticket));
 
     const auto deadline =
