@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QPainter>
 
+#include "widgets/paced_repaints.h"
+
 namespace volmar {
 
 namespace {
@@ -10,12 +12,16 @@ constexpr int kPlainSize = 13;
 } // namespace
 
 TStatusLight::TStatusLight(QWidget* Parent) : QWidget(Parent) {
+    // A plain lamp covers all of itself, so its parent need not paint first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     resize(kPlainSize, kPlainSize);
 }
 
 void TStatusLight::Invalidate() {
     ++FRepaintRequests;
-    update();
+    // The traffic lamps blink with every message: they repaint together
+    // with the turning drums rather than in repaints of their own.
+    TPacedRepaints::Add(this, rect());
 }
 
 void TStatusLight::SetLit(bool Value) {
@@ -36,6 +42,7 @@ void TStatusLight::SetNotLitColor(const QColor& Value) {
 
 void TStatusLight::SetGlyph(const QPixmap& Value) {
     FGlyph = Value;
+    setAttribute(Qt::WA_OpaquePaintEvent, !HasGlyph());
     if (HasGlyph()) {
         FTransparent = FGlyph.toImage().pixel(0, 0);
         // A fixed size also holds the lamp there against later resizes.

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <QPainter>
+#include <QPaintEvent>
 
 #include "serial/ui/status_light.h"
+#include "support/qt_pump.h"
 
 namespace volmar {
 namespace {
@@ -70,6 +72,22 @@ TEST(StatusLightTest, GlyphSizesTheLampAndShowsItsHalves) {
     EXPECT_EQ(lamp->size(), QSize(13, 13));
     lamp->resize(30, 20);
     EXPECT_EQ(lamp->size(), QSize(30, 20)) << "without a glyph any size goes";
+}
+
+// A lamp on screen repaints itself after a change, without being asked again.
+TEST(StatusLightTest, AChangeOfAShownLampReachesTheScreen) {
+    struct TCountingLamp : TStatusLight {
+        int Paints = 0;
+        void paintEvent(QPaintEvent* Event) override {
+            ++Paints;
+            TStatusLight::paintEvent(Event);
+        }
+    } lamp;
+    lamp.show();
+    ASSERT_TRUE(testing::PumpUntil([&] { return lamp.Paints > 0; }));
+    const int before = lamp.Paints;
+    lamp.SetLit(true);
+    EXPECT_TRUE(testing::PumpUntil([&] { return lamp.Paints > before; }));
 }
 
 } // namespace
