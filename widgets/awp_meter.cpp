@@ -52,6 +52,25 @@ std::int32_t AllNines(int Digits) {
 
 } // namespace
 
+// The drums in a child of their own that covers every pixel it owns: a roll
+// repaints only it, not the meter and its parents underneath.
+class TAWPMeter::TDrums : public QWidget {
+public:
+    explicit TDrums(TAWPMeter* Meter) : QWidget(Meter), FMeter(Meter) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* Event) override {
+        QPainter painter(this);
+        painter.translate(-pos());
+        FMeter->PaintDrums(painter, Event->rect().translated(pos()));
+    }
+
+private:
+    TAWPMeter* FMeter;
+};
+
 TAWPMeter::TSpeedEntry TAWPMeter::SpeedEntry(eSpeeds Speed) {
     switch (Speed) {
     case spSlow: return {200, 100, true, csMtrSlow};
@@ -63,7 +82,7 @@ TAWPMeter::TSpeedEntry TAWPMeter::SpeedEntry(eSpeeds Speed) {
     return {0, 0, false, csMtrFast};
 }
 
-TAWPMeter::TAWPMeter(QWidget* Parent) : QWidget(Parent) {
+TAWPMeter::TAWPMeter(QWidget* Parent) : QWidget(Parent), FDrums(new TDrums(this)) {
     for (int i = 0; i < kMeterFrameCount; ++i) {
         const QImage f = MeterFrame(i);
         // Kept in the painter's own format so that drawing does not convert.
@@ -176,6 +195,7 @@ void TAWPMeter::CalcLayout() const {
     FCaptionOrigin = QPoint(FBorderWidthX + (w - 2 * FBorderWidthX - FCaptionWidth) / 2, captionY);
     FDigitWidth = MulDiv(w - 2 * FBorderWidthX, 1, FNumDigits);
     FLayoutSize = size();
+    FDrums->setGeometry(DrumsRect());
 }
 
 void TAWPMeter::EnsureLayout() const {
@@ -263,6 +283,25 @@ void TAWPMeter::paintEvent(QPaintEvent* Event) {
     painter.fillRect(QRect(w.Left, w.Bottom + 1, w.Right - w.Left + 1, 1), Qt::white);
     painter.fillRect(QRect(w.Right + 1, w.Top - 1, 1, w.Bottom - w.Top + 2), Qt::white);
 
+    // A roll repaints digits only; the caption is drawn when its place is.
+    const QRect captionRect(FCaptionOrigin, QSize(FCaptionWidth, FCaptionHeight));
+    if (FCaptionVisible && Event->region().intersects(captionRect)) {
+        painter.setFont(font());
+        painter.setPen(FFontColour);
+        painter.setBackgroundMode(Qt::TransparentMode);
+        const QFontMetrics metrics(font());
+        painter.drawText(FCaptionOrigin + QPoint(0, metrics.ascent()), FCaption);
+    }
+}
+
+QRect TAWPMeter::DrumsRect() const {
+    const TMeterRect first = DigitRect(FNumDigits);
+    return QRect(first.Left, first.Top, FNumDigits * FDigitWidth, first.Bottom - first.Top);
+}
+
+void TAWPMeter::PaintDrums(QPainter& Painter, const QRect& Dirty) {
+    if (!parentWidget()) return;
+    EnsureLayout();
     // The drums are squeezed or stretched to fit, smoothly, once per size.
     const QSize digitSize = DigitRect(1).ToQRect().size();
     if (digitSize != FScaledSize) {
@@ -276,21 +315,18 @@ void TAWPMeter::paintEvent(QPaintEvent* Event) {
     for (int p = 1; p <= FNumDigits; ++p) {
         const QPixmap& frame = FScaledFrames[static_cast<std::size_t>(FFrame[static_cast<std::size_t>(p)])];
         const QRect r = DigitRect(p).ToQRect();
-        if (!frame.isNull() && r.isValid() && Event->rect().intersects(r)) painter.drawPixmap(r.topLeft(), frame);
-    }
-    // A roll repaints digits only; the caption is drawn when its place is.
-    const QRect captionRect(FCaptionOrigin, QSize(FCaptionWidth, FCaptionHeight));
-    if (FCaptionVisible && Event->region().intersects(captionRect)) {
-        painter.setFont(font());
-        painter.setPen(FFontColour);
-        painter.setBackgroundMode(Qt::TransparentMode);
-        const QFontMetrics metrics(font());
-        painter.drawText(FCaptionOrigin + QPoint(0, metrics.ascent()), FCaption);
+        if (!r.isValid() || !Dirty.intersects(r)) continue;
+        // A missing frame leaves the window's black.
+        if (frame.isNull())
+            Painter.fillRect(r, Qt::black);
+        else
+            Painter.drawPixmap(r.topLeft(), frame);
     }
 }
 
 void TAWPMeter::DrawDigit(int P) {
-    if (parentWidget()) TPacedRepaints::Add(this, DigitRect(P).ToQRect());
+    if (parentWidget())
+        TPacedRepaints::Add(FDrums, DigitRect(P).ToQRect().translated(-FDrums->pos()));
     if (OnFrameShown) OnFrameShown(this, P, FFrame[static_cast<std::size_t>(P)]);
 }
 

@@ -41,6 +41,8 @@
 #include <QTimer>
 #include <QWidget>
 
+class QPainter;
+
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -173,7 +175,13 @@ private:
     };
     using TDigits = std::array<int, kMaxDigits + 1>; // [1..16]
 
+    class TDrums;
+    friend class TDrums;
+
     void CalcLayout() const;
+    // Where the drums are, in the meter: the digit positions side by side.
+    QRect DrumsRect() const;
+    void PaintDrums(QPainter& Painter, const QRect& Dirty);
     // A hidden widget gets no resize event until shown: catch up on demand.
     void EnsureLayout() const;
     void DrawDigit(int P);
@@ -202,6 +210,7 @@ private:
     std::int32_t FValue = 0;
     QColor FFontColour = Qt::white;
 
+    TDrums* FDrums;
     std::array<QImage, 13> FFrames;
     std::array<int, kMaxDigits + 1> FFrame{};
     TDigits FDigit{};

@@ -9,6 +9,7 @@
 #include <QAudioDevice>
 #include <QMediaDevices>
 #include <QPainter>
+#include <QScreen>
 #include <QSoundEffect>
 #include <QWidget>
 #include <gtest/gtest.h>
@@ -22,6 +23,7 @@
 
 #include "widgets/awp_meter.h"
 #include "widgets/click_player.h"
+#include "support/qt_pump.h"
 
 using namespace volmar;
 
@@ -916,4 +918,26 @@ TEST(AWPMeterPicture, MidRollPictureForReview) {
         for (int x = d3.Left; x < d3.Right; ++x)
             if (roll.pixel(8 + x, 8 + y) != still.pixel(8 + x, 8 + y)) ++differing;
     EXPECT_GT(differing, 20);
+}
+
+// What reaches the screen after a change matches a fresh picture of the
+// meter, so the drums' own repaints land where the drums are.
+TEST(AWPMeterPicture, TheScreenShowsTheNewDigitsAfterAChange) {
+    TPicture pic;
+    TAWPMeter& m = *pic.Meter;
+    m.SetSpeed(TAWPMeter::spImmediate);
+    pic.Parent.show();
+    const auto rgb = [](const QImage& Image) { return Image.convertToFormat(QImage::Format_RGB32); };
+    const auto onScreen = [&] {
+        return rgb(pic.Parent.screen()->grabWindow(pic.Parent.winId()).toImage());
+    };
+    const auto showsLatest = [&] {
+        return volmar::testing::PumpUntil(
+            [&] { return onScreen() == rgb(pic.Parent.grab().toImage()); }, 1000);
+    };
+    ASSERT_TRUE(showsLatest());
+    const QImage zeros = onScreen();
+    m.SetValue(1); // 00000001: only position 1 changes
+    EXPECT_TRUE(showsLatest()) << "the change never reached the screen";
+    EXPECT_NE(onScreen(), zeros);
 }
