@@ -41,8 +41,6 @@
 #include <QTimer>
 #include <QWidget>
 
-class QPainter;
-
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -50,6 +48,8 @@ class QPainter;
 #include <stdexcept>
 
 #include "resources/click_sounds.h"
+
+class QPainter;
 
 namespace volmar {
 
