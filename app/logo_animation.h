@@ -2,12 +2,13 @@
 // program itself.
 #pragma once
 
-#include <QPainter>
 #include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
 #include <array>
+
+class QPainter;
 
 namespace volmar {
 

@@ -1,6 +1,7 @@
-// Repaints of what moves on screen many times a second (the meters' drums,
-// the logo), made together at most 60 times a second: each repaint holds up
-// the thread that answers the machine, and no screen shows more.
+// Repaints of what changes on screen many times a second (the meters' drums,
+// the logo, the traffic lamps), made together at most 60 times a second:
+// each repaint holds up the thread that answers the machine, and no screen
+// shows more.
 #pragma once
 
 #include <QRect>
