@@ -326,7 +326,12 @@ int main(int argc, char** argv) {
         std::vector<Tally> tallies(responders.size());
         for (int turn = 0; turn < turns; ++turn) {
             const int n = count / turns + (turn < count % turns ? 1 : 0);
-            for (std::size_t i = 0; i < responders.size(); ++i) {
+            // Each turn starts one responder further on, so that none always
+            // runs right after the same one; and what the one before wrote
+            // goes to the disk before the next starts, not during its run.
+            for (std::size_t k = 0; k < responders.size(); ++k) {
+                const std::size_t i = (k + static_cast<std::size_t>(turn)) % responders.size();
+                ::sync();
                 const Responder& r = responders[i];
                 Tally& t = tallies[i];
                 Figures f;
