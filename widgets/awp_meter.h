@@ -176,7 +176,6 @@ private:
     using TDigits = std::array<int, kMaxDigits + 1>; // [1..16]
 
     class TDrums;
-    friend class TDrums;
 
     void CalcLayout() const;
     // Where the drums are, in the meter: the digit positions side by side.
