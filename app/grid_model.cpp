@@ -30,7 +30,7 @@ int TGridModel::columnCount(const QModelIndex& Parent) const {
 }
 
 QVariant TGridModel::TitleData(int Col, int Role) const {
-    // The designed widths cut some titles; the tooltip shows them whole.
+    // A column narrowed by the operator cuts its title; the tooltip shows it whole.
     if (Role == Qt::DisplayRole || Role == Qt::ToolTipRole) return Latin1(FGrid.Cell(Col, 0));
     return {};
 }

@@ -40,6 +40,19 @@ private:
 
 } // namespace
 
+std::vector<int> TitledWidths(std::span<const int> Widths,
+                              std::span<const std::string_view> Titles,
+                              const QFontMetrics& Metrics, int Padding) {
+    std::vector<int> widths(Widths.begin(), Widths.end());
+    for (std::size_t col = 0; col < widths.size() && col < Titles.size(); ++col) {
+        if (widths[col] <= 0) continue;
+        const QString title = QString::fromLatin1(Titles[col].data(),
+                                                  static_cast<qsizetype>(Titles[col].size()));
+        widths[col] = std::max(widths[col], Metrics.horizontalAdvance(title) + Padding);
+    }
+    return widths;
+}
+
 QTableView* LogGrid(QWidget* Parent, std::span<const int> Widths, bool GridLines) {
     auto* grid = new QTableView(Parent);
     grid->verticalHeader()->hide();

@@ -6,10 +6,19 @@
 #include <QTableView>
 
 #include <span>
+#include <string_view>
+#include <vector>
 
 namespace volmar {
 
 class TGridModel;
+
+// The designed widths, each widened as far as its title needs in Metrics
+// with Padding beside it: a font wider than the designed one would cut a
+// title otherwise.
+std::vector<int> TitledWidths(std::span<const int> Widths,
+                              std::span<const std::string_view> Titles,
+                              const QFontMetrics& Metrics, int Padding);
 
 // Columns of width 0 are sized by the window.
 QTableView* LogGrid(QWidget* Parent, std::span<const int> Widths, bool GridLines);

@@ -139,9 +139,15 @@ void TfrmVolmar::BuildWindow() {
     pgctrlPages = new QTabWidget(spltrDebug);
     MachinePage = new TMachinePage(pgctrlPages);
     pgctrlPages->addTab(MachinePage, QStringLiteral("Machine"));
-    grdMessages = LogGrid(pgctrlPages, kMessageGridWidths, true);
+    // Both sides of a title keep the header's margin.
+    const int padding = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin);
+    FMessageGridWidths =
+        TitledWidths(kMessageGridWidths, MessageGridTitles, fontMetrics(), padding);
+    grdMessages = LogGrid(pgctrlPages, FMessageGridWidths, true);
     pgctrlPages->addTab(grdMessages, QStringLiteral("Messages"));
-    grdEvents = LogGrid(pgctrlPages, kEventGridWidths, false);
+    grdEvents = LogGrid(pgctrlPages,
+                        TitledWidths(kEventGridWidths, EventGridTitles, fontMetrics(), padding),
+                        false);
     pgctrlPages->addTab(grdEvents, QStringLiteral("Events"));
     StatisticsPage = new TStatisticsPage(FMonitor, pgctrlPages);
     pgctrlPages->addTab(StatisticsPage, QStringLiteral("Statistics"));
@@ -286,8 +292,9 @@ bool TfrmVolmar::eventFilter(QObject* Watched, QEvent* Event) {
 }
 
 void TfrmVolmar::FormResize() {
-    grdMessages->setColumnWidth(
-        1, std::max(0, DescriptionColumnWidth(grdMessages->width(), FScrollBarWidth)));
+    grdMessages->setColumnWidth(1, std::max(0, DescriptionColumnWidth(grdMessages->width(),
+                                                                      FScrollBarWidth,
+                                                                      FMessageGridWidths)));
 }
 
 bool TfrmVolmar::DebugPanelShown() const { return !pnlDebug->isHidden(); }

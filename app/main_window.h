@@ -171,6 +171,8 @@ private:
     bool FSmallMeterSpin = false;
     bool FMuteMeters = true;
     int FScrollBarWidth = 0;
+    // As designed, or wider where the font needs it for a title.
+    std::vector<int> FMessageGridWidths;
     // The title as designed, without the faults' mark.
     QString FTitle;
     bool FFaultsShown = false;

@@ -30,9 +30,8 @@ const std::array<std::string_view, kMessageGridCols> MessageGridTitles = {"Code"
 const std::array<std::string_view, kEventGridCols> EventGridTitles = {
     "Time", "Interpretation", "Valid", "Retry", "Response", "Dataport Message Received"};
 
-int DescriptionColumnWidth(int GridWidth, int ScrollBarWidth) {
-    return GridWidth - kMessageGridWidths[0] - kMessageGridWidths[2] - kMessageGridWidths[3] -
-           ScrollBarWidth - 9;
+int DescriptionColumnWidth(int GridWidth, int ScrollBarWidth, std::span<const int> Widths) {
+    return GridWidth - Widths[0] - Widths[2] - Widths[3] - ScrollBarWidth - 9;
 }
 
 std::string LineErrorText(std::uint16_t Code) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,8 +36,10 @@ inline constexpr std::array<int, kMessageGridCols> kMessageGridWidths = {32, 0, 
 inline constexpr std::array<int, kEventGridCols> kEventGridWidths = {64, 200, 64, 64, 64, 365};
 inline constexpr int kGridRowHeight = 18;
 
-// The room left for the description column of the message grid.
-int DescriptionColumnWidth(int GridWidth, int ScrollBarWidth);
+// The room left for the description column of the message grid, its other
+// columns as wide as Widths says.
+int DescriptionColumnWidth(int GridWidth, int ScrollBarWidth,
+                           std::span<const int> Widths = kMessageGridWidths);
 
 // "Buffer overrun" ... "Tx queue is full", or "Unknown line error (%d)".
 std::string LineErrorText(std::uint16_t Code);

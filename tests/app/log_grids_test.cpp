@@ -117,6 +117,8 @@ TEST_F(LogGridsTest, EventTitlesBecomeAHeaderWithTheFirstEntryUntilReset) {
 TEST_F(LogGridsTest, TheOperatorResizesAndMovesColumns) {
     TfrmVolmar& w = StartShown(kEventsPage);
     AddEntries(0, 1);
+    const QTableView* messages = w.grdMessages;
+    const int others = messages->columnWidth(0) + messages->columnWidth(2) + messages->columnWidth(3);
     for (QTableView* grid : {w.grdEvents, w.grdMessages}) {
         w.pgctrlPages->setCurrentWidget(grid);
         Settle();
@@ -133,7 +135,20 @@ TEST_F(LogGridsTest, TheOperatorResizesAndMovesColumns) {
     w.resize(900, w.height());
     Settle();
     const int scroll = w.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    EXPECT_EQ(w.grdMessages->columnWidth(1), w.grdMessages->width() - 32 - 56 - 56 - scroll - 9);
+    EXPECT_EQ(messages->columnWidth(1), messages->width() - others - scroll - 9);
+}
+
+TEST_F(LogGridsTest, AFontWiderThanDesignedWidensTheColumnsItsTitlesNeed) {
+    const QFont before = QApplication::font();
+    QFont wide = before;
+    wide.setPixelSize(24);
+    QApplication::setFont(wide);
+    TfrmVolmar& w = StartShown(kMessagesPage);
+    QTableView* grid = w.grdMessages;
+    const QFontMetrics metrics(grid->horizontalHeader()->font());
+    for (int col : {0, 2, 3})
+        EXPECT_GT(grid->columnWidth(col), metrics.horizontalAdvance(Title(grid, col))) << col;
+    QApplication::setFont(before);
 }
 
 TEST_F(LogGridsTest, TheNewestEventIsFollowedOnlyFromTheBottom) {

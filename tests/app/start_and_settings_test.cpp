@@ -120,7 +120,9 @@ TEST_F(WindowTest, DescriptionColumnTakesTheRoomLeft) {
     w.resize(900, w.height());
     Settle();
     const int scroll = w.style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    EXPECT_EQ(w.grdMessages->columnWidth(1), w.grdMessages->width() - 32 - 56 - 56 - scroll - 9);
+    const QTableView* grid = w.grdMessages;
+    EXPECT_EQ(grid->columnWidth(1), grid->width() - grid->columnWidth(0) - grid->columnWidth(2) -
+                                        grid->columnWidth(3) - scroll - 9);
 }
 
 TEST_F(WindowTest, AboutShowsTheBuiltVersionAndCloses) {
