@@ -1,9 +1,12 @@
 // What the threads that must not wait hand to the one that writes: taken in
 // batches, bounded in bytes. An item that finds the queue full is dropped
 // and counted instead, so the one who queues never waits for the writer.
+// Items go into chunks of fixed room that come back once written, so that
+// queuing never moves what is already queued, and in a steady flow writes
+// only to memory it has written before: a page touched for the first time
+// costs the queuing thread a fault, and that thread answers the line.
 #pragma once
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -20,7 +23,14 @@ inline std::size_t QueuedBytes(const std::string& Line) { return Line.size(); }
 template <class TItem>
 class TBatchQueue {
 public:
-    explicit TBatchQueue(std::size_t Limit) : FLimit(Limit) { FQueue.reserve(kRoom); }
+    using TChunk = std::vector<TItem>;
+    // The items taken, in order.
+    using TBatch = std::vector<TChunk>;
+
+    explicit TBatchQueue(std::size_t Limit) : FLimit(Limit) {
+        FQueue.reserve(kChunksAhead);
+        for (std::size_t i = 0; i < kChunksAhead; ++i) FSpare.push_back(NewChunk(true));
+    }
 
     // Queues Item unless the items queued and being written would pass the
     // limit; false when it was dropped.
@@ -32,35 +42,45 @@ public:
             return false;
         }
         const bool wasEmpty = FQueue.empty();
-        const bool wasShort = FQueuedBytes < FLimit / 4;
-        FQueue.push_back(std::move(Item));
+        const bool wasShort = FQueuedBytes < FLimit / 4 && !HalfTheChunksAhead();
+        if (wasEmpty || FQueue.back().size() == kChunkItems) {
+            if (FSpare.empty()) {
+                FQueue.push_back(NewChunk(false));
+            } else {
+                FQueue.push_back(std::move(FSpare.back()));
+                FSpare.pop_back();
+            }
+        }
+        FQueue.back().push_back(std::move(Item));
         FQueuedBytes += size;
         // The writing thread sleeps only on an empty queue or while it
         // gathers, so most items need not wake it.
-        const bool wake = wasEmpty || (wasShort && FQueuedBytes >= FLimit / 4);
+        const bool wake =
+            wasEmpty || (wasShort && (FQueuedBytes >= FLimit / 4 || HalfTheChunksAhead()));
         lock.unlock();
         if (wake) FWake.notify_one();
         return true;
     }
 
     // For the writing thread: waits for an item, then up to Gather for more
-    // (less when a quarter of the limit is queued, or on Drain or Close),
+    // (less when a quarter of the limit or half the chunks made beforehand
+    // are filled, or on Drain or Close),
     // and swaps them all into Batch. False once closed with nothing left.
-    bool Take(std::vector<TItem>& Batch,
-              std::chrono::milliseconds Gather = std::chrono::milliseconds(0)) {
+    bool Take(TBatch& Batch, std::chrono::milliseconds Gather = std::chrono::milliseconds(0)) {
         // The items written last time are freed before the lock is taken,
-        // so that no one queuing waits for it.
-        Batch.clear();
+        // so that no one queuing waits for it; their chunks keep their room.
+        for (TChunk& chunk : Batch) chunk.clear();
         std::unique_lock<std::mutex> lock(FLock);
+        for (TChunk& chunk : Batch) FSpare.push_back(std::move(chunk));
+        Batch.clear();
         FWake.wait(lock, [this] { return FClosed || !FQueue.empty(); });
         if (FQueue.empty()) return false;
         if (Gather.count() > 0)
             FWake.wait_for(lock, Gather, [this] {
-                return FClosed || FDraining > 0 || FQueuedBytes >= FLimit / 4;
+                return FClosed || FDraining > 0 || FQueuedBytes >= FLimit / 4 ||
+                       HalfTheChunksAhead();
             });
         Batch.swap(FQueue);
-        // Room made here, so that queuing seldom has to grow the queue.
-        FQueue.reserve(std::max(Batch.capacity(), kRoom));
         FTakenBytes = FQueuedBytes;
         FQueuedBytes = 0;
         FBusy = true;
@@ -94,6 +114,7 @@ public:
             const std::lock_guard<std::mutex> lock(FLock);
             FClosed = true;
             if (Discard) {
+                for (TChunk& chunk : FQueue) chunk.clear();
                 FQueue.clear();
                 FQueuedBytes = 0;
             }
@@ -108,13 +129,35 @@ public:
     }
 
 private:
-    static constexpr std::size_t kRoom = 1024;
+    // A chunk stays well below the size the allocator maps on its own, and
+    // those made beforehand hold what answering as fast as a line allows
+    // queues between two batches.
+    static constexpr std::size_t kChunkItems = 256;
+    static constexpr std::size_t kChunksAhead = 8;
+
+    // Taken early then, the chunks come back before those made beforehand
+    // run out.
+    bool HalfTheChunksAhead() const { return FQueue.size() > kChunksAhead / 2; }
+
+    // Warm: its memory written once, so that the queuing thread does not
+    // take the page faults.
+    static TChunk NewChunk(bool Warm) {
+        TChunk chunk;
+        chunk.reserve(kChunkItems);
+        if (Warm) {
+            chunk.resize(kChunkItems);
+            chunk.clear();
+        }
+        return chunk;
+    }
 
     const std::size_t FLimit;
     mutable std::mutex FLock;
     std::condition_variable FWake;
     std::condition_variable FDrained;
-    std::vector<TItem> FQueue;
+    TBatch FQueue;
+    // Chunks written and handed back, empty, with their room.
+    std::vector<TChunk> FSpare;
     std::size_t FQueuedBytes = 0; // in FQueue
     std::size_t FTakenBytes = 0;  // taken and not yet done
     bool FBusy = false;

@@ -66,15 +66,16 @@ std::string TCaptureFile::Error() const {
 
 void TCaptureFile::Run() {
     YieldToAnswers();
-    std::vector<TCaptureItem> batch;
+    TBatchQueue<TCaptureItem>::TBatch batch;
     while (FQueue.Take(batch, kGather)) {
         FLines.clear();
-        for (TCaptureItem& item : batch) {
-            if (auto* line = std::get_if<std::string>(&item))
-                FLines.push_back(std::move(*line));
-            else
-                FLines.push_back(FormatRecord(std::get<TTrafficRecord>(item), FFormat));
-        }
+        for (auto& chunk : batch)
+            for (TCaptureItem& item : chunk) {
+                if (auto* line = std::get_if<std::string>(&item))
+                    FLines.push_back(std::move(*line));
+                else
+                    FLines.push_back(FormatRecord(std::get<TTrafficRecord>(item), FFormat));
+            }
         FQueue.Done(WriteBatch(FLines));
     }
 }

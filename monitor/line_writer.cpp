@@ -25,11 +25,12 @@ struct TLineWriter::TState {
 
     void Run() {
         YieldToAnswers();
-        std::vector<std::string> batch;
+        TLineQueue::TBatch batch;
         while (Queue.Take(batch)) {
             std::uint64_t failed = 0;
-            for (const std::string& line : batch)
-                if (!WriteAll(line)) ++failed;
+            for (const auto& chunk : batch)
+                for (const std::string& line : chunk)
+                    if (!WriteAll(line)) ++failed;
             Queue.Done(failed);
         }
     }

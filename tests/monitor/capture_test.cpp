@@ -409,13 +409,32 @@ TEST_F(CaptureFileTest, AFloodPastTheQueueCountsEveryLineLost) {
 TEST(CaptureQueueTest, LinesBeingWrittenCountAgainstTheLimit) {
     TLineQueue queue(10);
     EXPECT_TRUE(queue.Push("12345678\n"));
-    std::vector<std::string> batch;
+    TLineQueue::TBatch batch;
     ASSERT_TRUE(queue.Take(batch));
-    EXPECT_EQ(batch, std::vector<std::string>{"12345678\n"});
+    EXPECT_EQ(batch, TLineQueue::TBatch{{"12345678\n"}});
     EXPECT_FALSE(queue.Push("ab\n"));
     EXPECT_EQ(queue.Lost(), 1u);
     queue.Done();
     EXPECT_TRUE(queue.Push("ab\n"));
+}
+
+// The thread that queues answers the line: a run of records as long as a
+// batch holds when answering flat out costs it no page fault.
+TEST(CaptureQueueTest, QueuingARunOfRecordsTouchesNoNewMemory) {
+    TTrafficRecord record;
+    record.Bytes = {0x26};
+    std::vector<TCaptureItem> items(2000, TCaptureItem(record));
+    TBatchQueue<TCaptureItem> queue(TCaptureFile::kDefaultQueueLimit);
+    const auto faults = [] {
+        rusage usage{};
+        getrusage(RUSAGE_THREAD, &usage);
+        return usage.ru_minflt;
+    };
+    // The first call binds the functions the queue calls.
+    ASSERT_TRUE(queue.Push(items.front()));
+    const long before = faults();
+    for (TCaptureItem& item : items) ASSERT_TRUE(queue.Push(std::move(item)));
+    EXPECT_EQ(faults() - before, 0);
 }
 
 TEST_F(CaptureFileTest, AFileThatCannotBeOpenedIsReportedAndTriedAgain) {
