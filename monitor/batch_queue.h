@@ -42,7 +42,7 @@ public:
             return false;
         }
         const bool wasEmpty = FQueue.empty();
-        const bool wasShort = FQueuedBytes < FLimit / 4 && !HalfTheChunksAhead();
+        const bool wasShort = FQueuedBytes < FLimit / 4;
         if (wasEmpty || FQueue.back().size() == kChunkItems) {
             if (FSpare.empty()) {
                 FQueue.push_back(NewChunk(false));
@@ -55,16 +55,14 @@ public:
         FQueuedBytes += size;
         // The writing thread sleeps only on an empty queue or while it
         // gathers, so most items need not wake it.
-        const bool wake =
-            wasEmpty || (wasShort && (FQueuedBytes >= FLimit / 4 || HalfTheChunksAhead()));
+        const bool wake = wasEmpty || (wasShort && FQueuedBytes >= FLimit / 4);
         lock.unlock();
         if (wake) FWake.notify_one();
         return true;
     }
 
     // For the writing thread: waits for an item, then up to Gather for more
-    // (less when a quarter of the limit or half the chunks made beforehand
-    // are filled, or on Drain or Close),
+    // (less when a quarter of the limit is queued, or on Drain or Close),
     // and swaps them all into Batch. False once closed with nothing left.
     bool Take(TBatch& Batch, std::chrono::milliseconds Gather = std::chrono::milliseconds(0)) {
         // The items written last time are freed before the lock is taken,
@@ -77,8 +75,7 @@ public:
         if (FQueue.empty()) return false;
         if (Gather.count() > 0)
             FWake.wait_for(lock, Gather, [this] {
-                return FClosed || FDraining > 0 || FQueuedBytes >= FLimit / 4 ||
-                       HalfTheChunksAhead();
+                return FClosed || FDraining > 0 || FQueuedBytes >= FLimit / 4;
             });
         Batch.swap(FQueue);
         FTakenBytes = FQueuedBytes;
@@ -130,14 +127,10 @@ public:
 
 private:
     // A chunk stays well below the size the allocator maps on its own, and
-    // those made beforehand hold what answering as fast as a line allows
-    // queues between two batches.
+    // those made beforehand hold what answering a pseudo-terminal flat out
+    // queues in a gathering of 100 ms.
     static constexpr std::size_t kChunkItems = 256;
-    static constexpr std::size_t kChunksAhead = 8;
-
-    // Taken early then, the chunks come back before those made beforehand
-    // run out.
-    bool HalfTheChunksAhead() const { return FQueue.size() > kChunksAhead / 2; }
+    static constexpr std::size_t kChunksAhead = 16;
 
     // Warm: its memory written once, so that the queuing thread does not
     // take the page faults.
