@@ -159,6 +159,9 @@ SimulatorRun Simulate(const Variant& V, const Load& L, int Count) {
                    {kMachineArgs, V.ExtraSettings, 600000}, V.Args, V.Environment);
     run.Line.MachineStatus = session.MachineStatus;
     run.Line.Transcript = session.Transcript;
+    // What the simulator said tells why a run that failed to start failed.
+    if (!session.Started && !session.ProgramErrors.empty())
+        run.Line.Transcript += "simulator's errors:\n" + session.ProgramErrors;
     Collect(run.Line, session.Exchanges, kSettleExchanges);
 
     // Every message once: as many first transmissions as were sent, no
