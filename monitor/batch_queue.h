@@ -111,7 +111,6 @@ public:
             const std::lock_guard<std::mutex> lock(FLock);
             FClosed = true;
             if (Discard) {
-                for (TChunk& chunk : FQueue) chunk.clear();
                 FQueue.clear();
                 FQueuedBytes = 0;
             }
