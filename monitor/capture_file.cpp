@@ -20,6 +20,8 @@ constexpr std::chrono::seconds kFlushWait(2);
 // A write holds its core until the kernel has copied it all; in small
 // pieces the machine's side and the answers get the core back in between.
 constexpr std::size_t kWriteChunk = 16 * 1024;
+// The buffer is written out once it holds this much.
+constexpr std::size_t kWriteOutAt = 4 * kWriteChunk;
 
 std::string ErrnoText(int Errno) {
     return std::error_code(Errno, std::generic_category()).message();
@@ -66,44 +68,50 @@ std::string TCaptureFile::Error() const {
 
 void TCaptureFile::Run() {
     YieldToAnswers();
+    // The buffer's pages are touched now, before any traffic: a first batch
+    // that faulted them in held up the answers of its first tenth of a second.
+    FBuffer.resize(kWriteOutAt + kWriteChunk);
+    FBuffer.clear();
+    FLineEnds.resize(kWriteOutAt / 16);
+    FLineEnds.clear();
     TBatchQueue<TCaptureItem>::TBatch batch;
-    while (FQueue.Take(batch, kGather)) {
-        FLines.clear();
-        for (auto& chunk : batch)
-            for (TCaptureItem& item : chunk) {
-                if (auto* line = std::get_if<std::string>(&item))
-                    FLines.push_back(std::move(*line));
-                else
-                    FLines.push_back(FormatRecord(std::get<TTrafficRecord>(item), FFormat));
-            }
-        FQueue.Done(WriteBatch(FLines));
-    }
+    while (FQueue.Take(batch, kGather)) FQueue.Done(WriteBatch(batch));
 }
 
-std::uint64_t TCaptureFile::WriteBatch(const std::vector<std::string>& Lines) {
+const std::string& TCaptureFile::LineOf(const TCaptureItem& Item) {
+    if (const auto* line = std::get_if<std::string>(&Item)) return *line;
+    FLine = FormatRecord(std::get<TTrafficRecord>(Item), FFormat);
+    return FLine;
+}
+
+std::uint64_t TCaptureFile::WriteBatch(const TBatchQueue<TCaptureItem>::TBatch& Batch) {
     FFailed = false;
     std::uint64_t lost = 0;
     if (FFd < 0) Open();
-    for (std::size_t i = 0; i < Lines.size(); ++i) {
-        if (FFd < 0) {
-            lost += Lines.size() - i;
-            break;
-        }
-        const std::string& line = Lines[i];
-        // A line always goes whole into one file; one longer than the limit
-        // has a file to itself.
-        const std::uint64_t size = FSize + FBuffer.size();
-        if (size > 0 && size + line.size() > FSizeLimit) {
-            lost += WriteOut();
-            Rotate();
+    for (const auto& chunk : Batch)
+        for (const TCaptureItem& item : chunk) {
             if (FFd < 0) {
-                lost += Lines.size() - i;
-                break;
+                ++lost;
+                continue;
             }
+            const std::string& line = LineOf(item);
+            // A line always goes whole into one file; one longer than the
+            // limit has a file to itself.
+            const std::uint64_t size = FSize + FBuffer.size();
+            if (size > 0 && size + line.size() > FSizeLimit) {
+                lost += WriteOut();
+                Rotate();
+                if (FFd < 0) {
+                    ++lost;
+                    continue;
+                }
+            }
+            FBuffer += line;
+            FLineEnds.push_back(FBuffer.size());
+            // Written as it fills, the buffer stays within the pages touched
+            // at the start however big the batch.
+            if (FBuffer.size() >= kWriteOutAt) lost += WriteOut();
         }
-        FBuffer += line;
-        FLineEnds.push_back(FBuffer.size());
-    }
     lost += WriteOut();
     if (!FFailed) {
         const std::lock_guard<std::mutex> lock(FErrorLock);

@@ -58,8 +58,10 @@ public:
 
 private:
     void Run();
-    // Returns how many of the lines were lost.
-    std::uint64_t WriteBatch(const std::vector<std::string>& Lines);
+    // Returns how many of the batch's lines were lost.
+    std::uint64_t WriteBatch(const TBatchQueue<TCaptureItem>::TBatch& Batch);
+    // Item as a line; a record is formatted into FLine.
+    const std::string& LineOf(const TCaptureItem& Item);
     bool Open();
     void Close();
     void Rotate();
@@ -77,7 +79,7 @@ private:
     std::string FError;
 
     // The writing thread's own.
-    std::vector<std::string> FLines; // of the batch taken
+    std::string FLine; // the record last formatted
     int FFd = -1;
     std::uint64_t FSize = 0;
     std::string FBuffer;

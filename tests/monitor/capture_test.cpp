@@ -405,6 +405,13 @@ TEST_F(CaptureFileTest, AFloodPastTheQueueCountsEveryLineLost) {
     Flood(path, 4096, 100'000, false);
 }
 
+// Pages first touched so far by the calling thread or by all of them.
+long MinorFaults(int Who) {
+    rusage usage{};
+    getrusage(Who, &usage);
+    return usage.ru_minflt;
+}
+
 // A line being written still holds its room in the queue.
 TEST(CaptureQueueTest, LinesBeingWrittenCountAgainstTheLimit) {
     TLineQueue queue(10);
@@ -425,16 +432,32 @@ TEST(CaptureQueueTest, QueuingARunOfRecordsTouchesNoNewMemory) {
     record.Bytes = {0x26};
     std::vector<TCaptureItem> items(2000, TCaptureItem(record));
     TBatchQueue<TCaptureItem> queue(TCaptureFile::kDefaultQueueLimit);
-    const auto faults = [] {
-        rusage usage{};
-        getrusage(RUSAGE_THREAD, &usage);
-        return usage.ru_minflt;
-    };
     // The first call binds the functions the queue calls.
     ASSERT_TRUE(queue.Push(items.front()));
-    const long before = faults();
+    const long before = MinorFaults(RUSAGE_THREAD);
     for (TCaptureItem& item : items) ASSERT_TRUE(queue.Push(std::move(item)));
-    EXPECT_EQ(faults() - before, 0);
+    EXPECT_EQ(MinorFaults(RUSAGE_THREAD) - before, 0);
+}
+
+// The writing thread shares the answering one's cores: a batch as big as
+// answering flat out gathers, once one has gone, takes no new memory.
+TEST_F(CaptureFileTest, WritingABatchTouchesNoNewMemory) {
+    TCaptureFile capture(path.string());
+    std::vector<TTrafficRecord> records(2000);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].Kind = i % 2 ? TRecordKind::Reply : TRecordKind::Frame;
+        records[i].Bytes = i % 2 ? std::vector<std::uint8_t>{0x06}
+                                 : std::vector<std::uint8_t>{0x26, 0x26};
+        records[i].WallUs = kWallUs;
+    }
+    capture.Write(records.back());
+    ASSERT_TRUE(capture.Flush());
+    const long before = MinorFaults(RUSAGE_SELF);
+    for (TTrafficRecord& r : records) capture.Write(std::move(r));
+    ASSERT_TRUE(capture.Flush());
+    EXPECT_EQ(MinorFaults(RUSAGE_SELF) - before, 0);
+    EXPECT_EQ(capture.Lost(), 0u);
+    EXPECT_EQ(SplitLines(ReadFile(path)).size(), records.size() + 1);
 }
 
 TEST_F(CaptureFileTest, AFileThatCannotBeOpenedIsReportedAndTriedAgain) {
