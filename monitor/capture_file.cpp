@@ -33,7 +33,8 @@ std::size_t QueuedBytes(const TCaptureItem& Item) {
     if (const auto* line = std::get_if<std::string>(&Item)) return line->size();
     // About what the record holds; its line is of a like size.
     const auto& record = std::get<TTrafficRecord>(Item);
-    return sizeof record + record.Bytes.size() + record.Text.size() + record.Detail.size();
+    return sizeof record + static_cast<std::size_t>(record.Bytes.size()) + record.Text.size() +
+           record.Detail.size();
 }
 
 TCaptureFile::TCaptureFile(std::string Path, std::uint64_t SizeLimit, int Keep,

@@ -49,8 +49,8 @@ std::string Number(T Value) {
     return std::string(digits.data(), end);
 }
 
-std::string Hex(const std::vector<std::uint8_t>& Bytes) {
-    return HexBytes(Bytes.data(), Bytes.size());
+std::string Hex(const decltype(TTrafficRecord::Bytes)& Bytes) {
+    return HexBytes(Bytes.data(), static_cast<std::size_t>(Bytes.size()));
 }
 
 std::string_view ClassName(TDPMsgClass Class) {

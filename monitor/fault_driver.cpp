@@ -61,7 +61,7 @@ void TMonitor::SendLate(std::vector<std::uint8_t> Bytes, TReplyCause Cause) {
     } catch (const std::exception&) {
         r.Dropped = true;
     }
-    r.Bytes = std::move(Bytes);
+    r.Bytes.append(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
     Record(std::move(r));
 }
 

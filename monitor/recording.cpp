@@ -121,7 +121,7 @@ void TMonitor::ReleaseHeldFrame() {
 TTrafficRecord TMonitor::FrameRecord(const TDPMessage& Msg, TFrameFault Fault) {
     TTrafficRecord r;
     r.Kind = TRecordKind::Frame;
-    r.Bytes.assign(FVolmar.FrameBytes(), FVolmar.FrameBytes() + FVolmar.FrameSize());
+    r.Bytes.append(FVolmar.FrameBytes(), static_cast<qsizetype>(FVolmar.FrameSize()));
     r.Class = ClassifyHeader(Msg.Header).MsgClass;
     r.Code = Msg.Code();
     r.Retry = Msg.Retry;
@@ -139,7 +139,8 @@ void TMonitor::FlushDiscarded() {
     if (FDiscarded.empty()) return;
     TTrafficRecord r;
     r.Kind = TRecordKind::Discarded;
-    r.Bytes.swap(FDiscarded);
+    r.Bytes.append(FDiscarded.data(), static_cast<qsizetype>(FDiscarded.size()));
+    FDiscarded.clear();
     Record(std::move(r));
 }
 

@@ -66,7 +66,7 @@ void TStatistics::Count(const TTrafficRecord& R) {
             if (R.Bytes[0] == kEsc) Add(stEsc, t);
         }
         break;
-    case TRecordKind::Discarded: Add(stDiscardedBytes, t, R.Bytes.size()); break;
+    case TRecordKind::Discarded: Add(stDiscardedBytes, t, static_cast<std::uint64_t>(R.Bytes.size())); break;
     case TRecordKind::Event:
         if (R.Event == TLineEvent::DeviceLost) Add(stDeviceLost, t);
         if (R.Event == TLineEvent::MachineSilent) Add(stMachineSilent, t);

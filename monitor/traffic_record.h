@@ -4,9 +4,10 @@
 // engine. Times are taken when it happened, on the engine's thread.
 #pragma once
 
+#include <QVarLengthArray>
+
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "dataport/message.h"
 #include "dataport/receiver.h"
@@ -35,8 +36,11 @@ struct TTrafficRecord {
     // Microseconds since the epoch, and on a monotonic clock.
     std::int64_t WallUs = 0;
     std::int64_t MonoUs = 0;
-    // The frame's bytes, the reply byte, or the bytes discarded.
-    std::vector<std::uint8_t> Bytes;
+    // The frame's bytes, the reply byte, or the bytes discarded. A frame or
+    // a reply needs no memory of its own: records are made for every byte
+    // answered and freed on another thread, which left the answering one
+    // taking fresh pages for the first of them.
+    QVarLengthArray<std::uint8_t, kMaxFrameSize> Bytes;
 
     // A frame: as classified, decoded and answered. Fault is ffNone for a
     // frame that arrived whole.
