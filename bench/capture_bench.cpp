@@ -52,7 +52,7 @@ std::vector<TTrafficRecord> Mix() {
         TTrafficRecord f;
         f.Kind = TRecordKind::Frame;
         f.Code = bytes.front() & 0x7F;
-        f.Bytes.append(bytes.data(), static_cast<qsizetype>(bytes.size()));
+        f.Bytes = TRecordBytes(bytes.begin(), bytes.end());
         f.Class = cls;
         f.Text = std::move(text);
         f.Valid = true;

@@ -49,7 +49,7 @@ std::string Number(T Value) {
     return std::string(digits.data(), end);
 }
 
-std::string Hex(const decltype(TTrafficRecord::Bytes)& Bytes) {
+std::string Hex(const TRecordBytes& Bytes) {
     return HexBytes(Bytes.data(), static_cast<std::size_t>(Bytes.size()));
 }
 

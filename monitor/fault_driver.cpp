@@ -61,7 +61,7 @@ void TMonitor::SendLate(std::vector<std::uint8_t> Bytes, TReplyCause Cause) {
     } catch (const std::exception&) {
         r.Dropped = true;
     }
-    r.Bytes.append(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
+    r.Bytes = TRecordBytes(Bytes.begin(), Bytes.end());
     Record(std::move(r));
 }
 

@@ -121,7 +121,7 @@ void TMonitor::ReleaseHeldFrame() {
 TTrafficRecord TMonitor::FrameRecord(const TDPMessage& Msg, TFrameFault Fault) {
     TTrafficRecord r;
     r.Kind = TRecordKind::Frame;
-    r.Bytes.append(FVolmar.FrameBytes(), static_cast<qsizetype>(FVolmar.FrameSize()));
+    r.Bytes = TRecordBytes(FVolmar.FrameBytes(), FVolmar.FrameBytes() + FVolmar.FrameSize());
     r.Class = ClassifyHeader(Msg.Header).MsgClass;
     r.Code = Msg.Code();
     r.Retry = Msg.Retry;
@@ -139,7 +139,7 @@ void TMonitor::FlushDiscarded() {
     if (FDiscarded.empty()) return;
     TTrafficRecord r;
     r.Kind = TRecordKind::Discarded;
-    r.Bytes.append(FDiscarded.data(), static_cast<qsizetype>(FDiscarded.size()));
+    r.Bytes = TRecordBytes(FDiscarded.begin(), FDiscarded.end());
     FDiscarded.clear();
     Record(std::move(r));
 }

@@ -31,16 +31,18 @@ enum class TLineEvent : std::uint8_t {
     FaultInjected, // Detail: what was done
 };
 
+// Room for the longest frame without memory of its own: records are made
+// for every byte answered and freed on another thread, which left the
+// answering one taking fresh pages for the first of them.
+using TRecordBytes = QVarLengthArray<std::uint8_t, kMaxFrameSize>;
+
 struct TTrafficRecord {
     TRecordKind Kind = TRecordKind::Event;
     // Microseconds since the epoch, and on a monotonic clock.
     std::int64_t WallUs = 0;
     std::int64_t MonoUs = 0;
-    // The frame's bytes, the reply byte, or the bytes discarded. A frame or
-    // a reply needs no memory of its own: records are made for every byte
-    // answered and freed on another thread, which left the answering one
-    // taking fresh pages for the first of them.
-    QVarLengthArray<std::uint8_t, kMaxFrameSize> Bytes;
+    // The frame's bytes, the reply byte, or the bytes discarded.
+    TRecordBytes Bytes;
 
     // A frame: as classified, decoded and answered. Fault is ffNone for a
     // frame that arrived whole.

@@ -54,7 +54,7 @@ protected:
         r.Kind = Kind;
         r.WallUs = kWallUs;
         r.MonoUs = kMonoUs;
-        r.Bytes.append(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
+        r.Bytes = TRecordBytes(Bytes.begin(), Bytes.end());
         return r;
     }
 
@@ -446,8 +446,7 @@ TEST_F(CaptureFileTest, WritingABatchTouchesNoNewMemory) {
     std::vector<TTrafficRecord> records(2000);
     for (std::size_t i = 0; i < records.size(); ++i) {
         records[i].Kind = i % 2 ? TRecordKind::Reply : TRecordKind::Frame;
-        records[i].Bytes = i % 2 ? decltype(records[i].Bytes){0x06}
-                                 : decltype(records[i].Bytes){0x26, 0x26};
+        records[i].Bytes = i % 2 ? TRecordBytes{0x06} : TRecordBytes{0x26, 0x26};
         records[i].WallUs = kWallUs;
     }
     capture.Write(records.back());
