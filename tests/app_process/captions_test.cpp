@@ -37,8 +37,12 @@ protected:
     void SetUp() override {
         if (!Installed("Xvfb") || !Installed("xdotool")) GTEST_SKIP() << "needs Xvfb and xdotool";
         // Appended: GCC 12 at -O3 warns falsely (-Wrestrict) on ":" + a temporary.
+        // A server killed earlier leaves its lock behind, and Xvfb will not
+        // take that display; its stale socket would pass for ours.
+        int number = 100 + ::getpid() % 400;
+        while (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock")) ++number;
         display = ":";
-        display += std::to_string(100 + ::getpid() % 400);
+        display += std::to_string(number);
         server = SpawnProcess(Output("command -v Xvfb"), {display, "-screen", "0", "1024x768x24"},
                               ChildEnvironment({}));
         ASSERT_GT(server, 0);
@@ -49,6 +53,9 @@ protected:
     }
     void TearDown() override {
         KillAndReap(program);
+        // Asked to end, the server removes its lock and socket.
+        if (server > 0) ::kill(server, SIGTERM);
+        WaitForExit(server, 5000);
         KillAndReap(server);
     }
 
