@@ -8,7 +8,6 @@
 #include <QTimer>
 
 #include <cmath>
-#include <cstdio>
 #include <memory>
 
 #include <unistd.h>
@@ -52,11 +51,6 @@ bool ArmFaultFile(TFaults& Faults, const QString& Path, QString& Error) {
     }
     for (const TFaultRule& rule : rules) Faults.Arm(rule);
     return true;
-}
-
-void ToStandardError(const QString& Text) {
-    std::fprintf(stderr, "volmarsim: %s\n", Text.toLocal8Bit().constData());
-    std::fflush(stderr);
 }
 
 // Nobody is there to close a box: errors are on standard error already (the
@@ -104,7 +98,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
 
     std::unique_ptr<TLineWriter> out;
     if (!Line.Quiet) {
-        out = std::make_unique<TLineWriter>(STDOUT_FILENO);
+        out = std::make_unique<TLineWriter>(STDOUT_FILENO, "standard output");
         QObject::connect(&monitor.Events(), &TMonitorEvents::Event, &monitor,
                          [&out](const QJsonObject& Event) {
                              QByteArray line = QJsonDocument(Event).toJson(QJsonDocument::Compact);
@@ -139,7 +133,8 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     }
     monitor.ShutDown();
     if (monitor.Reports().SaveFailed() && status == 0) status = kExitSaveFailed;
-    if (out && out->Dropped() > 0)
+    // A reader that went away was told of once, when it went.
+    if (out && out->Dropped() > 0 && !out->ReaderGone())
         ToStandardError(QStringLiteral("%1 event lines were dropped: standard output was not read")
                             .arg(out->Dropped()));
     out.reset();

@@ -10,6 +10,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -19,8 +20,15 @@
 #include "app/main_window.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
+#include "monitor/error_reports.h"
+#include "serial/standard_error.h"
 
 namespace {
+
+// Qt's own messages go the way of every other line on standard error.
+void ToStandardErrorToo(QtMsgType Type, const QMessageLogContext& Context, const QString& Text) {
+    volmar::WriteStandardError(qFormatLogMessage(Type, Context, Text).toLocal8Bit().toStdString());
+}
 
 int RunWindow(const volmar::TCommandLine& Line, const volmar::TDataFolder& Folder) {
     volmar::TSingleInstance instance(volmar::InstanceName(Folder.Path));
@@ -71,6 +79,10 @@ int RunWindow(const volmar::TCommandLine& Line, const volmar::TDataFolder& Folde
 } // namespace
 
 int main(int argc, char** argv) {
+    // An output whose reader has gone away fails its writes (EPIPE), and each
+    // writer gives up on it; the answers and the files go on.
+    std::signal(SIGPIPE, SIG_IGN);
+    qInstallMessageHandler(ToStandardErrorToo);
     volmar::ChooseRuntimeFolder();
     // Without a window there may be no display, and no GUI application to make.
     const bool noWindow = volmar::NeedsNoWindow(argc, argv);
@@ -91,8 +103,8 @@ int main(int argc, char** argv) {
 
     const volmar::TCommandLine line = volmar::ParseCommandLine(QCoreApplication::arguments());
     if (!line.Error.isEmpty()) {
-        std::fprintf(stderr, "volmarsim: %s\nUsage: volmarsim [--help] [options]\n",
-                     qUtf8Printable(line.Error));
+        volmar::ToStandardError(line.Error +
+                                QStringLiteral("\nUsage: volmarsim [--help] [options]"));
         return 2;
     }
     if (line.Help || line.Version) {
@@ -106,8 +118,7 @@ int main(int argc, char** argv) {
         volmar::ChooseDataFolder(line.Folder, QCoreApplication::applicationDirPath(),
                                  volmar::PerUserDataFolder());
     // The engine reports each file it then cannot write.
-    if (!folder.Error.isEmpty())
-        std::fprintf(stderr, "volmarsim: %s\n", qUtf8Printable(folder.Error));
+    if (!folder.Error.isEmpty()) volmar::ToStandardError(folder.Error);
 
     return line.Headless ? volmar::RunHeadless(line, folder) : RunWindow(line, folder);
 }

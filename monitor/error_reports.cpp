@@ -1,17 +1,13 @@
 #include "monitor/error_reports.h"
 
-#include <cstdio>
-
 #include "serial/port_errors.h"
+#include "serial/standard_error.h"
 
 namespace volmar {
 
-namespace {
 void ToStandardError(const QString& Text) {
-    std::fprintf(stderr, "volmarsim: %s\n", Text.toLocal8Bit().constData());
-    std::fflush(stderr);
+    WriteStandardError(("volmarsim: " + Text.toLocal8Bit()).toStdString());
 }
-} // namespace
 
 QString ErrorText(const std::exception& Error) {
     QString text = QString::fromLocal8Bit(Error.what());
@@ -84,6 +80,12 @@ void TErrorReports::ReportQuietly(const QString& Text) {
 void TErrorReports::ShowAlert(const QString& Text) {
     FAlert = Text;
     FView.ShowAlert(Text);
+}
+
+void TErrorReports::WatchStandardError() {
+    if (FStandardErrorLostShown || !StandardErrorLost()) return;
+    FStandardErrorLostShown = true;
+    ReportQuietly(QString::fromLatin1(kStandardErrorLost));
 }
 
 } // namespace volmar

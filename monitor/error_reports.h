@@ -17,6 +17,13 @@ namespace volmar {
 // An error's text for the operator, with a port's added detail on a line of its own.
 QString ErrorText(const std::exception& Error);
 
+// "volmarsim: Text" on standard error.
+void ToStandardError(const QString& Text);
+
+// Shown as the alert once no one reads standard error any more.
+inline constexpr char kStandardErrorLost[] =
+    "The reader of standard error has gone away: messages are no longer written there";
+
 class TErrorReports {
 public:
     // QuitRequested: true once a quit signal has asked for the shut-down.
@@ -38,6 +45,8 @@ public:
     // The alert and standard error: must be seen, must not wait.
     void ReportQuietly(const QString& Text);
     void ShowAlert(const QString& Text);
+    // Shows, once, that standard error has lost its reader; called now and then.
+    void WatchStandardError();
 
     // The problem shown as the alert, empty when there is none.
     const QString& Alert() const { return FAlert; }
@@ -60,6 +69,7 @@ private:
     bool FBoxUp = false;
     bool FSaveFailed = false;
     bool FQuiet = false;
+    bool FStandardErrorLostShown = false;
     int FReportCount = 0;
     QString FLastReport;
 };

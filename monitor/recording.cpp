@@ -157,6 +157,7 @@ void TMonitor::BytesArrived() {
 void TMonitor::WatchSilence() {
     // Faults that ran out their time end here even when the line is quiet.
     FFaults.Active();
+    FReports.WatchStandardError();
     if (FCapture) {
         const QString error = CaptureError();
         if (!error.isEmpty() && error != FReports.Alert()) FReports.ReportQuietly(error);

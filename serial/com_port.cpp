@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <exception>
 
 #include "serial/device_map.h"
 #include "serial/notify_target.h"
 #include "serial/open_failure.h"
+#include "serial/standard_error.h"
 
 namespace volmar {
 
@@ -33,7 +33,7 @@ void ReportHandlerFailure(const std::exception& Error) {
     if (handler)
         handler(Error);
     else
-        std::fprintf(stderr, "%s\n", Error.what());
+        WriteStandardError(Error.what());
 }
 
 std::uint16_t Clamp16(std::size_t Value) {
