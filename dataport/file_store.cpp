@@ -142,6 +142,10 @@ std::optional<std::string> ReadRegularFile(const std::string& Path, std::size_t 
 void ReplaceFile(const std::string& Path, std::string_view Bytes) {
     std::error_code error;
     const fs::path target = FinalTarget(Path, error);
+    std::error_code missing;
+    if (const fs::file_type type = fs::symlink_status(target, missing).type();
+        !error && !missing && type != fs::file_type::regular)
+        throw EFileStoreError("Unable to write to " + Path + ": it is " + FileTypeName(type));
     std::string temporary = (Folder(target) / (TemporaryPrefix(target) + kRandomPart)).string();
     const int fd = error ? -1 : ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) throw EFileStoreError("Cannot create file " + Path);
@@ -156,6 +160,19 @@ void ReplaceFile(const std::string& Path, std::string_view Bytes) {
         throw EFileStoreError("Unable to write to " + Path);
     }
     if (!SyncFolder(Folder(target))) throw EFileStoreError("Unable to write to " + Path);
+}
+
+const char* FileTypeName(fs::file_type Type) {
+    switch (Type) {
+    case fs::file_type::regular: return "a file";
+    case fs::file_type::directory: return "a folder";
+    case fs::file_type::fifo: return "a FIFO";
+    case fs::file_type::character: return "a character device";
+    case fs::file_type::block: return "a block device";
+    case fs::file_type::socket: return "a socket";
+    case fs::file_type::symlink: return "a symbolic link";
+    default: return "no regular file";
+    }
 }
 
 void RemoveLeftoverTemporaries(const std::string& Path) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -39,7 +40,12 @@ std::optional<std::string> ReadRegularFile(const std::string& Path, std::size_t 
 // through: its target (which may be missing) is the file replaced. On failure the old file is
 // untouched, the temporary removed, and "Cannot create file <Path>" (no temporary could be made)
 // or "Unable to write to <Path>" is raised. The file keeps its permissions; a new one is 0644.
+// What is there and is no regular file (a FIFO, a folder, a device) is never replaced: "Unable
+// to write to <Path>: it is a FIFO" (or what it is) is raised.
 void ReplaceFile(const std::string& Path, std::string_view Bytes);
+
+// What a file of Type is, for a sentence: "a FIFO", "a folder", "a character device", ...
+const char* FileTypeName(std::filesystem::file_type Type);
 
 // Removes the temporaries that saves of Path, killed midway, left behind: in its folder and,
 // when Path is a symbolic link, in its target's folder. Nothing but regular files named exactly

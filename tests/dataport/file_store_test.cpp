@@ -1,6 +1,7 @@
 #include "dataport/file_store.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <csignal>
@@ -76,6 +77,27 @@ TEST_F(FileStore, LinksAreWrittenThroughToTheirTargets) {
     EXPECT_EQ(Get("data/real.dat"), "new");
     EXPECT_EQ(Get("data/absent.ini"), "[Comms]\n");
     EXPECT_EQ(Names("data"), (std::set<std::string>{"absent.ini", "real.dat"}));
+}
+
+// A FIFO, a folder or a device where the file would go is someone else's:
+// refused by name, and left as it is.
+TEST_F(FileStore, WhatIsNoRegularFileIsNeverReplaced) {
+    ASSERT_EQ(::mkfifo(Path("report.csv").c_str(), 0600), 0);
+    fs::create_directory(FDir / "report.json");
+    fs::create_symlink("report.csv", FDir / "linked.csv");
+    for (const auto& [name, what] : {std::pair<std::string, std::string>{"report.csv", "a FIFO"},
+                                     {"report.json", "a folder"},
+                                     {"linked.csv", "a FIFO"}}) {
+        std::string error;
+        try {
+            ReplaceFile(Path(name), "rows");
+        } catch (const EFileStoreError& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, "Unable to write to " + Path(name) + ": it is " + what);
+    }
+    EXPECT_TRUE(fs::is_fifo(Path("report.csv")));
+    EXPECT_EQ(Names(), (std::set<std::string>{"linked.csv", "report.csv", "report.json"}));
 }
 
 TEST_F(FileStore, AReplacedFileKeepsItsPermissions) {
