@@ -26,10 +26,20 @@ public:
     using TChunk = std::vector<TItem>;
     // The items taken, in order.
     using TBatch = std::vector<TChunk>;
+    // Count items dropped for a full queue just before item At of a batch
+    // (At: the batch's size for after its last), in order of At.
+    struct TGap {
+        std::size_t At;
+        std::uint64_t Count;
+    };
+    using TGaps = std::vector<TGap>;
+    // Room enough for the gaps of one batch; past it, drops count with the last.
+    static constexpr std::size_t kGapsKept = 64;
 
     explicit TBatchQueue(std::size_t Limit) : FLimit(Limit) {
         FQueue.reserve(kChunksAhead);
         for (std::size_t i = 0; i < kChunksAhead; ++i) FSpare.push_back(NewChunk(true));
+        FGaps.reserve(kGapsKept);
     }
 
     // Queues Item unless the items queued and being written would pass the
@@ -39,6 +49,7 @@ public:
         const std::size_t size = QueuedBytes(Item);
         if (FClosed || FQueuedBytes + FTakenBytes + size > FLimit) {
             ++FLost;
+            if (!FClosed) NoteGap();
             return false;
         }
         const bool wasEmpty = FQueue.empty();
@@ -52,6 +63,7 @@ public:
             }
         }
         FQueue.back().push_back(std::move(Item));
+        ++FQueuedItems;
         FQueuedBytes += size;
         // The writing thread sleeps only on an empty queue or while it
         // gathers, so most items need not wake it.
@@ -63,8 +75,11 @@ public:
 
     // For the writing thread: waits for an item, then up to Gather for more
     // (less when a quarter of the limit is queued, or on Drain or Close),
-    // and swaps them all into Batch. False once closed with nothing left.
-    bool Take(TBatch& Batch, std::chrono::milliseconds Gather = std::chrono::milliseconds(0)) {
+    // and swaps them all into Batch, and into Gaps, when given, where items
+    // were dropped among them. False once closed with nothing left (Gaps
+    // then has those dropped after the last item).
+    bool Take(TBatch& Batch, std::chrono::milliseconds Gather = std::chrono::milliseconds(0),
+              TGaps* Gaps = nullptr) {
         // The items written last time are freed before the lock is taken,
         // so that no one queuing waits for it; their chunks keep their room.
         for (TChunk& chunk : Batch) chunk.clear();
@@ -72,14 +87,21 @@ public:
         for (TChunk& chunk : Batch) FSpare.push_back(std::move(chunk));
         Batch.clear();
         FWake.wait(lock, [this] { return FClosed || !FQueue.empty(); });
-        if (FQueue.empty()) return false;
+        if (Gaps) Gaps->clear();
+        if (FQueue.empty()) {
+            if (Gaps) Gaps->swap(FGaps);
+            return false;
+        }
         if (Gather.count() > 0)
             FWake.wait_for(lock, Gather, [this] {
                 return FClosed || FDraining > 0 || FQueuedBytes >= FLimit / 4;
             });
         Batch.swap(FQueue);
+        if (Gaps) Gaps->swap(FGaps);
+        FGaps.clear();
         FTakenBytes = FQueuedBytes;
         FQueuedBytes = 0;
+        FQueuedItems = 0;
         FBusy = true;
         return true;
     }
@@ -105,14 +127,17 @@ public:
     }
 
     // Takes no more items; the writing thread still gets those queued,
-    // unless Discard.
+    // unless Discard: then they are dropped, and counted.
     void Close(bool Discard) {
         {
             const std::lock_guard<std::mutex> lock(FLock);
             FClosed = true;
             if (Discard) {
+                FLost += FQueuedItems;
                 FQueue.clear();
+                FGaps.clear();
                 FQueuedBytes = 0;
+                FQueuedItems = 0;
             }
         }
         FWake.notify_all();
@@ -130,6 +155,13 @@ private:
     // queues in a gathering of 100 ms.
     static constexpr std::size_t kChunkItems = 256;
     static constexpr std::size_t kChunksAhead = 16;
+
+    void NoteGap() {
+        if (!FGaps.empty() && (FGaps.back().At == FQueuedItems || FGaps.size() == kGapsKept))
+            ++FGaps.back().Count;
+        else
+            FGaps.push_back({FQueuedItems, 1});
+    }
 
     // Warm: its memory written once, so that the queuing thread does not
     // take the page faults.
@@ -150,6 +182,8 @@ private:
     TBatch FQueue;
     // Chunks written and handed back, empty, with their room.
     std::vector<TChunk> FSpare;
+    TGaps FGaps;
+    std::size_t FQueuedItems = 0; // in FQueue
     std::size_t FQueuedBytes = 0; // in FQueue
     std::size_t FTakenBytes = 0;  // taken and not yet done
     bool FBusy = false;

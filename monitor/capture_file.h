@@ -3,6 +3,14 @@
 // passes its size limit: path becomes path.1, path.1 becomes path.2, and so
 // on, the oldest removed. Records are formatted by that thread too, so the
 // one that answers only hands them over.
+//
+// The path may name a FIFO: it is opened and written without ever blocking,
+// a FIFO with no reader fails like a file that cannot be opened, and it is
+// never rotated; nor is a symbolic link (written through), nor anything
+// rotation would replace that is not a regular file. Anything else there (a
+// folder, a device, a socket) is refused. Records lost on the way (a failed
+// write, no reader, a full queue) leave a "capture-lost" record where they
+// were, written as soon as the file takes lines again.
 #pragma once
 
 #include <atomic>
@@ -35,7 +43,8 @@ public:
     explicit TCaptureFile(std::string Path, std::uint64_t SizeLimit = kDefaultSizeLimit,
                           int Keep = kDefaultKeep, std::size_t QueueLimit = kDefaultQueueLimit,
                           TCaptureFormat Format = TCaptureFormat::Text);
-    // Writes everything queued, then stops.
+    // Writes everything queued, then stops; a FIFO's reader that does not
+    // take it is given up on after about two seconds.
     ~TCaptureFile();
     TCaptureFile(const TCaptureFile&) = delete;
     TCaptureFile& operator=(const TCaptureFile&) = delete;
@@ -57,24 +66,47 @@ public:
     std::string Error() const;
 
 private:
+    using TQueue = TBatchQueue<TCaptureItem>;
+    // A line in FBuffer: where it ends, its record's wall time (0: none),
+    // and for a capture-lost line, how many records it stands for.
+    struct TBuffered {
+        std::size_t End;
+        std::int64_t WallUs;
+        std::uint64_t Marks;
+    };
+
     void Run();
-    // Returns how many of the batch's lines were lost.
-    std::uint64_t WriteBatch(const TBatchQueue<TCaptureItem>::TBatch& Batch);
+    // Returns how many of the batch's items were lost.
+    std::uint64_t WriteBatch(const TQueue::TBatch& Batch, const TQueue::TGaps& Gaps);
     // Item as a line; a record is formatted into FLine.
     const std::string& LineOf(const TCaptureItem& Item);
+    // Buffers Item, after the capture-lost line of a hole before it.
+    std::uint64_t Put(const TCaptureItem& Item);
+    // Buffers Line, rotating first if it would pass the limit; the lost count.
+    std::uint64_t Append(const std::string& Line, std::int64_t WallUs, std::uint64_t Marks);
+    // A line that did not go out: records it stood for join the hole; 1 for a record.
+    std::uint64_t Lose(std::uint64_t Marks);
+    // The capture-lost line for the hole, before a record of After (0: unknown).
+    std::string HoleLine(std::int64_t AfterWallUs, std::int64_t AfterMonoUs) const;
     bool Open();
     void Close();
     void Rotate();
-    // Writes the buffered lines to the file; returns how many were lost.
+    // Writes the buffered lines to the file; returns how many records were lost.
     std::uint64_t WriteOut();
-    void Fail(std::string What, int Errno);
+    // Waits until a FIFO takes more; false once the capture is stopping.
+    bool WaitWritable() const;
+    // Why Errno stopped the file, in the operator's words.
+    std::string Reason(int Errno) const;
+    void Fail(std::string Text);
 
     const std::string FPath;
     const std::uint64_t FSizeLimit;
     const int FKeep;
     const TCaptureFormat FFormat;
-    TBatchQueue<TCaptureItem> FQueue;
+    TQueue FQueue;
     std::atomic<std::uint64_t> FWritten{0};
+    // Set on the way out: a FIFO's reader is waited for no longer.
+    std::atomic<bool> FStopping{false};
     mutable std::mutex FErrorLock;
     std::string FError;
 
@@ -82,9 +114,16 @@ private:
     std::string FLine; // the record last formatted
     int FFd = -1;
     std::uint64_t FSize = 0;
+    bool FFifo = false;
+    bool FHadReader = false;
+    bool FRotates = false;
     std::string FBuffer;
-    std::vector<std::size_t> FLineEnds; // in FBuffer
+    std::vector<TBuffered> FLines; // in FBuffer
+    TQueue::TGaps FGaps;
     bool FFailed = false;
+    // Records lost since the last one written, and that one's wall time.
+    std::uint64_t FHole = 0;
+    std::int64_t FLastWrittenUs = 0;
 
     std::thread FThread;
 };

@@ -94,7 +94,8 @@ const char* ReplyByteName(std::uint8_t Byte) {
 bool EventHasValue(TLineEvent Event) {
     return Event == TLineEvent::LineError || Event == TLineEvent::DeviceLost ||
            Event == TLineEvent::DeviceBack || Event == TLineEvent::PortOpened ||
-           Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged;
+           Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged ||
+           Event == TLineEvent::CaptureLost;
 }
 
 std::string EventValueText(const TTrafficRecord& R) {
@@ -105,6 +106,8 @@ std::string EventValueText(const TTrafficRecord& R) {
     case TLineEvent::PortOpened:
     case TLineEvent::PortClosed: return "COM" + Number(R.Value);
     case TLineEvent::SpeedChanged: return Number(R.Value) + " baud";
+    case TLineEvent::CaptureLost:
+        return Number(R.Value) + (R.Value == 1 ? " record lost" : " records lost");
     default: return Number(R.Value);
     }
 }
@@ -234,6 +237,12 @@ std::string JsonLine(const TTrafficRecord& R) {
 
 std::string FormatRecord(const TTrafficRecord& Record, TCaptureFormat Format) {
     return Format == TCaptureFormat::Text ? TextLine(Record) : JsonLine(Record);
+}
+
+std::string WallText(std::int64_t WallUs) {
+    std::string text;
+    AppendWall(text, WallUs, ' ');
+    return text;
 }
 
 } // namespace volmar

@@ -2,6 +2,7 @@
 // read, or a JSON object a line for a program.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "monitor/traffic_record.h"
@@ -12,5 +13,8 @@ enum class TCaptureFormat { Text, JsonLines };
 
 // One line, ending in '\n'. Times are written in local time.
 std::string FormatRecord(const TTrafficRecord& Record, TCaptureFormat Format);
+
+// A wall time as the text form writes it: "2026-07-14 09:05:03.000042", local.
+std::string WallText(std::int64_t WallUs);
 
 } // namespace volmar

@@ -227,6 +227,10 @@ private:
     void BytesArrived();
     void WatchSilence();
     void OpenCapture();
+    // The capture's trouble shown as the alert while it lasts, and its
+    // lost records counted.
+    void WatchCapture();
+    void CountCaptureLost();
     void LoadRecordingSettings(const TProfileFile& Ini);
     void SaveRecordingSettings(TProfileFile& Ini) const;
 
@@ -302,6 +306,9 @@ private:
     bool FCaptureChosenInRun = false;
     std::unique_ptr<TCaptureFile> FCapture;
     QString FCaptureFilePath;
+    // The capture's error last seen, and how many of its records were lost.
+    QString FCaptureAlert;
+    std::uint64_t FCaptureLostSeen = 0;
     int FSilenceLimitS = 10;
     bool FSilenceChosen = false;
     std::uint32_t FLastByteMs = 0;

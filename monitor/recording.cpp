@@ -157,11 +157,8 @@ void TMonitor::BytesArrived() {
 void TMonitor::WatchSilence() {
     // Faults that ran out their time end here even when the line is quiet.
     FFaults.Active();
+    WatchCapture();
     FReports.WatchStandardError();
-    if (FCapture) {
-        const QString error = CaptureError();
-        if (!error.isEmpty() && error != FReports.Alert()) FReports.ReportQuietly(error);
-    }
     if (FSilenceLimitS <= 0 || !FSilentSince.isEmpty() || !FComPortPlus.Open()) return;
     const std::uint32_t quiet = FComPortPlus.Clock().Milliseconds() - FLastByteMs;
     if (quiet < static_cast<std::uint32_t>(FSilenceLimitS) * 1000u) return;
@@ -172,6 +169,24 @@ void TMonitor::WatchSilence() {
     RecordEvent(TLineEvent::MachineSilent, FSilenceLimitS, text);
     FView.ShowMachineSilent(FSilentSince);
     emit SilenceChanged(FSilentSince);
+}
+
+void TMonitor::WatchCapture() {
+    CountCaptureLost();
+    const QString error = CaptureError();
+    if (!error.isEmpty()) {
+        if (error != FReports.Alert()) FReports.ReportQuietly(error);
+    } else if (!FCaptureAlert.isEmpty() && FReports.Alert() == FCaptureAlert) {
+        FReports.ShowAlert(QString());
+    }
+    FCaptureAlert = error;
+}
+
+void TMonitor::CountCaptureLost() {
+    const std::uint64_t lost = FCapture ? FCapture->Lost() : 0;
+    if (lost > FCaptureLostSeen)
+        FStatistics.Add(stCaptureLost, WallMicroseconds(), lost - FCaptureLostSeen);
+    FCaptureLostSeen = lost;
 }
 
 void TMonitor::SetSilenceLimit(int Seconds) {
@@ -196,7 +211,9 @@ void TMonitor::SetCaptureSettings(const TCaptureSettings& Settings) {
 }
 
 void TMonitor::OpenCapture() {
+    CountCaptureLost();
     FCapture.reset();
+    FCaptureLostSeen = 0;
     FCaptureFilePath.clear();
     TCaptureSettings use = FCaptureSettings;
     // A file given for the run is captured whatever the settings say, in

@@ -28,6 +28,7 @@ const std::array<TStatName, stKindCount> StatNames = {{
     {"Device lost", "device-lost"},
     {"Machine silent", "machine-silent"},
     {"Faults injected", "faults-injected"},
+    {"Capture records lost", "capture-lost"},
 }};
 
 void TStatistics::Add(TStatKind Kind, std::int64_t WallUs, std::uint64_t Amount) {

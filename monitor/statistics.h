@@ -33,6 +33,7 @@ enum TStatKind : std::uint8_t {
     stDeviceLost,
     stMachineSilent,
     stFaultsInjected,
+    stCaptureLost,
     stKindCount,
 };
 
@@ -53,14 +54,14 @@ public:
     explicit TStatistics(std::int64_t SinceWallUs = 0) : FSinceWallUs(SinceWallUs) {}
 
     void Count(const TTrafficRecord& Record);
+    // Counts Amount of what no record tells (records the capture lost).
+    void Add(TStatKind Kind, std::int64_t WallUs, std::uint64_t Amount = 1);
     void Clear(std::int64_t NowWallUs);
 
     const TEntry& operator[](TStatKind Kind) const { return FEntries[Kind]; }
     std::int64_t SinceWallUs() const { return FSinceWallUs; }
 
 private:
-    void Add(TStatKind Kind, std::int64_t WallUs, std::uint64_t Amount = 1);
-
     std::array<TEntry, stKindCount> FEntries{};
     std::int64_t FSinceWallUs;
 };

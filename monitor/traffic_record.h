@@ -29,6 +29,9 @@ enum class TLineEvent : std::uint8_t {
     MachineSilent, // Detail: since when
     MachineSpeaks,
     FaultInjected, // Detail: what was done
+    // Written by the capture itself where records were lost. Value: how
+    // many, Detail: between which times.
+    CaptureLost,
 };
 
 // Room for the longest frame without memory of its own: records are made

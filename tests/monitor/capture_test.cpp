@@ -6,7 +6,10 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -237,12 +240,19 @@ TEST_F(CaptureFormatTest, EventsWithTheirValueAndDetail) {
     TTrafficRecord silent = Record(TRecordKind::Event);
     silent.Event = TLineEvent::MachineSilent;
     silent.Detail = "since 15:40:01";
+    TTrafficRecord hole = Record(TRecordKind::Event);
+    hole.Event = TLineEvent::CaptureLost;
+    hole.Value = 12;
+    hole.Detail = "between 09:05:03 and 09:05:04";
 
     const TTextColumns t = Text(speed);
     EXPECT_EQ(t.Kind, "EVENT  ");
     EXPECT_EQ(t.Rest, (std::vector<std::string>{"speed-changed", "9600 baud"}));
     EXPECT_EQ(Text(lost).Rest, (std::vector<std::string>{"device-lost", "COM3", "/dev/ttyUSB0"}));
     EXPECT_EQ(Text(silent).Rest, (std::vector<std::string>{"machine-silent", "since 15:40:01"}));
+    EXPECT_EQ(Text(hole).Rest, (std::vector<std::string>{"capture-lost", "12 records lost",
+                                                         "between 09:05:03 and 09:05:04"}));
+    EXPECT_EQ(Int(Json(hole, "event"), "value"), 12);
 
     const QJsonObject j = Json(lost, "event");
     EXPECT_EQ(Str(j, "event"), "device-lost");
@@ -363,7 +373,8 @@ TEST_F(CaptureFileTest, RotatesAtTheLimitRemovingTheOldest) {
 }
 
 // Floods Count lines of one length, then a line longer than QueueLimit;
-// every line is in the file whole and in order, or counted lost.
+// every line is in the file whole and in order, or counted lost, and each
+// run of lines lost is marked where it was with how many.
 void Flood(const fs::path& Path, std::size_t QueueLimit, int Count, bool ExpectAll) {
     const std::size_t length = 100;
     std::uint64_t lost = 0;
@@ -385,16 +396,33 @@ void Flood(const fs::path& Path, std::size_t QueueLimit, int Count, bool ExpectA
         EXPECT_EQ(lost, 1u);
     }
     const std::string text = ReadFile(Path);
-    EXPECT_EQ(text.size(), written);
-    EXPECT_EQ(written, (Count + 1 - lost) * length);
+    const std::string mark = "capture-lost | ";
     int last = -1;
+    std::uint64_t marked = 0;
+    std::uint64_t unseen = 0;
+    std::size_t kept = 0;
+    std::size_t lastMarks = 0; // bytes
     for (const std::string& line : SplitLines(text)) {
-        ASSERT_EQ(line.size(), length);
         ASSERT_EQ(line.back(), '\n');
+        if (const std::size_t at = line.find(mark); at != std::string::npos) {
+            unseen += std::stoull(line.substr(at + mark.size()));
+            lastMarks += line.size();
+            continue;
+        }
+        ASSERT_EQ(line.size(), length);
         const int n = std::stoi(line);
-        ASSERT_GT(n, last);
+        ASSERT_EQ(static_cast<std::uint64_t>(n - last - 1), unseen) << "marked before line " << n;
+        marked += unseen;
+        unseen = 0;
+        lastMarks = 0;
         last = n;
+        kept += line.size();
     }
+    EXPECT_EQ(kept, (Count + 1 - lost) * length);
+    // The line too long for the queue, and any before it, are marked on the way out.
+    EXPECT_EQ(static_cast<std::uint64_t>(Count - last), unseen);
+    EXPECT_EQ(marked + unseen, lost);
+    EXPECT_EQ(written, text.size() - lastMarks);
 }
 
 TEST_F(CaptureFileTest, AFloodWithinTheQueueKeepsEveryLine) {
@@ -471,7 +499,10 @@ TEST_F(CaptureFileTest, AFileThatCannotBeOpenedIsReportedAndTriedAgain) {
     capture.Write("second\n");
     ASSERT_TRUE(capture.Flush());
     EXPECT_EQ(capture.Error(), "");
-    EXPECT_EQ(ReadFile(missing), "second\n");
+    const std::vector<std::string> lines = SplitLines(ReadFile(missing));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("capture-lost | 1 record lost"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], "second\n");
     EXPECT_EQ(capture.Lost(), 1u);
 }
 
@@ -491,9 +522,97 @@ TEST_F(CaptureFileTest, AFullDiskLosesWholeLinesOnly) {
     capture.Write("after\n");
     ASSERT_TRUE(capture.Flush());
     EXPECT_EQ(capture.Error(), "");
+    const std::vector<std::string> lines = SplitLines(ReadFile(path));
+    ASSERT_EQ(lines.size(), 13u);
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(lines[static_cast<std::size_t>(i)], line);
+    EXPECT_NE(lines[11].find("capture-lost | 4 records lost"), std::string::npos) << lines[11];
+    EXPECT_EQ(lines[12], "after\n");
+}
+
+// The hole's record stands where the records were lost, saying how many,
+// between the last record written before them and the first after.
+TEST_F(CaptureFileTest, AHoleIsMarkedWithHowManyAndWhen) {
+    const auto reply = [](int N) {
+        TTrafficRecord r;
+        r.Kind = TRecordKind::Reply;
+        r.Bytes = {kAck};
+        r.WallUs = kWallUs + N * 1000;
+        r.MonoUs = kMonoUs + N * 1000;
+        return r;
+    };
+    const auto json = [](const TTrafficRecord& R) {
+        return FormatRecord(R, TCaptureFormat::JsonLines);
+    };
+    const std::size_t size = json(reply(0)).size();
+    TCaptureFile capture(path.string(), TCaptureFile::kDefaultSizeLimit, 2,
+                         TCaptureFile::kDefaultQueueLimit, TCaptureFormat::JsonLines);
+    {
+        const test::TResourceLimit full(RLIMIT_FSIZE, 3 * size + size / 2);
+        for (int i = 0; i < 10; ++i) capture.Write(reply(i));
+        ASSERT_TRUE(capture.Flush());
+    }
+    capture.Write(reply(10));
+    ASSERT_TRUE(capture.Flush());
+    EXPECT_EQ(capture.Lost(), 7u);
+
+    TTrafficRecord mark = reply(10);
+    mark.Kind = TRecordKind::Event;
+    mark.Bytes.clear();
+    mark.Event = TLineEvent::CaptureLost;
+    mark.Value = 7;
+    mark.Detail = "between " + WallText(reply(2).WallUs) + " and " + WallText(reply(10).WallUs);
+    EXPECT_EQ(SplitLines(ReadFile(path)), (std::vector<std::string>{json(reply(0)), json(reply(1)),
+                                                                     json(reply(2)), json(mark),
+                                                                     json(reply(10))}));
+}
+
+TEST_F(CaptureFileTest, WhatIsNeitherAFileNorAFifoIsRefusedNamingWhatItIs) {
+    fs::create_directory(path);
+    for (const auto& [where, what] : {std::pair<fs::path, std::string>{path, "a folder"},
+                                      {"/dev/null", "a character device"}}) {
+        TCaptureFile capture(where.string());
+        capture.Write("line\n");
+        ASSERT_TRUE(capture.Flush());
+        EXPECT_EQ(capture.Error(), "cannot write " + where.string() + ": it is " + what);
+        EXPECT_EQ(capture.Lost(), 1u);
+    }
+}
+
+// Rotation turns over only the files the capture makes: a link is written
+// through, and neither it nor its target is renamed.
+TEST_F(CaptureFileTest, ALinkIsWrittenThroughAndNeverRotated) {
+    const fs::path target = folder.Path() / "elsewhere.txt";
+    fs::create_symlink(target, path);
     std::string expected;
-    for (int i = 0; i < 11; ++i) expected += line;
-    EXPECT_EQ(ReadFile(path), expected + "after\n");
+    {
+        TCaptureFile capture(path.string(), 100, 3);
+        for (int i = 0; i < 20; ++i) {
+            capture.Write(NumberedLine(i));
+            expected += NumberedLine(i);
+        }
+    }
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(ReadFile(target), expected);
+    EXPECT_FALSE(fs::exists(Numbered(1)));
+}
+
+// A FIFO is never rotated, and a reader that takes nothing holds up
+// neither the writing nor the end: what it did not take is given up.
+TEST_F(CaptureFileTest, AFifoWhoseReaderTakesNothingHoldsUpNothing) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    {
+        TCaptureFile capture(path.string(), 100, 3);
+        // More than a pipe holds.
+        for (int i = 0; i < 10000; ++i) capture.Write(NumberedLine(i));
+    }
+    EXPECT_TRUE(fs::is_fifo(path));
+    EXPECT_FALSE(fs::exists(Numbered(1)));
+    char first[8] = {};
+    EXPECT_EQ(::read(reader, first, 7), 7);
+    EXPECT_STREQ(first, "line 0 ");
+    ::close(reader);
 }
 
 TEST_F(CaptureFileTest, EverythingQueuedIsWrittenOnTheWayOut) {

@@ -133,5 +133,30 @@ TEST_F(RecordingTest, TheCaptureAndTheExportReadBack) {
     EXPECT_EQ(records.back().value(QStringLiteral("event")).toString(), QStringLiteral("port-closed"));
 }
 
+// The capture's trouble is the alert while it lasts; the records it lost
+// are counted, and marked in the file once it can be written again.
+TEST_F(RecordingTest, ACaptureThatFailsIsShownCountedAndMarkedUntilItWritesAgain) {
+    const fs::path later = dir / "later";
+    TMonitor& m =
+        StartOnCom1("[Capture]\nFormat=jsonl\nPath=" + (later / "capture.jsonl").string() + "\n");
+    EXPECT_EQ(Exchange(0x20), kAck);
+    ASSERT_TRUE(PumpUntil([&] { return !m.Reports().Alert().isEmpty(); }));
+    EXPECT_EQ(m.Reports().Alert(), m.CaptureError());
+    fs::create_directory(later);
+    EXPECT_EQ(Exchange(0x20), kAck);
+    EXPECT_TRUE(PumpUntil([&] { return m.Reports().Alert().isEmpty(); }))
+        << "cleared once the capture writes again";
+    const std::uint64_t lost = Stat(stCaptureLost);
+    EXPECT_GT(lost, 0u);
+    const QString capture = m.CapturePath();
+    Close();
+
+    QFile captured(capture);
+    ASSERT_TRUE(captured.open(QIODevice::ReadOnly));
+    const QJsonObject mark = QJsonDocument::fromJson(captured.readLine()).object();
+    EXPECT_EQ(mark.value(QStringLiteral("event")).toString(), QStringLiteral("capture-lost"));
+    EXPECT_EQ(mark.value(QStringLiteral("value")).toInteger(), static_cast<qint64>(lost));
+}
+
 } // namespace
 } // namespace volmar::testing
