@@ -10,11 +10,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -101,13 +103,16 @@ public:
     }
 
     bool Start(const std::string& Script) {
-        if (!Machine.Start(VOLMAR_MACHINE_PATH, Dir, Script + kHoldLines,
-                           {"--retries", std::to_string(kRetryLimit), "--reply-timeout", "3000"}))
+        if (!Machine.Start(VOLMAR_MACHINE_PATH, Dir, Script + kHoldLines, MachineArgs()))
             return false;
-        Pid = FProgram.Launch(kNoDisplay,
-                              {"--headless", "--folder", Dir.string(), "--port", "1", "--device",
-                               Machine.Device, "--speed", "9600", "--control", Control.string()},
-                              Dir / "events.jsonl");
+        const std::string device = Link.empty() ? Machine.Device : Link.string();
+        std::vector<std::string> args{"--headless", "--folder", Dir.string(), "--port", "1",
+                                      "--device",   device,     "--speed",    "9600",   "--control",
+                                      Control.string()};
+        args.insert(args.end(), Extra.begin(), Extra.end());
+        Pid = StdoutFd >= 0 || StderrFd >= 0
+                  ? FProgram.Spawn(kNoDisplay, args, StdoutFd, StderrFd)
+                  : FProgram.Launch(kNoDisplay, args, Dir / "events.jsonl");
         if (Pid <= 0 || !WaitUntilHeldOpen(Pid, Machine.Device, 15000)) {
             Machine.Problem = "the program did not open " + Machine.Device;
             return false;
@@ -133,8 +138,23 @@ public:
         return lines;
     }
 
+    // The machine's arguments; with a Link, it makes that link to its line.
+    std::vector<std::string> MachineArgs() const {
+        std::vector<std::string> args{"--retries", std::to_string(kRetryLimit), "--reply-timeout",
+                                      "3000"};
+        if (!Link.empty()) args.push_back("--pty=" + Link.string());
+        return args;
+    }
+
     const fs::path Dir;
     const fs::path Control;
+    // Set before Start: more arguments for the program, its standard output
+    // and error output (-1: events.jsonl and program.err), and a link to the
+    // machine's line for the program to open instead of the line itself.
+    std::vector<std::string> Extra;
+    int StdoutFd = -1;
+    int StderrFd = -1;
+    fs::path Link;
     MachineRun Machine;
     pid_t Pid = -1;
     std::optional<int> MachineStatus;
@@ -299,6 +319,163 @@ TEST_F(HeadlessEndToEnd, RefusesASecondCopyOnItsFolderAndAMistakenCommandLine) {
     EXPECT_EQ(::kill(first, 0), 0) << "the first copy still runs";
     ASSERT_EQ(::kill(first, SIGTERM), 0);
     EXPECT_EQ(WaitForExit(first, 15000), 0);
+}
+
+// Standard output and error into pipes that are closed, and the capture
+// into a FIFO whose reader leaves or never comes: the machine is answered
+// all along, and a signal ends the program in order.
+class OutputsThatLoseTheirReader : public HeadlessEndToEnd {
+protected:
+    // The alert in the status, asked for until Wanted holds, for up to 15 s.
+    static std::string AlertUntil(ControlClient& Client,
+                                  const std::function<bool(const std::string&)>& Wanted) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        std::string alert;
+        do {
+            const QJsonObject reply = Client.Ask(R"({"cmd":"status"})");
+            alert = Text(Field(reply, "status").toObject(), "alert");
+            if (reply.isEmpty() || Wanted(alert)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } while (std::chrono::steady_clock::now() < end);
+        return alert;
+    }
+
+    static std::unique_ptr<LineReader> OpenReader(const fs::path& Fifo) {
+        return std::make_unique<LineReader>(
+            ::open(Fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    }
+
+    // The next line from Reader that holds Text, or nothing within 30 s.
+    static std::optional<std::string> LineWith(LineReader& Reader, const std::string& Text) {
+        std::optional<std::string> line;
+        do line = Reader.Next(30000);
+        while (line && line->find(Text) == std::string::npos);
+        return line;
+    }
+
+    TCounters expected{};
+    LineModel model{expected};
+};
+
+TEST_F(OutputsThatLoseTheirReader, StandardOutputReadForThreeLinesThenClosed) {
+    Conversation talk(model, kRetryLimit);
+    talk.Settle();
+    for (int i = 0; i < 20; ++i) talk.Send(i % 2 ? 0x26 : 0x2B);
+    HeadlessCopy copy(folder, "stdout");
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    auto events = std::make_unique<LineReader>(out[0]);
+    copy.StdoutFd = out[1];
+    const bool started = copy.Start(talk.Script);
+    ::close(out[1]);
+    ASSERT_TRUE(started) << copy.Machine.Transcript() << folder.Errors();
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(events->Next(30000)) << folder.Errors();
+    events.reset();
+
+    EXPECT_TRUE(copy.Machine.AwaitExchanges(talk.Expected.size(), 60000))
+        << copy.Machine.Transcript();
+    EXPECT_EQ(copy.Terminate(), 0) << folder.Errors();
+    EXPECT_EQ(copy.MachineStatus, 0) << copy.Machine.Transcript();
+    EXPECT_EQ(ReadWholeFile(copy.Dir / "COUNTERS.DAT"), CountersBytes(expected));
+    const std::string errors = folder.Errors();
+    const std::string said = "volmarsim: the reader of standard output has gone away";
+    EXPECT_NE(errors.find(said), std::string::npos) << errors;
+    EXPECT_EQ(errors.find(said), errors.rfind(said)) << "said once\n" << errors;
+}
+
+TEST_F(OutputsThatLoseTheirReader, StandardErrorClosedWhileTheDeviceGoesAndComesBack) {
+    Conversation before(model, kRetryLimit), after(model, kRetryLimit);
+    before.Settle();
+    before.Send(0x26);
+    after.Settle();
+    for (int i = 0; i < 3; ++i) after.Send(0x26);
+    HeadlessCopy copy(folder, "stderr");
+    int err[2];
+    ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    ::close(err[0]);
+    copy.StderrFd = err[1];
+    copy.Extra = {"--quiet"};
+    copy.Link = copy.Dir / "line";
+    const bool started = copy.Start(before.Script);
+    ::close(err[1]);
+    ASSERT_TRUE(started) << copy.Machine.Transcript();
+    ASSERT_TRUE(copy.Machine.AwaitExchanges(before.Expected.size(), 60000))
+        << copy.Machine.Transcript();
+
+    // Unplugged: the program says so on standard error, which no one reads.
+    ControlClient client(copy.Control);
+    copy.Machine.Stop();
+    copy.Machine.Finish(15000);
+    const std::string lost =
+        "The reader of standard error has gone away: messages are no longer written there";
+    EXPECT_EQ(AlertUntil(client, [&](const std::string& A) { return A == lost; }), lost);
+
+    // Plugged back in under the same name.
+    MachineRun back;
+    fs::create_directory(copy.Dir / "back");
+    ASSERT_TRUE(back.Start(VOLMAR_MACHINE_PATH, copy.Dir / "back", after.Script + kHoldLines,
+                           copy.MachineArgs()))
+        << back.Transcript();
+    EXPECT_TRUE(back.AwaitExchanges(after.Expected.size(), 60000)) << back.Transcript();
+    back.Stop();
+    EXPECT_EQ(back.Finish(15000), 0) << back.Transcript();
+    EXPECT_EQ(copy.Terminate(), 0);
+    EXPECT_EQ(ReadWholeFile(copy.Dir / "COUNTERS.DAT"), CountersBytes(expected));
+}
+
+TEST_F(OutputsThatLoseTheirReader, ACaptureFifoWhoseReaderLeavesIsMarkedForTheNextOne) {
+    Conversation talk(model, kRetryLimit);
+    talk.Settle();
+    talk.Send(0x26);
+    talk.Line("pause 3000");
+    for (int i = 0; i < 5; ++i) talk.Send(0x26);
+    HeadlessCopy copy(folder, "fifo");
+    const fs::path fifo = copy.Dir / "capture.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto reader = OpenReader(fifo);
+    copy.Extra = {"--quiet", "--capture", fifo.string()};
+    ASSERT_TRUE(copy.Start(talk.Script)) << copy.Machine.Transcript() << folder.Errors();
+    ASSERT_TRUE(LineWith(*reader, " RX ")) << "a frame on record\n" << folder.Errors();
+    reader.reset();
+
+    ControlClient client(copy.Control);
+    const std::string gone = "its reader has gone away";
+    EXPECT_NE(AlertUntil(client, [&](const std::string& A) {
+                  return A.find(gone) != std::string::npos;
+              }).find(gone),
+              std::string::npos);
+    EXPECT_TRUE(copy.Machine.AwaitExchanges(talk.Expected.size(), 60000))
+        << copy.Machine.Transcript();
+
+    // The next reader gets, before the next record, how many it missed and when.
+    reader = OpenReader(fifo);
+    EXPECT_TRUE(Field(client.Ask(R"({"cmd":"set-totals","totals":{}})"), "ok").toBool());
+    const std::optional<std::string> mark = LineWith(*reader, "capture-lost | ");
+    ASSERT_TRUE(mark) << folder.Errors();
+    const std::string count = mark->substr(mark->find("capture-lost | ") + 15);
+    EXPECT_GE(std::stoi(count), 1) << *mark;
+    EXPECT_NE(mark->find(" | between "), std::string::npos) << *mark;
+    EXPECT_EQ(AlertUntil(client, [](const std::string& A) { return A.empty(); }), "")
+        << "cleared once the capture is written again";
+
+    EXPECT_EQ(copy.Terminate(), 0) << folder.Errors();
+    EXPECT_EQ(copy.MachineStatus, 0) << copy.Machine.Transcript();
+}
+
+TEST_F(OutputsThatLoseTheirReader, ACaptureFifoWithoutAReaderNeverHoldsUpTheEnd) {
+    Conversation talk(model, kRetryLimit);
+    talk.Settle();
+    talk.Send(0x26);
+    HeadlessCopy copy(folder, "unread");
+    const fs::path fifo = copy.Dir / "capture.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    copy.Extra = {"--quiet", "--capture", fifo.string()};
+    ASSERT_TRUE(copy.Start(talk.Script)) << copy.Machine.Transcript() << folder.Errors();
+    ASSERT_TRUE(copy.Machine.AwaitExchanges(talk.Expected.size(), 60000))
+        << copy.Machine.Transcript();
+    ASSERT_EQ(::kill(copy.Pid, SIGTERM), 0);
+    EXPECT_EQ(WaitForExit(copy.Pid, 10000), 0) << folder.Errors();
+    EXPECT_EQ(ReadWholeFile(copy.Dir / "COUNTERS.DAT"), CountersBytes(expected));
 }
 
 } // namespace

@@ -208,18 +208,27 @@ public:
     // written to Output when one is given; the pid, or -1.
     pid_t Launch(const std::vector<std::string>& Overrides = {},
                  const std::vector<std::string>& Args = {}, const fs::path& Output = {}) const {
-        const int err = ::open((Dir / "program.err").c_str(),
-                               O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         const int out = Output.empty()
                             ? -1
                             : ::open(Output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const pid_t pid = Spawn(Overrides, Args, out);
+        if (out >= 0) ::close(out);
+        return pid;
+    }
+
+    // As Launch, its standard output and error output the descriptors given
+    // (-1: this process's standard output, and program.err).
+    pid_t Spawn(const std::vector<std::string>& Overrides, const std::vector<std::string>& Args,
+                int StdoutFd, int StderrFd = -1) const {
+        const int err = StderrFd >= 0 ? -1
+                                      : ::open((Dir / "program.err").c_str(),
+                                               O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
                                         "XDG_RUNTIME_DIR=" + Runtime.string()};
         env.insert(env.end(), Overrides.begin(), Overrides.end());
-        const pid_t pid =
-            SpawnProcess(ProgramPath.string(), Args, ChildEnvironment(env), out, err);
+        const pid_t pid = SpawnProcess(ProgramPath.string(), Args, ChildEnvironment(env), StdoutFd,
+                                       StderrFd >= 0 ? StderrFd : err);
         if (err >= 0) ::close(err);
-        if (out >= 0) ::close(out);
         return pid;
     }
 
