@@ -145,7 +145,7 @@ void ReplaceFile(const std::string& Path, std::string_view Bytes) {
     std::error_code missing;
     if (const fs::file_type type = fs::symlink_status(target, missing).type();
         !error && !missing && type != fs::file_type::regular)
-        throw EFileStoreError("Unable to write to " + Path + ": it is " + FileTypeName(type));
+        throw EFileStoreError("Unable to write to " + Path);
     std::string temporary = (Folder(target) / (TemporaryPrefix(target) + kRandomPart)).string();
     const int fd = error ? -1 : ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) throw EFileStoreError("Cannot create file " + Path);

@@ -41,7 +41,7 @@ std::optional<std::string> ReadRegularFile(const std::string& Path, std::size_t 
 // untouched, the temporary removed, and "Cannot create file <Path>" (no temporary could be made)
 // or "Unable to write to <Path>" is raised. The file keeps its permissions; a new one is 0644.
 // What is there and is no regular file (a FIFO, a folder, a device) is never replaced: "Unable
-// to write to <Path>: it is a FIFO" (or what it is) is raised.
+// to write to <Path>" is raised.
 void ReplaceFile(const std::string& Path, std::string_view Bytes);
 
 // What a file of Type is, for a sentence: "a FIFO", "a folder", "a character device", ...

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 
 #include <array>
+#include <filesystem>
 
 #include "dataport/file_store.h"
 #include "monitor/monitor.h"
@@ -157,6 +158,13 @@ QByteArray EventLogCsv(TMonitor& Monitor) {
 QStringList ExportReport(TMonitor& Monitor, const QString& Base) {
     const QStringList paths = {Base + QStringLiteral(".csv"), Base + QStringLiteral(".json"),
                                Base + QStringLiteral("-events.csv")};
+    for (const QString& path : paths) {
+        std::error_code missing;
+        const std::string name = path.toStdString();
+        if (const auto type = std::filesystem::status(name, missing).type();
+            !missing && type != std::filesystem::file_type::regular)
+            throw EFileStoreError("Unable to write to " + name + ": it is " + FileTypeName(type));
+    }
     WriteWhole(paths[0], ReportCsv(Monitor));
     WriteWhole(paths[1], QJsonDocument(ReportJson(Monitor)).toJson(QJsonDocument::Indented));
     WriteWhole(paths[2], EventLogCsv(Monitor));

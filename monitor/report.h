@@ -35,7 +35,9 @@ QByteArray ReportCsv(TMonitor& Monitor);
 QByteArray EventLogCsv(TMonitor& Monitor);
 
 // Writes Base.csv, Base.json and Base-events.csv, each whole or not at
-// all; returns the paths written. Throws with the reason when one cannot be.
+// all; returns the paths written. Throws with the reason when one cannot be;
+// a name taken by other than a regular file (a FIFO, a folder, a device)
+// is refused, saying what it is, before any is written.
 QStringList ExportReport(TMonitor& Monitor, const QString& Base);
 
 } // namespace volmar

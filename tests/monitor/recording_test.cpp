@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <sys/stat.h>
+
 #include "monitor/monitor_fixture.h"
 #include "monitor/report.h"
 #include "serial/device_layer.h"
@@ -131,6 +133,21 @@ TEST_F(RecordingTest, TheCaptureAndTheExportReadBack) {
     EXPECT_EQ(reply.value(QStringLiteral("kind")).toString(), QStringLiteral("reply"));
     EXPECT_GE(reply.value(QStringLiteral("latency_us")).toInteger(-1), 0);
     EXPECT_EQ(records.back().value(QStringLiteral("event")).toString(), QStringLiteral("port-closed"));
+}
+
+TEST_F(RecordingTest, AnExportRefusesANameTakenByAFifoBeforeWritingAny) {
+    TMonitor& m = StartOnCom1();
+    const std::string base = (dir / "report").string();
+    ASSERT_EQ(::mkfifo((base + ".json").c_str(), 0600), 0);
+    std::string error;
+    try {
+        ExportReport(m, QString::fromStdString(base));
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, "Unable to write to " + base + ".json: it is a FIFO");
+    EXPECT_TRUE(fs::is_fifo(base + ".json"));
+    EXPECT_FALSE(fs::exists(base + ".csv")) << "none is written";
 }
 
 // The capture's trouble is the alert while it lasts; the records it lost
