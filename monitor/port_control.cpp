@@ -13,8 +13,9 @@ namespace volmar {
 
 namespace {
 constexpr std::uint16_t kModemMaskCTS = 0x10;
-// Overrun, parity and framing errors; breaks and ring overflows are not watched.
-constexpr std::uint16_t kLineErrorMask = 7;
+// Overrun, parity and framing errors, and input lost to a full device queue
+// (never silently: it spoils the message it cut into); breaks are not watched.
+constexpr std::uint16_t kLineErrorMask = 7 | 16;
 // How often a device that went away is looked for.
 constexpr int kReconnectPollMs = 500;
 
