@@ -15,6 +15,7 @@
 
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
+#include "monitor/error_reports.h"
 #include "monitor/line_writer.h"
 #include "monitor/monitor_events.h"
 #include "monitor/report.h"
@@ -59,16 +60,6 @@ void ToStandardError(const QString& Text) {
     std::fflush(stderr);
 }
 
-// Nobody is there to close a box: errors are on standard error already (the
-// engine puts them there); a warning or a note goes there too.
-class TConsoleView : public IMonitorView {
-public:
-    bool ShowBox(TBoxKind Kind, const QString& Text) override {
-        if (Kind != bkError) ToStandardError(Text);
-        return true;
-    }
-};
-
 } // namespace
 
 int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
@@ -88,11 +79,11 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     });
 
     SetDeviceChoiceHint("with --device PATH, or in the settings file's [Devices] section");
-    TConsoleView view;
     TMonitorOptions options = Line.Monitor;
     options.Folder = Folder.Path;
     options.QuitRequested = [&quitRequested] { return quitRequested; };
-    TMonitor monitor(std::move(options), &view);
+    // No view, so no box: what the engine has to say goes to standard error.
+    TMonitor monitor(std::move(options));
 
     if (!Line.Faults.isEmpty()) {
         QString error;
@@ -133,7 +124,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
         try {
             ExportReport(monitor, Line.Export);
         } catch (const std::exception& Error) {
-            ToStandardError(QString::fromLocal8Bit(Error.what()));
+            ToStandardError(PlainErrorText(Error));
             status = kExitSaveFailed;
         }
     }

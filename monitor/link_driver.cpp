@@ -36,7 +36,7 @@ void TMonitor::BindComponents() {
         FReports.GuardedLink([&] { ComPortPlusDeviceLost(CP); });
     };
     SetPortErrorHandler([this](const std::exception& Error) {
-        FReports.ReportQuietly(QString::fromLocal8Bit(Error.what()));
+        FReports.ReportQuietly(PlainErrorText(Error));
     });
 
     FVolmar.SetComPort(&FComPortPlus);

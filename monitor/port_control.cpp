@@ -66,7 +66,7 @@ void TMonitor::SelectComPort(std::uint16_t N) {
                 QString text = QString::fromLatin1(
                     StrFormat("COM%d port is in use, please select another port", N).c_str());
                 if (!InUse.Detail().empty()) text += QLatin1Char('\n') + Local(InUse.Detail());
-                FReports.ShowBox(bkWarning, text);
+                FReports.ShowBox(bkWarning, text, Local(InUse.Detail()));
                 FComPortPlus.SetComNumber(0);
             }
             if (FComPortPlus.Open()) {
