@@ -76,6 +76,9 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     line.Headless = parser.isSet(headless);
     line.Quiet = parser.isSet(quiet);
     line.Folder = parser.value(folder);
+    // Empty would quietly mean the program's own folder.
+    if (parser.isSet(folder) && line.Folder.isEmpty())
+        line.Error = QStringLiteral("--folder needs a folder.");
     line.Monitor.ControlPath = parser.value(control);
     line.Monitor.CapturePath = parser.value(capture);
     line.Export = parser.value(exportTo);

@@ -8,6 +8,11 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
 namespace volmar {
 
 bool UserMayWrite(const QString& Folder) {
@@ -37,9 +42,18 @@ TDataFolder ChooseDataFolder(const QString& Named, const QString& ProgramFolder,
         choice.PerUser = true;
     }
     choice.Path = QDir::cleanPath(QDir(choice.Path).absolutePath());
-    if (!QDir().mkpath(choice.Path))
-        choice.Error = QStringLiteral("Cannot create the folder %1")
-                           .arg(QDir::toNativeSeparators(choice.Path));
+    const QByteArray path = QFile::encodeName(choice.Path);
+    const QString shown = QDir::toNativeSeparators(choice.Path);
+    std::error_code made;
+    std::filesystem::create_directories(path.constData(), made);
+    if (made) {
+        choice.Error = QStringLiteral("the folder %1 cannot be made: %2")
+                           .arg(shown, QString::fromLocal8Bit(made.message().c_str()));
+    } else if (!MayWrite(choice.Path)) {
+        const int why = ::access(path.constData(), W_OK | X_OK) == 0 ? EACCES : errno;
+        choice.Error = QStringLiteral("the folder %1 cannot be written: %2")
+                           .arg(shown, QString::fromLocal8Bit(std::strerror(why)));
+    }
     return choice;
 }
 

@@ -15,7 +15,8 @@ struct TDataFolder {
     QString Path;
     // True when the per-user folder was chosen: the operator is told where it is.
     bool PerUser = false;
-    // Why the folder could not be made; empty when it is there.
+    // Why the folder cannot be used (it could not be made, or this user may
+    // not write it); empty when it can.
     QString Error;
 };
 
@@ -23,7 +24,8 @@ struct TDataFolder {
 bool UserMayWrite(const QString& Folder);
 
 // Named (the --folder argument) when given, else ProgramFolder when MayWrite
-// says so, else PerUserFolder. The chosen folder is made when missing.
+// says so, else PerUserFolder. The chosen folder is made when missing, and
+// must be one MayWrite allows.
 TDataFolder ChooseDataFolder(const QString& Named, const QString& ProgramFolder,
                              const QString& PerUserFolder,
                              const std::function<bool(const QString&)>& MayWrite = UserMayWrite);

@@ -14,6 +14,7 @@
 
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
+#include "monitor/error_reports.h"
 #include "monitor/line_writer.h"
 #include "monitor/monitor_events.h"
 #include "monitor/report.h"
@@ -53,15 +54,6 @@ bool ArmFaultFile(TFaults& Faults, const QString& Path, QString& Error) {
     return true;
 }
 
-// Nobody is there to close a box: errors are on standard error already (the
-// engine puts them there); a warning or a note goes there too.
-class TConsoleView : public IMonitorView {
-public:
-    bool ShowBox(TBoxKind Kind, const QString& Text) override {
-        if (Kind != bkError) ToStandardError(Text);
-        return true;
-    }
-};
 
 } // namespace
 
@@ -82,11 +74,11 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     });
 
     SetDeviceChoiceHint("with --device PATH, or in the settings file's [Devices] section");
-    TConsoleView view;
     TMonitorOptions options = Line.Monitor;
     options.Folder = Folder.Path;
     options.QuitRequested = [&quitRequested] { return quitRequested; };
-    TMonitor monitor(std::move(options), &view);
+    // No view, so no box: what the engine has to say goes to standard error.
+    TMonitor monitor(std::move(options));
 
     if (!Line.Faults.isEmpty()) {
         QString error;
@@ -127,7 +119,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
         try {
             ExportReport(monitor, Line.Export);
         } catch (const std::exception& Error) {
-            ToStandardError(QString::fromLocal8Bit(Error.what()));
+            ToStandardError(PlainErrorText(Error));
             status = kExitSaveFailed;
         }
     }

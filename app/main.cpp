@@ -3,7 +3,8 @@
 // the headless engine. One copy runs per folder of files; a second start
 // raises the running window and ends before it touches either file. Exits
 // with 1 when a file could not be written at the end, 2 for a mistake in
-// the command line, 3 when the headless engine cannot run.
+// the command line, 3 when the folder of files cannot be made or written
+// (before any window shows) or the headless engine cannot run.
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
@@ -117,8 +118,11 @@ int main(int argc, char** argv) {
     const volmar::TDataFolder folder =
         volmar::ChooseDataFolder(line.Folder, QCoreApplication::applicationDirPath(),
                                  volmar::PerUserDataFolder());
-    // The engine reports each file it then cannot write.
-    if (!folder.Error.isEmpty()) volmar::ToStandardError(folder.Error);
+    // Found out now, not when the files are written at the end.
+    if (!folder.Error.isEmpty()) {
+        volmar::ToStandardError(folder.Error);
+        return volmar::kExitCannotRun;
+    }
 
     return line.Headless ? volmar::RunHeadless(line, folder) : RunWindow(line, folder);
 }

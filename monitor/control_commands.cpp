@@ -210,7 +210,7 @@ TReply ControlRequest(TMonitor& Monitor, const QJsonObject& Request) {
     try {
         reply = command->second(Monitor, Request);
     } catch (const std::exception& Error) {
-        reports.ReportQuietly(ErrorText(Error));
+        reports.ReportQuietly(PlainErrorText(Error));
     }
     reports.SetQuiet(false);
     if (reports.ReportCount() != before) return TControlServer::Error(reports.LastReport());

@@ -18,6 +18,19 @@ QString ErrorText(const std::exception& Error) {
     return text;
 }
 
+QString PlainErrorText(const std::exception& Error) {
+    const auto* port = dynamic_cast<const EPortException*>(&Error);
+    if (!port) return QString::fromLocal8Bit(Error.what());
+    if (!port->Detail().empty()) return QString::fromLocal8Bit(port->Detail().c_str());
+    // These messages carry the component's internal code.
+    switch (port->Code()) {
+    case EBadId::kCode: return QStringLiteral("The serial port does not exist.");
+    case ECommNotOpen::kCode: return QStringLiteral("The serial port is not open.");
+    case EAlreadyOpen::kCode: return QStringLiteral("The serial port is in use by another program.");
+    default: return QString::fromLocal8Bit(Error.what());
+    }
+}
+
 TErrorReports::TErrorReports(IMonitorView& View, std::function<bool()> QuitRequested)
     : FView(View), FQuitRequested(std::move(QuitRequested)) {}
 
@@ -35,7 +48,7 @@ void TErrorReports::GuardedLink(const std::function<void()>& Handler) {
     try {
         Handler();
     } catch (const std::exception& Error) {
-        ReportQuietly(ErrorText(Error));
+        ReportQuietly(PlainErrorText(Error));
     }
 }
 
@@ -48,24 +61,32 @@ void TErrorReports::GuardedSave(const std::function<void()>& Save) {
     }
 }
 
-void TErrorReports::ShowError(const std::exception& Error) { ReportError(ErrorText(Error)); }
-
-void TErrorReports::ReportError(const QString& Text) {
-    ToStandardError(Text);
-    ShowBox(bkError, Text);
+void TErrorReports::ShowError(const std::exception& Error) {
+    Report(ErrorText(Error), PlainErrorText(Error));
 }
 
-void TErrorReports::ShowBox(TBoxKind Kind, const QString& Text) {
+void TErrorReports::ReportError(const QString& Text) { Report(Text, Text); }
+
+void TErrorReports::Report(const QString& BoxText, const QString& Plain) {
+    ToStandardError(Plain);
+    ShowBox(bkError, BoxText, Plain);
+}
+
+void TErrorReports::ShowBox(TBoxKind Kind, const QString& Text, const QString& Plain) {
+    const QString& plain = Plain.isEmpty() ? Text : Plain;
     ++FReportCount;
-    FLastReport = Text;
+    FLastReport = plain;
     if (FBoxUp || FQuiet || Quitting()) {
-        ShowAlert(Text);
+        ShowAlert(plain);
         return;
     }
     FBoxUp = true;
     const bool shown = FView.ShowBox(Kind, Text);
     FBoxUp = false;
-    if (!shown) ShowAlert(Text);
+    if (shown) return;
+    // An error is on standard error already.
+    if (Kind != bkError) ToStandardError(plain);
+    ShowAlert(plain);
 }
 
 void TErrorReports::ReportQuietly(const QString& Text) {

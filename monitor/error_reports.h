@@ -14,8 +14,11 @@
 
 namespace volmar {
 
-// An error's text for the operator, with a port's added detail on a line of its own.
+// An error's text for the error box, with a port's added detail on a line of its own.
 QString ErrorText(const std::exception& Error);
+// The same error in one plain sentence, for standard error, the alert and
+// a control client: a port's detail alone where it has one.
+QString PlainErrorText(const std::exception& Error);
 
 // "volmarsim: Text" on standard error.
 void ToStandardError(const QString& Text);
@@ -36,12 +39,14 @@ public:
     // Runs a save at the shut-down; a failure is reported and remembered.
     void GuardedSave(const std::function<void()>& Save);
 
+    // The box shows the error's own text, standard error its plain sentence.
     void ShowError(const std::exception& Error);
     // Standard error, and the error box.
     void ReportError(const QString& Text);
     // While a box is up, or once a quit signal came, the text goes to the
-    // alert instead.
-    void ShowBox(TBoxKind Kind, const QString& Text);
+    // alert instead; a view without boxes also puts it on standard error.
+    // Plain, when given, is what is said anywhere but in the box.
+    void ShowBox(TBoxKind Kind, const QString& Text, const QString& Plain = QString());
     // The alert and standard error: must be seen, must not wait.
     void ReportQuietly(const QString& Text);
     void ShowAlert(const QString& Text);
@@ -62,6 +67,7 @@ public:
 
 private:
     bool Quitting() const;
+    void Report(const QString& BoxText, const QString& Plain);
 
     IMonitorView& FView;
     std::function<bool()> FQuitRequested;

@@ -3,6 +3,8 @@
 // one command at a time, in order, after the port's handler has returned.
 #include <QCoreApplication>
 
+#include <algorithm>
+
 #include "dataport/str_format.h"
 #include "monitor/monitor.h"
 
@@ -34,7 +36,7 @@ void TMonitor::BindComponents() {
         FReports.GuardedLink([&] { ComPortPlusDeviceLost(CP); });
     };
     SetPortErrorHandler([this](const std::exception& Error) {
-        FReports.ReportQuietly(QString::fromLocal8Bit(Error.what()));
+        FReports.ReportQuietly(PlainErrorText(Error));
     });
 
     FVolmar.SetComPort(&FComPortPlus);
@@ -79,9 +81,13 @@ void TMonitor::WMUser(int Command, std::intptr_t Argument) {
     switch (Command) {
     case ucResetDataport: FVolmar.ResetReceiver(); break;
     case ucProcessRx:
-        if (FRxBuffer) FVolmar.ProcessBuffer(*FRxBuffer);
-        ReleaseHeldFrame();
-        FlushDiscarded();
+        // A burst longer than the buffer waits in the port and is taken
+        // in turn: the port announces it again only when more bytes come.
+        do {
+            if (FRxBuffer) FVolmar.ProcessBuffer(*FRxBuffer);
+            ReleaseHeldFrame();
+            FlushDiscarded();
+        } while (TakeFromPort() > 0);
         break;
     case ucSpeedSignal:
         SetSpeedSignal(SpeedSignalPresent());
@@ -90,6 +96,7 @@ void TMonitor::WMUser(int Command, std::intptr_t Argument) {
     case ucArmSpeedSignal: ArmModemTrigger(true); break;
     case ucUpdateMeters: FView.UpdateMeters(static_cast<int>(Argument)); break;
     case ucLineError: {
+        if (!FLineErrorsAt.empty()) FLineErrorsAt.pop_front();
         const auto code = static_cast<std::uint16_t>(Argument & 0xFFFF);
         LogLineError(code);
         FVolmar.SetLineError(code);
@@ -104,16 +111,28 @@ void TMonitor::LogLineError(std::uint16_t Code) {
     emit LineErrorLogged(Code);
 }
 
-void TMonitor::ComPortPlusTriggerAvail(TCustomComPort* CP, std::uint16_t Count) {
+void TMonitor::ComPortPlusTriggerAvail(TCustomComPort*, std::uint16_t Count) {
     if (Count > 0) BytesArrived();
-    for (std::uint16_t i = 0; i < Count; ++i) {
-        const std::uint8_t byte = CP->GetChar();
-        if (FRxBuffer) FRxBuffer->Put(byte);
-    }
+    TakeFromPort();
     PostCommand(ucProcessRx);
 }
 
-void TMonitor::ComPortPlusTriggerLineError(TCustomComPort*, std::uint16_t Error, bool) {
+int TMonitor::TakeFromPort() {
+    if (!FRxBuffer) return 0;
+    // What does not fit stays in the port: the buffer never drops a byte.
+    const auto room = static_cast<std::uint64_t>(FRxBuffer->Size() - 1 - FRxBuffer->Count());
+    std::uint64_t n = std::min<std::uint64_t>(room, FComPortPlus.InBuffAnnounced());
+    if (!FLineErrorsAt.empty())
+        n = std::min(n, std::max(FLineErrorsAt.front(), FBytesTaken) - FBytesTaken);
+    for (std::uint64_t i = 0; i < n; ++i) FRxBuffer->Put(FComPortPlus.GetChar());
+    FBytesTaken += n;
+    return static_cast<int>(n);
+}
+
+void TMonitor::ComPortPlusTriggerLineError(TCustomComPort* CP, std::uint16_t Error, bool) {
+    // The bytes announced before the error are still older than it, even
+    // those the buffer had no room for yet.
+    FLineErrorsAt.push_back(FBytesTaken + CP->InBuffAnnounced());
     PostCommand(ucLineError, Error);
     ArmLineTrigger(true);
 }

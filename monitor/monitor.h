@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <array>
@@ -243,6 +244,10 @@ private:
     void VolmarTimeout(TVolmarDataport* Sender, TTimeoutType Timeout);
     void VolmarStateChange(TVolmarDataport* Sender, TDPState State, std::int32_t Count);
     void LogLineError(std::uint16_t Code);
+    // Moves what the receive buffer has room for of the bytes the port has
+    // announced into it, stopping at the first line error not yet handled;
+    // returns how many.
+    int TakeFromPort();
 
     // Closes an open port the orderly way (the first step of a port choice).
     void ClosePort();
@@ -259,6 +264,11 @@ private:
     TLogs FLogs;
     TInterpreter FInterpreter;
     std::unique_ptr<TSerialBuffer> FRxBuffer;
+    // Bytes taken from the port so far, and for each line error posted and
+    // not yet handled, how many had been announced before it: the receiver
+    // gets those first, never one that came after.
+    std::uint64_t FBytesTaken = 0;
+    std::deque<std::uint64_t> FLineErrorsAt;
     std::unique_ptr<TCountersKeeper> FCountersKeeper;
 
     TSpeedMode FSpeedMode = sm9600;

@@ -13,8 +13,9 @@ namespace volmar {
 
 namespace {
 constexpr std::uint16_t kModemMaskCTS = 0x10;
-// Overrun, parity and framing errors; breaks and ring overflows are not watched.
-constexpr std::uint16_t kLineErrorMask = 7;
+// Overrun, parity and framing errors, and input lost to a full device queue
+// (never silently: it spoils the message it cut into); breaks are not watched.
+constexpr std::uint16_t kLineErrorMask = 7 | 16;
 // How often a device that went away is looked for.
 constexpr int kReconnectPollMs = 500;
 
@@ -65,7 +66,7 @@ void TMonitor::SelectComPort(std::uint16_t N) {
                 QString text = QString::fromLatin1(
                     StrFormat("COM%d port is in use, please select another port", N).c_str());
                 if (!InUse.Detail().empty()) text += QLatin1Char('\n') + Local(InUse.Detail());
-                FReports.ShowBox(bkWarning, text);
+                FReports.ShowBox(bkWarning, text, Local(InUse.Detail()));
                 FComPortPlus.SetComNumber(0);
             }
             if (FComPortPlus.Open()) {

@@ -179,7 +179,7 @@ void TCustomComPort::OpenDevice() {
             std::lock_guard lock(FInputLock);
             FRxRing.assign(kReceiveRingSize, 0);
             FReadBuffer.assign(kReceiveRingSize, 0);
-            FRxHead = FRxCount = 0;
+            FRxHead = FRxCount = FRxFresh = 0;
             FRxArrived = false;
         }
         {
@@ -397,6 +397,7 @@ std::uint8_t TCustomComPort::GetChar() {
         std::lock_guard lock(FInputLock);
         if (FRxCount == 0) throw EBufferIsEmpty();
         wasFull = FRxCount == FRxRing.size();
+        if (FRxFresh == FRxCount) --FRxFresh;
         b = FRxRing[FRxHead];
         FRxHead = (FRxHead + 1) % FRxRing.size();
         --FRxCount;
@@ -418,6 +419,12 @@ std::uint16_t TCustomComPort::InBuffUsed() {
     return Clamp16(FRxCount);
 }
 
+std::uint16_t TCustomComPort::InBuffAnnounced() {
+    if (FState != psOpen) return 0;
+    std::lock_guard lock(FInputLock);
+    return Clamp16(FRxCount - FRxFresh);
+}
+
 std::uint16_t TCustomComPort::OutBuffUsed() {
     if (FState != psOpen) return 0;
     std::lock_guard lock(FOutputLock);
@@ -435,7 +442,7 @@ void TCustomComPort::FlushInBuffer() {
     {
         std::lock_guard lock(FInputLock);
         FLayer->PurgeInput();
-        FRxHead = FRxCount = 0;
+        FRxHead = FRxCount = FRxFresh = 0;
     }
     if (FDirect && OnOwnerThread()) SetReadWatch(true);
     std::lock_guard lock(FThreadLock);
@@ -784,6 +791,7 @@ bool TCustomComPort::ReadDevice() {
             for (std::size_t i = 0; i < n; ++i)
                 FRxRing[(FRxHead + FRxCount + i) % FRxRing.size()] = FReadBuffer[i];
             FRxCount += n;
+            FRxFresh += n;
             FLastRead = n;
             if (n > 0) FRxArrived = true;
             full = FRxCount == FRxRing.size();
@@ -850,6 +858,7 @@ void TCustomComPort::EvaluateTriggers(std::uint32_t Session) {
             std::lock_guard lock(FInputLock);
             if (FRxArrived && FRxCount > 0) {
                 FRxArrived = false;
+                FRxFresh = 0;
                 waiting = Clamp16(FRxCount);
             }
         }

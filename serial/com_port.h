@@ -134,6 +134,11 @@ public:
     bool CharReady();
     std::uint8_t GetChar();
     std::uint16_t InBuffUsed();
+    // The bytes waiting that OnTriggerAvail has announced, without reading
+    // the device: bytes read since are announced later, after any line
+    // error read with them, so a handler that takes only these keeps the
+    // order of bytes and line errors.
+    std::uint16_t InBuffAnnounced();
     std::uint16_t OutBuffUsed();
     std::uint16_t OutBuffFree();
     void FlushInBuffer() override;
@@ -308,6 +313,8 @@ private:
     std::size_t FRxHead = 0;
     std::size_t FRxCount = 0;
     bool FRxArrived = false;
+    // Bytes at the end of the ring read since the last announcement.
+    std::size_t FRxFresh = 0;
     std::vector<std::uint8_t> FReadBuffer;
 
     // Output lock: the output ring.

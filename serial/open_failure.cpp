@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <fstream>
 #include <optional>
+#include <system_error>
 
 namespace volmar {
 
@@ -175,7 +176,8 @@ std::string OpenFailureDetail(int ErrorNumber, std::uint16_t ComNumber, const st
     if (ErrorNumber == EACCES || ErrorNumber == EPERM) return Refused(subject, node);
     if (ErrorNumber == EBUSY || ErrorNumber == EWOULDBLOCK)
         return Held(subject, ComNumber, Path, Roots.Proc);
-    return ComNumber ? "COM" + std::to_string(ComNumber) + " is " + Path + "." : "";
+    // Nothing to advise; the line is shown alone at times, so it gives the reason.
+    return subject + " could not be opened: " + std::generic_category().message(ErrorNumber) + ".";
 }
 
 } // namespace volmar

@@ -30,7 +30,7 @@ void SetDeviceChoiceHint(std::string Hint);
 // ErrorNumber, Path being the device of COM ComNumber (0: a device the
 // port was given by path). Says which device it is, why it failed (missing,
 // closed to this user, held by another process, not a serial port) and
-// what to do about it. Empty when there is nothing to add.
+// what to do about it, or else the system's reason.
 std::string OpenFailureDetail(int ErrorNumber, std::uint16_t ComNumber, const std::string& Path,
                               const TDeviceRoots& Roots = {});
 

@@ -80,6 +80,7 @@ void TTriggerSet::SetStatus(std::uint16_t Handle, std::uint16_t Value, bool Acti
             if (Value & 2) flags |= kErrParity;
             if (Value & 4) flags |= kErrFraming;
             if (Value & 8) flags |= kErrBreak;
+            if (Value & 16) flags |= kErrOverflow;
             it->Detail = flags;
             break;
         }

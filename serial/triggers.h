@@ -46,6 +46,8 @@ public:
     std::uint16_t AddStatus(std::uint8_t Kind);
     // Raise EBadTriggerHandle for a handle that names no fitting trigger.
     void SetTimer(std::uint16_t Handle, std::uint32_t Ticks, bool Activate, std::uint32_t NowTick);
+    // A line trigger's Value watches overruns (1), parity errors (2),
+    // framing errors (4), breaks (8) and input queue overflows (16).
     void SetStatus(std::uint16_t Handle, std::uint16_t Value, bool Activate,
                    std::uint8_t ModemStatus);
     void Remove(std::uint16_t Handle);

@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -59,17 +60,28 @@ protected:
         KillAndReap(server);
     }
 
-    // The name of the first window whose name starts with Start, once one is up.
-    std::string WindowName(const std::string& Start) {
-        const std::string x = "DISPLAY=" + display + " xdotool ";
+    // True once a window is named exactly Name, within 15 s: a caption may
+    // change after its window first shows. Seen: the last names seen that
+    // begin with Name's first word, for a failure's message.
+    bool WindowNamed(const std::string& Name, std::string& Seen) {
+        std::string pattern;
+        for (const char c : Name) pattern += c == '.' ? std::string("\\.") : std::string(1, c);
+        const std::string word = Name.substr(0, Name.find(' '));
         for (int i = 0; i < 1500; ++i) {
-            const std::string id = Output(x + "search --name '^" + Start + "' 2>/dev/null | head -n 1");
-            if (!id.empty()) return Output(x + "getwindowname " + id);
+            if (!Do("search --name '^" + pattern + "$' 2>/dev/null").empty()) return true;
+            Seen = Do("search --name '^" + word + "' getwindowname %@ 2>/dev/null");
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return {};
+        return false;
     }
-    void Do(const std::string& Actions) { Output("DISPLAY=" + display + " xdotool " + Actions); }
+    // The program's windows on the screen (its menus among them).
+    int ShownWindows() {
+        const std::string ids = Do("search --onlyvisible --pid " + std::to_string(program) + " 2>/dev/null");
+        return ids.empty() ? 0 : 1 + static_cast<int>(std::count(ids.begin(), ids.end(), '\n'));
+    }
+    std::string Do(const std::string& Actions) {
+        return Output("DISPLAY=" + display + " xdotool " + Actions);
+    }
 
     ProgramFolder folder{VOLMARSIM_PATH, "volmarcaption"};
     std::string display;
@@ -80,12 +92,18 @@ protected:
 TEST_F(Captions, AreExactlyAsDesigned) {
     program = folder.Launch({"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display});
     ASSERT_GT(program, 0);
-    EXPECT_EQ(WindowName("Volmar Simulator"), std::string("Volmar Simulator v") + VOLMAR_EXPECTED_VERSION);
-    // The meters' menu: a right click on the "In" meter, then its only entry.
+    std::string seen;
+    ASSERT_TRUE(WindowNamed(std::string("Volmar Simulator v") + VOLMAR_EXPECTED_VERSION, seen))
+        << seen;
+    // The meters' menu: a right click on the "In" meter, then, once the
+    // menu is up, its only entry.
+    const int shown = ShownWindows();
     Do("mousemove 80 130 click 3");
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (int i = 0; i < 1500 && ShownWindows() <= shown; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GT(ShownWindows(), shown) << "the meters' menu is up";
     Do("mousemove 110 141 click 1");
-    EXPECT_EQ(WindowName("Edit Meters"), "Edit Meters");
+    EXPECT_TRUE(WindowNamed("Edit Meters", seen)) << seen;
     ::kill(program, SIGTERM);
     EXPECT_EQ(WaitForExit(program, 10000), 0);
 }

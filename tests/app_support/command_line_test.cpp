@@ -41,7 +41,8 @@ TEST(CommandLineTest, MistakesAreErrors) {
          {QStringList{"--bogus"}, QStringList{"extra"}, QStringList{"--speed", "4800"},
           QStringList{"--port", "x"}, QStringList{"--port", "70000"},
           QStringList{"--duration", "-1"}, QStringList{"--duration", "nan"},
-          QStringList{"--quiet"}, QStringList{"--folder"}})
+          QStringList{"--quiet"}, QStringList{"--folder"}, QStringList{"--folder", ""},
+          QStringList{"--folder="}})
         EXPECT_FALSE(Parse(wrong).Error.isEmpty()) << wrong.join(' ').toStdString();
 }
 

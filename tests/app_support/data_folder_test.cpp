@@ -31,8 +31,8 @@ TEST_F(DataFolderTest, AWritableProgramFolderKeepsTheFiles) {
 }
 
 TEST_F(DataFolderTest, AnUnwritableProgramFolderSendsThemToThePerUserFolder) {
-    const TDataFolder choice =
-        ChooseDataFolder(QString(), Program(), PerUser(), [](const QString&) { return false; });
+    const TDataFolder choice = ChooseDataFolder(QString(), Program(), PerUser(),
+                                                [this](const QString& F) { return F != Program(); });
     EXPECT_EQ(choice.Path, PerUser());
     EXPECT_TRUE(choice.PerUser);
     EXPECT_TRUE(QFileInfo(PerUser()).isDir()) << "made on first start";
@@ -48,18 +48,23 @@ TEST_F(DataFolderTest, AnInstalledProgramsFolderIsNeverUsedEvenWhenWritable) {
 TEST_F(DataFolderTest, TheNamedFolderWins) {
     const QString named = dir.filePath(QStringLiteral("elsewhere/machine2"));
     const TDataFolder choice = ChooseDataFolder(named + QStringLiteral("/"), Program(), PerUser(),
-                                                [](const QString&) { return false; });
+                                                [this](const QString& F) { return F != Program(); });
     EXPECT_EQ(choice.Path, named);
     EXPECT_FALSE(choice.PerUser);
     EXPECT_TRUE(QFileInfo(named).isDir());
 }
 
-TEST_F(DataFolderTest, AFolderThatCannotBeMadeIsReported) {
+TEST_F(DataFolderTest, AFolderThatCannotBeMadeOrWrittenIsReported) {
     QFile file(dir.filePath(QStringLiteral("plain")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     const TDataFolder choice =
         ChooseDataFolder(file.fileName() + QStringLiteral("/sub"), Program(), PerUser());
     EXPECT_TRUE(choice.Error.contains(file.fileName())) << qPrintable(choice.Error);
+    EXPECT_TRUE(choice.Error.contains(QStringLiteral("Not a directory"))) << qPrintable(choice.Error);
+
+    const TDataFolder closed =
+        ChooseDataFolder(Program(), Program(), PerUser(), [](const QString&) { return false; });
+    EXPECT_TRUE(closed.Error.contains(QStringLiteral("cannot be written"))) << qPrintable(closed.Error);
 }
 
 TEST_F(DataFolderTest, WritabilityIsWhatThisUserCanDo) {

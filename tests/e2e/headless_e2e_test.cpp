@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -297,7 +298,13 @@ TEST_F(HeadlessEndToEnd, RefusesASecondCopyOnItsFolderAndAMistakenCommandLine) {
         std::vector<std::string> Args;
         int Status;
         std::string Text;  // on its error output or standard output
+        bool Window = false;
     };
+    // A folder that cannot be made ends a run at once, not after its duration.
+    RawLine other;
+    std::ofstream(folder.Dir / "plain") << "a file";
+    const std::string unusable = (folder.Dir / "plain" / "files").string();
+    const std::string cannotMake = "the folder " + unusable + " cannot be made: Not a directory";
     const Case cases[] = {
         {args, 3,
          "another copy (process " + std::to_string(first) + ") already runs on the files in " +
@@ -305,11 +312,19 @@ TEST_F(HeadlessEndToEnd, RefusesASecondCopyOnItsFolderAndAMistakenCommandLine) {
         {{"--headless", "--no-such-option"}, 2, "Usage: volmarsim"},
         {{"--headless", "--help"}, 0, "--control <path>"},
         {{"--headless", "--version"}, 0, "volmarsim "},
+        {{"--headless", "--folder", ""}, 2, "--folder needs a folder"},
+        {{"--headless", "--quiet", "--port", "1", "--device", other.Device, "--duration", "60",
+          "--folder", unusable},
+         3, cannotMake},
+        {{"--duration", "60", "--folder", unusable}, 3, cannotMake, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.Args.back());
+        std::string called = c.Window ? "window" : "";
+        for (const std::string& a : c.Args) called += " '" + a + "'";
+        SCOPED_TRACE(called);
         const std::size_t seen = folder.Errors().size();
-        pid_t pid = folder.Launch(kNoDisplay, c.Args, folder.Dir / "program.out");
+        pid_t pid = folder.Launch(c.Window ? std::vector<std::string>{} : kNoDisplay, c.Args,
+                                  folder.Dir / "program.out");
         EXPECT_EQ(WaitForExit(pid, 15000), c.Status);
         KillAndReap(pid);
         const std::string said =

@@ -92,9 +92,13 @@ TEST_F(ControlTest, AClientReadsDrivesAndFollowsTheEngine) {
 
 TEST_F(ControlTest, AFailedPortChoiceIsTheClientsErrorNeverABox) {
     StartWithControl();
+    const std::string missing = (dir / "no-such-device").string();
+    SetDevicePathForCom(3, missing);
     const QJsonObject reply = Ask(R"({"cmd":"select-port","port":3})");
     EXPECT_FALSE(reply.value(QStringLiteral("ok")).toBool());
-    EXPECT_FALSE(reply.value(QStringLiteral("error")).toString().isEmpty());
+    const std::string error = reply.value(QStringLiteral("error")).toString().toStdString();
+    EXPECT_EQ(error.rfind("COM3 is " + missing + ", which does not exist.", 0), 0u)
+        << "the plain sentence alone, without the port's internal code: " << error;
     EXPECT_TRUE(view.Errors.empty());
     EXPECT_TRUE(view.Warnings.empty());
     EXPECT_EQ(view.Last("Alert="), reply.value(QStringLiteral("error")).toString().toStdString());

@@ -1,9 +1,12 @@
 // The link between port, buffer and receiver; the port choice and the speed
 // signal; Reset.
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "dataport/message.h"
 #include "monitor/monitor_fixture.h"
+#include "monitor/user_commands.h"
 
 namespace volmar::testing {
 namespace {
@@ -16,20 +19,60 @@ protected:
     std::string EventCell(int Col, int Row) { return monitor->Logs().Events.Cell(Col, Row); }
 };
 
-TEST_F(LinkTest, ABurstIsFramedAndAnsweredInOrder) {
+// Count one-forint coins (20h 20h each), as a machine writes them at once.
+Bytes Coins(int Count) { return Bytes(static_cast<std::size_t>(2 * Count), 0x20); }
+
+TEST_F(LinkTest, ABurstLongerThanTheReceiveBufferIsAnsweredInFull) {
     TMonitor& m = StartOnCom1();
-    Send({0x20, 0x20, 0x0B});
-    const Bytes answers = Answers(2);
-    ASSERT_EQ(answers.size(), 2u);
-    EXPECT_EQ(answers[0], kAckByte);
-    EXPECT_EQ(answers[1], ReplyByte(m.Interpreter().LastAcception()));
-    EXPECT_EQ(m.Counters().In, 1);
-    EXPECT_EQ(m.Counters().Codes[0x20].Messages, 1);
-    ASSERT_EQ(m.Logs().Events.RowCount(), 3);
-    EXPECT_NE(EventCell(1, 1).find("1Ft In"), std::string::npos);
-    EXPECT_NE(EventCell(1, 2).find("Unused"), std::string::npos);
-    EXPECT_EQ(view.Last("Meters="), "1") << "the meters follow after the reply";
-    EXPECT_EQ(m.RxBuffer().Count(), 0);
+    Send(Coins(200));
+    EXPECT_EQ(Answers(200), Bytes(200, kAckByte));
+    EXPECT_EQ(m.Counters().In, 200);
+    EXPECT_EQ(m.Counters().Codes[0x20].Messages, 200);
+}
+
+// Holds back the engine's deferred commands, to be posted again later in order.
+class CommandsHeld : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* Event) override {
+        if (Event->type() != TUserEvent::EventType()) return false;
+        const auto* command = static_cast<TUserEvent*>(Event);
+        Held.emplace_back(command->Command(), command->Argument());
+        return true;
+    }
+    std::vector<std::pair<int, std::intptr_t>> Held;
+};
+
+TEST_F(LinkTest, ALineErrorBehindAWaitingBurstSpoilsOnlyWhatCameAfterIt) {
+    TMonitor& m = StartOnCom1();
+    TComPortPlus& port = m.ComPortPlus();
+    int avails = 0, errors = 0;
+    port.OnTriggerAvail = [&, avail = port.OnTriggerAvail](TCustomComPort* CP, std::uint16_t N) {
+        ++avails;
+        avail(CP, N);
+    };
+    port.OnTriggerLineError = [&, error = port.OnTriggerLineError](TCustomComPort* CP,
+                                                                   std::uint16_t E, bool B) {
+        ++errors;
+        error(CP, E, B);
+    };
+    // The port's notifications overtake the engine's own commands: a parity
+    // error and a coin after it are announced while most of the burst waits.
+    CommandsHeld commands;
+    m.installEventFilter(&commands);
+    Send(Coins(200));
+    ASSERT_TRUE(PumpUntil([&] { return avails == 1; }));
+    line->InjectError(kErrParity);
+    Send({0x26, 0x26});
+    ASSERT_TRUE(PumpUntil([&] { return avails == 2 && errors == 1; }));
+    m.removeEventFilter(&commands);
+    for (const auto& [command, argument] : commands.Held)
+        m.PostCommand(static_cast<TUserCommand>(command), argument);
+
+    EXPECT_EQ(Answers(200), Bytes(200, kAckByte));
+    EXPECT_EQ(m.Counters().In, 200) << "the coin after the error is spoiled, and no other";
+    const int rows = m.Logs().Events.RowCount();
+    EXPECT_EQ(EventCell(1, rows - 2), "Rx parity error");
+    EXPECT_EQ(EventCell(2, rows - 1), "No");
 }
 
 TEST_F(LinkTest, ALineErrorIsLoggedAndSpoilsTheNextMessage) {
@@ -50,6 +93,12 @@ TEST_F(LinkTest, ALineErrorIsLoggedAndSpoilsTheNextMessage) {
     line->InjectError(kErrFraming);
     ASSERT_TRUE(PumpUntil([&] { return m.Logs().Events.RowCount() == 4; }));
     EXPECT_EQ(EventCell(1, 3), "Rx framing error");
+
+    // Bytes the device itself had to drop are never lost without a trace.
+    line->InjectError(kErrOverflow);
+    ASSERT_TRUE(PumpUntil([&] { return m.Logs().Events.RowCount() == 5; }));
+    EXPECT_EQ(EventCell(1, 4), "Buffer overrun");
+    EXPECT_EQ(m.Statistics()[stBufferOverflow].Count, 1u);
 }
 
 TEST_F(LinkTest, ReceiverEventsInTheDebugLog) {
