@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -170,7 +171,10 @@ void TSocketListener::Accept() {
         }
         const int error = errno;
         if (error == EINTR || error == ECONNABORTED) continue;
-        if (error == EAGAIN || error == EWOULDBLOCK) {
+        // accept() wants a free descriptor before it looks for a client, so
+        // without one it fails even when nobody is waiting.
+        pollfd waiting{FFd, POLLIN, 0};
+        if (error == EAGAIN || error == EWOULDBLOCK || ::poll(&waiting, 1, 0) == 0) {
             FNotifier->setEnabled(true);
             return;
         }
