@@ -205,9 +205,12 @@ public:
 
     // Starts the copy offscreen (or as Overrides say) with Args, its error
     // output appended to program.err in the folder and its standard output
-    // written to Output when one is given; the pid, or -1.
+    // written to Output when one is given; the pid, or -1. Shell, when
+    // given, is run by /bin/sh first in the process that becomes the
+    // program (e.g. "cd DIR; ulimit -n 40").
     pid_t Launch(const std::vector<std::string>& Overrides = {},
-                 const std::vector<std::string>& Args = {}, const fs::path& Output = {}) const {
+                 const std::vector<std::string>& Args = {}, const fs::path& Output = {},
+                 const std::string& Shell = {}) const {
         const int err = ::open((Dir / "program.err").c_str(),
                                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         const int out = Output.empty()
@@ -216,8 +219,13 @@ public:
         std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
                                         "XDG_RUNTIME_DIR=" + Runtime.string()};
         env.insert(env.end(), Overrides.begin(), Overrides.end());
-        const pid_t pid =
-            SpawnProcess(ProgramPath.string(), Args, ChildEnvironment(env), out, err);
+        std::vector<std::string> shellArgs{"-c", "set -e\n" + Shell + "\nexec \"$0\" \"$@\"",
+                                           ProgramPath.string()};
+        shellArgs.insert(shellArgs.end(), Args.begin(), Args.end());
+        const pid_t pid = Shell.empty() ? SpawnProcess(ProgramPath.string(), Args,
+                                                       ChildEnvironment(env), out, err)
+                                        : SpawnProcess("/bin/sh", shellArgs,
+                                                       ChildEnvironment(env), out, err);
         if (err >= 0) ::close(err);
         if (out >= 0) ::close(out);
         return pid;
