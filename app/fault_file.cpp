@@ -10,7 +10,6 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -24,8 +23,6 @@ namespace {
 // More than any list of faults a person writes.
 constexpr qsizetype kMaxBytes = 16 * 1024 * 1024;
 
-QString ErrnoText(int Error) { return QString::fromLocal8Bit(std::strerror(Error)); }
-
 // What a regular file or a pipe holds; a pipe's until its writer closes it.
 // Nothing else is opened: opening a device can itself do something.
 std::optional<QByteArray> ReadFaultFile(const QString& Path, QString& Error) {
@@ -35,12 +32,12 @@ std::optional<QByteArray> ReadFaultFile(const QString& Path, QString& Error) {
         return std::nullopt;
     };
     struct stat node {};
-    if (::stat(local.constData(), &node) != 0) return refused(ErrnoText(errno));
+    if (::stat(local.constData(), &node) != 0) return refused(qt_error_string(errno));
     if (!S_ISREG(node.st_mode) && !S_ISFIFO(node.st_mode))
         return refused(QStringLiteral("it is %1").arg(QLatin1String(FileKind(node.st_mode))));
     // Without O_NONBLOCK, opening a FIFO waits for a writer.
     const int fd = ::open(local.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return refused(ErrnoText(errno));
+    if (fd < 0) return refused(qt_error_string(errno));
     struct stat opened {};
     const bool pipe = ::fstat(fd, &opened) == 0 && S_ISFIFO(opened.st_mode);
     if (!pipe && !S_ISREG(opened.st_mode)) {
@@ -66,7 +63,7 @@ std::optional<QByteArray> ReadFaultFile(const QString& Path, QString& Error) {
         if (error == EINTR) continue;
         if (error != EAGAIN) {
             ::close(fd);
-            return refused(ErrnoText(error));
+            return refused(qt_error_string(error));
         }
         // A writer has the pipe open and has not finished yet.
         written = true;

@@ -20,8 +20,7 @@ namespace volmar {
 
 namespace {
 
-QString ErrnoText(int Error) { return QString::fromLocal8Bit(std::strerror(Error)); }
-
+// A descriptor closed when it goes out of scope, unless released.
 class TFd {
 public:
     explicit TFd(int Fd) : Fd(Fd) {}
@@ -63,13 +62,13 @@ QString Obstacle(const QString& Path, const sockaddr_un& Address) {
     };
     struct stat node {};
     if (::lstat(Address.sun_path, &node) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) return refused(ErrnoText(errno));
+        if (errno != ENOENT && errno != ENOTDIR) return refused(qt_error_string(errno));
         const QString folder = QFileInfo(Path).path();
         struct stat parent {};
         if (::stat(QFile::encodeName(folder).constData(), &parent) != 0)
             return refused(errno == ENOENT || errno == ENOTDIR
                                ? QStringLiteral("the folder %1 does not exist").arg(folder)
-                               : ErrnoText(errno));
+                               : qt_error_string(errno));
         if (!S_ISDIR(parent.st_mode)) return refused(QStringLiteral("%1 is no folder").arg(folder));
         return {};
     }
@@ -83,11 +82,11 @@ QString Obstacle(const QString& Path, const sockaddr_un& Address) {
     if (const std::optional<pid_t> pid = Listener(Address, error))
         return *pid > 0 ? QStringLiteral("another copy (process %1) listens at %2").arg(*pid).arg(Path)
                         : QStringLiteral("another copy listens at %1").arg(Path);
-    if (error != 0) return refused(ErrnoText(error));
+    if (error != 0) return refused(qt_error_string(error));
     // Left by a copy that has ended.
     if (::unlink(Address.sun_path) != 0 && errno != ENOENT)
         return refused(QStringLiteral("the socket left there cannot be removed: ") +
-                       ErrnoText(errno));
+                       qt_error_string(errno));
     return {};
 }
 
@@ -127,7 +126,7 @@ bool TSocketListener::Listen(const QString& Path, QString& Error) {
 
     TFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     const auto failed = [&](int Errno) {
-        Error = QStringLiteral("Cannot listen at %1: %2").arg(Path, ErrnoText(Errno));
+        Error = QStringLiteral("Cannot listen at %1: %2").arg(Path, qt_error_string(Errno));
         return false;
     };
     if (fd.Fd < 0) return failed(errno);
@@ -186,7 +185,7 @@ void TSocketListener::Accept() {
         FStalled = true;
         if (OnProblem)
             OnProblem(QStringLiteral("Cannot take a client at %1: %2; trying again every second")
-                          .arg(FPath, ErrnoText(error)));
+                          .arg(FPath, qt_error_string(error)));
         return;
     }
 }
