@@ -13,8 +13,9 @@ namespace {
 class ControlTest : public MonitorTest {
 protected:
     TMonitor& StartWithControl() {
+        // A relative path is the files' folder's.
         socketPath = (dir / "control").string();
-        TMonitor& m = StartOnCom1("[Control]\nPath=" + socketPath + "\n");
+        TMonitor& m = StartOnCom1("[Control]\nPath=control\n");
         client.connectToServer(QString::fromStdString(socketPath));
         EXPECT_TRUE(client.waitForConnected(3000));
         return m;
