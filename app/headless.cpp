@@ -2,8 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QJsonParseError>
 #include <QJsonDocument>
 #include <QTimer>
 
@@ -12,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "app/fault_file.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "monitor/error_reports.h"
@@ -23,36 +22,6 @@
 namespace volmar {
 
 namespace {
-
-// Arms each fault of the file; false with Error naming the line that is wrong.
-bool ArmFaultFile(TFaults& Faults, const QString& Path, QString& Error) {
-    QFile file(Path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        Error = QStringLiteral("Cannot read %1: %2").arg(Path, file.errorString());
-        return false;
-    }
-    std::vector<TFaultRule> rules;
-    int number = 0;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine(64 * 1024).trimmed();
-        ++number;
-        if (line.isEmpty() || line.startsWith('#')) continue;
-        QJsonParseError parse{};
-        const QJsonDocument document = QJsonDocument::fromJson(line, &parse);
-        QString why = parse.error == QJsonParseError::NoError && document.isObject()
-                          ? QString()
-                          : QStringLiteral("not a JSON object");
-        std::optional<TFaultRule> rule;
-        if (why.isEmpty()) rule = FaultFromJson(document.object(), why);
-        if (!rule) {
-            Error = QStringLiteral("%1 line %2: %3").arg(Path).arg(number).arg(why);
-            return false;
-        }
-        rules.push_back(*rule);
-    }
-    for (const TFaultRule& rule : rules) Faults.Arm(rule);
-    return true;
-}
 
 
 } // namespace

@@ -139,6 +139,15 @@ std::optional<std::string> ReadRegularFile(const std::string& Path, std::size_t 
     return bytes;
 }
 
+const char* FileKind(mode_t Mode) {
+    if (S_ISREG(Mode)) return "a file";
+    if (S_ISDIR(Mode)) return "a folder";
+    if (S_ISLNK(Mode)) return "a symbolic link";
+    if (S_ISFIFO(Mode)) return "a FIFO";
+    if (S_ISSOCK(Mode)) return "a socket";
+    return "a device";
+}
+
 void ReplaceFile(const std::string& Path, std::string_view Bytes) {
     std::error_code error;
     const fs::path target = FinalTarget(Path, error);

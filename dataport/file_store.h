@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/types.h>
+
 namespace volmar {
 
 // Its text is ready for the operator and names the file as the caller gave it.
@@ -34,6 +36,10 @@ template <class Error, class Action> decltype(auto) RaisingAs(Action&& Do) {
 // file" without being waited on or read; a file that cannot be read, "Cannot open file <Path>".
 // Ask for one byte more than you accept to tell a file that is too long.
 std::optional<std::string> ReadRegularFile(const std::string& Path, std::size_t Limit);
+
+// What a file's mode says it is, for a message: "a file", "a folder", "a symbolic link",
+// "a FIFO", "a device", "a socket".
+const char* FileKind(mode_t Mode);
 
 // Replaces the file at Path with Bytes: a temporary ".<name>.tmp-XXXXXX" beside it is written,
 // flushed to disk and renamed over it, then the folder is flushed. A symbolic link is written

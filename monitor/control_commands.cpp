@@ -2,10 +2,12 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "dataport/message.h"
 #include "monitor/monitor.h"
@@ -46,17 +48,18 @@ QJsonObject Status(TMonitor& Monitor) {
             {QStringLiteral("capture"), Monitor.CapturePath()}};
 }
 
-// A total as the Edit Meters field takes it: a whole number of at most
-// eight digits; an empty text, like a cleared field, is 0, and a text that
-// is no number counts 0 as there.
+// A total as the socket takes it: a JSON number that is a whole 0..99999999,
+// or a text of 1 to 8 digits; an empty text, like a cleared field, is 0.
+// Anything else is refused, never read as 0: that would wipe the total.
 bool EditableTotal(const QJsonValue& Value, std::int32_t& Total) {
     if (Value.isString()) {
         const QString text = Value.toString();
-        if (text.size() > 8) return false;
-        bool ok = false;
-        Total = text.trimmed().toInt(&ok, 10);
-        if (!ok) Total = 0;
-        return Total >= 0;
+        if (text.size() > 8 || !std::all_of(text.begin(), text.end(), [](QChar c) {
+                return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+            }))
+            return false;
+        Total = text.isEmpty() ? 0 : text.toInt();
+        return true;
     }
     const double number = Value.toDouble(-1);
     if (!Value.isDouble() || number < 0 || number > kLargestEditable ||
@@ -64,6 +67,19 @@ bool EditableTotal(const QJsonValue& Value, std::int32_t& Total) {
         return false;
     Total = static_cast<std::int32_t>(number);
     return true;
+}
+
+// A request's switch such as "clear": false when it is left out, nothing
+// when it is given as anything but true or false.
+std::optional<bool> Flag(const QJsonObject& Request, const char* Key) {
+    const QJsonValue value = Request.value(QLatin1String(Key));
+    if (value.isUndefined()) return false;
+    if (!value.isBool()) return std::nullopt;
+    return value.toBool();
+}
+
+TReply NotAFlag(const char* Key) {
+    return TControlServer::Error(QStringLiteral("%1 is true or false").arg(QLatin1String(Key)));
 }
 
 TReply SetTotals(TMonitor& Monitor, const QJsonObject& Request) {
@@ -83,7 +99,9 @@ TReply SetTotals(TMonitor& Monitor, const QJsonObject& Request) {
         std::int32_t value = 0;
         if (!EditableTotal(it.value(), value))
             return TControlServer::Error(
-                QStringLiteral("%1: a total is a whole number from 0 to 99999999").arg(it.key()));
+                QStringLiteral("%1: a total is a whole number from 0 to 99999999, or a text of "
+                               "1 to 8 digits")
+                    .arg(it.key()));
         edited.emplace_back(index, value);
     }
     Monitor.SetTotals(edited);
@@ -130,18 +148,23 @@ TReply Export(TMonitor& Monitor, const QJsonObject& Request) {
 }
 
 // Arms one fault ("arm": {...}), clears them all ("clear": true), and
-// always tells the faults armed.
+// always tells the faults armed. A request that is wrong does neither.
 TReply Fault(TMonitor& Monitor, const QJsonObject& Request) {
     TFaults& faults = Monitor.Faults();
-    if (Request.value(QStringLiteral("clear")).toBool()) faults.Clear();
-    QJsonObject reply;
+    const std::optional<bool> clear = Flag(Request, "clear");
+    if (!clear) return NotAFlag("clear");
+    std::optional<TFaultRule> rule;
     if (Request.contains(QStringLiteral("arm"))) {
+        const QJsonValue arm = Request.value(QStringLiteral("arm"));
+        if (!arm.isObject())
+            return TControlServer::Error(QStringLiteral("arm is a fault: {\"kind\": ...}"));
         QString error;
-        const std::optional<TFaultRule> rule =
-            FaultFromJson(Request.value(QStringLiteral("arm")).toObject(), error);
+        rule = FaultFromJson(arm.toObject(), error);
         if (!rule) return TControlServer::Error(error);
-        reply.insert(QStringLiteral("id"), faults.Arm(*rule));
     }
+    if (*clear) faults.Clear();
+    QJsonObject reply;
+    if (rule) reply.insert(QStringLiteral("id"), faults.Arm(*rule));
     QJsonArray armed;
     for (const TFaults::TArmed& a : faults.List()) {
         QJsonObject o = FaultToJson(a.Rule);
@@ -179,7 +202,9 @@ const std::map<QString, std::function<TReply(TMonitor&, const QJsonObject&)>>& C
              return TControlServer::Ok();
          }},
         {QStringLiteral("stats"), [](TMonitor& M, const QJsonObject& Request) {
-             if (Request.value(QStringLiteral("clear")).toBool()) M.ClearStatistics();
+             const std::optional<bool> clear = Flag(Request, "clear");
+             if (!clear) return NotAFlag("clear");
+             if (*clear) M.ClearStatistics();
              return TControlServer::Ok({{QStringLiteral("stats"), StatisticsJson(M.Statistics())},
                                         {QStringLiteral("silent-since"), M.SilentSince()}});
          }},

@@ -1,9 +1,14 @@
 #include "monitor/control_server.h"
 
 #include <QJsonDocument>
-#include <QJsonParseError>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+
+#include "monitor/json_line.h"
 
 namespace volmar {
 
@@ -16,11 +21,14 @@ struct TControlServer::TClient {
 
 TControlServer::TControlServer(THandler Handler, QObject* Parent)
     : QObject(Parent), FHandler(std::move(Handler)) {
-    FServer.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&FServer, &QLocalServer::newConnection, this, [this] { Accept(); });
+    FListener.OnClient = [this](int Fd) { Accept(Fd); };
+    FListener.OnProblem = [this](const QString& Problem) {
+        if (OnProblem) OnProblem(Problem);
+    };
 }
 
 TControlServer::~TControlServer() {
+    for (const int fd : FRefused) ::close(fd);
     for (const auto& client : FClients) {
         client->Socket->disconnect(this);
         client->Socket->abort();
@@ -28,11 +36,9 @@ TControlServer::~TControlServer() {
 }
 
 bool TControlServer::Listen(const QString& Path) {
-    // A socket file left by a copy that ended without removing it.
-    QLocalServer::removeServer(Path);
-    if (FServer.listen(Path)) return true;
-    FError = QStringLiteral("Cannot listen at %1: %2").arg(Path, FServer.errorString());
-    return false;
+    if (!FListener.Listen(Path, FError)) return false;
+    FPath = Path;
+    return true;
 }
 
 TControlServer::TReply TControlServer::Error(const QString& Text) {
@@ -44,14 +50,44 @@ TControlServer::TReply TControlServer::Ok(QJsonObject Body) {
     return {Body, false};
 }
 
-void TControlServer::Accept() {
-    while (QLocalSocket* socket = FServer.nextPendingConnection()) {
-        auto client = std::make_unique<TClient>();
-        client->Socket = socket;
-        FClients.push_back(std::move(client));
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { ReadFrom(socket); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Drop(socket); });
+void TControlServer::Accept(int Fd) {
+    if (ClientCount() >= kMaxClients) {
+        Refuse(Fd);
+        return;
     }
+    auto* socket = new QLocalSocket(this);
+    if (!socket->setSocketDescriptor(Fd)) {
+        ::close(Fd);
+        delete socket;
+        return;
+    }
+    auto client = std::make_unique<TClient>();
+    client->Socket = socket;
+    FClients.push_back(std::move(client));
+    connect(socket, &QLocalSocket::readyRead, this, [this, socket] { ReadFrom(socket); });
+    connect(socket, &QLocalSocket::disconnected, this, [this, socket] { Drop(socket); });
+}
+
+void TControlServer::Refuse(int Fd) {
+    static const QByteArray refusal =
+        QJsonDocument(
+            Error(QStringLiteral("too many clients: at most %1 at once").arg(kMaxClients)).Body)
+            .toJson(QJsonDocument::Compact) +
+        '\n';
+    // A fresh socket has room for one line.
+    (void)::send(Fd, refusal.constData(), static_cast<std::size_t>(refusal.size()),
+                 MSG_NOSIGNAL | MSG_DONTWAIT);
+    // Closed at once, the socket would fail the client's own request with
+    // a broken pipe before it reads the refusal; it sees the end after it.
+    if (FRefused.size() >= kMaxRefused || ::shutdown(Fd, SHUT_WR) != 0) {
+        ::close(Fd);
+        return;
+    }
+    FRefused.push_back(Fd);
+    QTimer::singleShot(kRefusedHoldMs, this, [this, Fd] {
+        std::erase(FRefused, Fd);
+        ::close(Fd);
+    });
 }
 
 TControlServer::TClient* TControlServer::Find(QLocalSocket* Socket) const {
@@ -84,14 +120,14 @@ void TControlServer::ReadFrom(QLocalSocket* Socket) {
             continue;
         }
         if (line.isEmpty()) continue;
-        QJsonParseError parse{};
-        const QJsonDocument document = QJsonDocument::fromJson(line, &parse);
+        QString why;
+        const std::optional<QJsonObject> request = ParseJsonObjectLine(line, why);
         TReply reply;
-        if (parse.error != QJsonParseError::NoError || !document.isObject()) {
-            reply = Error(QStringLiteral("not a JSON object: ") + parse.errorString());
+        if (!request) {
+            reply = Error(why);
         } else {
             FBusy = true;
-            reply = FHandler(document.object());
+            reply = FHandler(*request);
             FBusy = false;
         }
         // The handler may have let the client's end go meanwhile.

@@ -80,10 +80,24 @@ QString CodeListText(const std::bitset<128>& Codes) {
 }
 
 std::optional<TFaultRule> FaultFromJson(const QJsonObject& O, QString& Error) {
+    // A misspelt key would leave the fault without what it meant to say
+    // (one without its end never ends): refused, like a value of the wrong type.
+    static constexpr std::array<const char*, 11> keys = {
+        "kind",          "codes", "every", "probability", "firings",  "seconds",
+        "delay_ms", "delay_max_ms", "byte", "count", "silence_s"};
+    for (auto it = O.begin(); it != O.end(); ++it)
+        if (std::none_of(keys.begin(), keys.end(),
+                         [&](const char* Key) { return it.key() == QLatin1String(Key); })) {
+            Error = QStringLiteral("unknown key \"%1\": a fault has kind, codes, every, "
+                                   "probability, firings, seconds, delay_ms, delay_max_ms, byte, "
+                                   "count, silence_s")
+                        .arg(it.key());
+            return std::nullopt;
+        }
     TFaultRule rule;
-    const QString kind = O.value(QStringLiteral("kind")).toString();
+    const QJsonValue kind = O.value(QStringLiteral("kind"));
     const auto named = std::find_if(kKinds.begin(), kKinds.end(), [&](const TKindName& k) {
-        return kind == QLatin1String(k.Key);
+        return kind.isString() && kind.toString() == QLatin1String(k.Key);
     });
     if (named == kKinds.end()) {
         Error = QStringLiteral("kind is one of nak, esc, withhold, delay, wrong-byte, garbage, "
@@ -91,28 +105,36 @@ std::optional<TFaultRule> FaultFromJson(const QJsonObject& O, QString& Error) {
         return std::nullopt;
     }
     rule.Kind = named->Kind;
-    if (!ParseCodeList(O.value(QStringLiteral("codes")).toString(), rule.Codes)) {
-        Error = QStringLiteral("codes is a list of hex codes and ranges, e.g. 20-2B,70");
+    // All codes is "all" or no "codes" at all, never a blank that may be a slip.
+    const QJsonValue codes = O.value(QStringLiteral("codes"));
+    if (!codes.isUndefined() &&
+        (!codes.isString() || codes.toString().trimmed().isEmpty() ||
+         !ParseCodeList(codes.toString(), rule.Codes))) {
+        Error = QStringLiteral("codes is \"all\" or a text of hex codes and ranges, e.g. \"20-2B,70\"");
         return std::nullopt;
     }
-    const auto number = [&](const char* Key, double Default, double Min, double Max,
+    const auto number = [&](const char* Key, double Default, double Min, double Max, bool Whole,
                             double& Out) {
         const QJsonValue v = O.value(QLatin1String(Key));
-        Out = v.isUndefined() ? Default : v.toDouble(std::nan(""));
-        if (std::isnan(Out) || Out < Min || Out > Max) {
-            Error = QStringLiteral("%1 is a number from %2 to %3").arg(QLatin1String(Key)).arg(Min).arg(Max);
+        Out = v.isUndefined() ? Default : v.isDouble() ? v.toDouble() : std::nan("");
+        if (std::isnan(Out) || Out < Min || Out > Max || (Whole && std::floor(Out) != Out)) {
+            Error = QStringLiteral("%1 is a %2number from %3 to %4")
+                        .arg(QLatin1String(Key), Whole ? QStringLiteral("whole ") : QString())
+                        .arg(Min)
+                        .arg(Max);
             return false;
         }
         return true;
     };
     double every = 1, firings = 0, delay = 500, delayMax = 0, byte = 0x3F, count = 3;
-    if (!number("every", 1, 1, 1e6, every) ||
-        !number("probability", 1, 0, 1, rule.Probability) ||
-        !number("firings", 0, 0, 1e9, firings) || !number("seconds", 0, 0, 1e7, rule.ForSeconds) ||
-        !number("delay_ms", 500, 0, 60000, delay) ||
-        !number("delay_max_ms", 0, 0, 60000, delayMax) || !number("byte", 0x3F, 0, 255, byte) ||
-        !number("count", 3, 1, 64, count) ||
-        !number("silence_s", 5, 0, 3600, rule.SilenceSeconds))
+    if (!number("every", 1, 1, 1e6, true, every) ||
+        !number("probability", 1, 0, 1, false, rule.Probability) ||
+        !number("firings", 0, 0, 1e9, true, firings) ||
+        !number("seconds", 0, 0, 1e7, false, rule.ForSeconds) ||
+        !number("delay_ms", 500, 0, 60000, true, delay) ||
+        !number("delay_max_ms", 0, 0, 60000, true, delayMax) ||
+        !number("byte", 0x3F, 0, 255, true, byte) || !number("count", 3, 1, 64, true, count) ||
+        !number("silence_s", 5, 0, 3600, false, rule.SilenceSeconds))
         return std::nullopt;
     rule.EveryNth = static_cast<int>(every);
     rule.MaxFirings = static_cast<int>(firings);

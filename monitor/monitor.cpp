@@ -1,7 +1,6 @@
 #include "monitor/monitor.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 
 #include "dataport/file_store.h"
 #include "monitor/capture_file.h"
@@ -100,10 +99,6 @@ QString TMonitor::ControlPath() const { return FControl ? FControl->Path() : QSt
 
 void TMonitor::OpenControl() {
     if (FControlPath.isEmpty()) return;
-    // The local server takes a bare name as one in the runtime folder, and
-    // refuses a relative path.
-    if (FControlPath.contains(QLatin1Char('/')))
-        FControlPath = QFileInfo(FControlPath).absoluteFilePath();
     auto control = std::make_unique<TControlServer>(
         [this](const QJsonObject& Request) { return ControlRequest(*this, Request); });
     if (!control->Listen(FControlPath)) {
@@ -111,6 +106,14 @@ void TMonitor::OpenControl() {
         FReports.ReportError(control->ErrorText());
         return;
     }
+    control->OnProblem = [this, shown = QString()](const QString& Problem) mutable {
+        if (!Problem.isEmpty()) {
+            shown = Problem;
+            FReports.ReportQuietly(Problem);
+        } else if (FReports.Alert() == shown) {
+            FReports.ShowAlert(QString());
+        }
+    };
     connect(&Events(), &TMonitorEvents::Event, control.get(),
             [server = control.get()](const QJsonObject& Event) { server->Broadcast(Event); });
     FControl = std::move(control);

@@ -74,7 +74,8 @@ struct TMonitorOptions {
     std::optional<std::uint16_t> Port;
     std::string Device;
     std::optional<TSpeedMode> Speed;
-    // The control socket; empty: the settings file's [Control] Path, if any.
+    // The control socket, relative to the working folder; empty: the
+    // settings file's [Control] Path, if any, relative to the files' folder.
     QString ControlPath;
     // This run's capture file instead of the settings file's choice.
     QString CapturePath;

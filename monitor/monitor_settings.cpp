@@ -1,6 +1,8 @@
 // "VolmarSim.Ini": read and applied key by key at start-up, written at
 // shut-down; the engine's keys first, then the view's. Sections and keys
 // nobody writes (the device map among them) are kept as they are.
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -86,9 +88,16 @@ void TMonitor::LoadSettings() {
         FReports.ReportQuietly(QLatin1String(kSettingsFileName) + QStringLiteral(": ") +
                                unusable.join(QStringLiteral("; ")));
 
-    FControlPath = FOptions.ControlPath.isEmpty()
-                       ? QString::fromStdString(ini.ReadString(kControl, "Path", std::string()))
-                       : FOptions.ControlPath;
+    // A path of the command line's is relative to the working folder, as
+    // for every path option; one of the settings file's to the files' folder.
+    FControlPath =
+        FOptions.ControlPath.isEmpty()
+            ? QString::fromStdString(ini.ReadString(kControl, "Path", std::string()))
+            : FOptions.ControlPath;
+    if (!FControlPath.isEmpty())
+        FControlPath = QDir::cleanPath(
+            (FOptions.ControlPath.isEmpty() ? QFileInfo(SettingsPath()).absoluteDir() : QDir::current())
+                .absoluteFilePath(FControlPath));
 
     FView.LoadSettings(ini);
 }

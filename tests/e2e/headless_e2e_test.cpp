@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/headless_client.h"
 #include "e2e/conversation.h"
 #include "e2e/line_model.h"
 #include "support/machine_session.h"
@@ -36,13 +37,6 @@ namespace {
 using namespace volmar::testing;
 
 constexpr int kRetryLimit = 2;
-// Headless must never reach for a display.
-const std::vector<std::string> kNoDisplay{"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY="};
-
-// An empty object for a line that is no JSON object.
-QJsonObject ParseLine(const std::string& Line) {
-    return QJsonDocument::fromJson(QByteArray::fromStdString(Line)).object();
-}
 
 QJsonValue Field(const QJsonObject& Object, const char* Key) {
     return Object.value(QLatin1String(Key));
@@ -50,45 +44,6 @@ QJsonValue Field(const QJsonObject& Object, const char* Key) {
 std::string Text(const QJsonObject& Object, const char* Key) {
     return Field(Object, Key).toString().toStdString();
 }
-
-// A client of a copy's control socket; the socket is there only once the
-// copy has opened its port, so connecting tries for a while.
-class ControlClient {
-public:
-    explicit ControlClient(const fs::path& Path) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, Path.c_str(), sizeof address.sun_path - 1);
-        for (int i = 0; i < 1500 && !Connected; ++i) {
-            if (FFd >= 0) ::close(FFd);
-            FFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            Connected = ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-            if (!Connected) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FReader = std::make_unique<LineReader>(FFd);
-    }
-
-    void Send(const std::string& Line) {
-        const std::string s = Line + "\n";
-        ::send(FFd, s.data(), s.size(), MSG_NOSIGNAL);
-    }
-    QJsonObject Next() { return ParseLine(FReader->Next(30000).value_or("")); }
-
-    // The reply to Request, passing over the events of a subscription.
-    QJsonObject Ask(const std::string& Request) {
-        Send(Request);
-        for (;;) {
-            const QJsonObject line = Next();
-            if (line.isEmpty() || line.contains(QLatin1String("ok"))) return line;
-        }
-    }
-
-    bool Connected = false;
-
-private:
-    int FFd = -1;
-    std::unique_ptr<LineReader> FReader;
-};
 
 // One headless copy on a folder of its own (Name, beside the program), its
 // port on the line of a machine that runs a script.
@@ -294,6 +249,10 @@ TEST_F(HeadlessEndToEnd, RefusesASecondCopyOnItsFolderAndAMistakenCommandLine) {
     first = folder.Launch(kNoDisplay, args);
     ASSERT_EQ(line.ReadByte(15000), kNak) << "the first copy runs\n" << folder.Errors();
 
+    // A faults file that nobody writes to never holds up the start.
+    const std::string fifo = (folder.Dir / "faults.fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
     struct Case {
         std::vector<std::string> Args;
         int Status;
@@ -309,6 +268,8 @@ TEST_F(HeadlessEndToEnd, RefusesASecondCopyOnItsFolderAndAMistakenCommandLine) {
         {args, 3,
          "another copy (process " + std::to_string(first) + ") already runs on the files in " +
              dir},
+        {{"--headless", "--quiet", "--folder", dir + "-fifo", "--faults", fifo}, 3,
+         "nobody writes to " + fifo},
         {{"--headless", "--no-such-option"}, 2, "Usage: volmarsim"},
         {{"--headless", "--help"}, 0, "--control <path>"},
         {{"--headless", "--version"}, 0, "volmarsim "},

@@ -1,10 +1,13 @@
-// The control socket's line protocol, its permissions, and a client that
-// stops reading.
+// The control socket's line protocol, its permissions, a client that stops
+// reading, and more clients than it takes.
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -96,6 +99,39 @@ TEST_F(ControlServerTest, ASubscriberThatNeverReadsIsDroppedAndOthersCarryOn) {
     EXPECT_EQ(got, 2000) << "the reading subscriber got every event";
     EXPECT_EQ(server.ClientCount(), 1) << "the stuck one was dropped";
     ::close(stuck);
+}
+
+TEST_F(ControlServerTest, AClientBeyondTheLimitIsToldSoAndTheOthersAreServed) {
+    std::vector<std::unique_ptr<QLocalSocket>> clients;
+    const auto connectOne = [&] {
+        clients.push_back(std::make_unique<QLocalSocket>());
+        clients.back()->connectToServer(path);
+        return clients.back()->waitForConnected(1000);
+    };
+    for (int i = 0; i < TControlServer::kMaxClients; ++i) ASSERT_TRUE(connectOne());
+    ASSERT_TRUE(PumpUntil([&] { return server.ClientCount() == TControlServer::kMaxClients; }));
+
+    ASSERT_TRUE(connectOne());
+    const auto refused = Ask(*clients.back(), "{\"cmd\":\"status\"}\n", 1);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_FALSE(refused[0].value(QStringLiteral("ok")).toBool(true));
+    EXPECT_TRUE(refused[0].value(QStringLiteral("error")).toString().startsWith(
+        QStringLiteral("too many clients")));
+    EXPECT_TRUE(PumpUntil(
+        [&] { return clients.back()->state() == QLocalSocket::UnconnectedState; }));
+    clients.pop_back();
+
+    for (const std::size_t at : {std::size_t{0}, clients.size() - 1})
+        EXPECT_EQ(Ask(*clients[at], "{\"cmd\":\"status\"}\n", 1).at(0).value(
+                      QStringLiteral("echo")),
+                  QStringLiteral("status"));
+    // One leaves: a later client takes its place.
+    clients.front()->abort();
+    ASSERT_TRUE(PumpUntil([&] { return server.ClientCount() < TControlServer::kMaxClients; }));
+    ASSERT_TRUE(connectOne());
+    EXPECT_EQ(Ask(*clients.back(), "{\"cmd\":\"totals\"}\n", 1).at(0).value(
+                  QStringLiteral("echo")),
+              QStringLiteral("totals"));
 }
 
 } // namespace

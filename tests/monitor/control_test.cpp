@@ -13,8 +13,9 @@ namespace {
 class ControlTest : public MonitorTest {
 protected:
     TMonitor& StartWithControl() {
+        // A relative path is the files' folder's.
         socketPath = (dir / "control").string();
-        TMonitor& m = StartOnCom1("[Control]\nPath=" + socketPath + "\n");
+        TMonitor& m = StartOnCom1("[Control]\nPath=control\n");
         client.connectToServer(QString::fromStdString(socketPath));
         EXPECT_TRUE(client.waitForConnected(3000));
         return m;
@@ -63,8 +64,8 @@ TEST_F(ControlTest, AClientReadsDrivesAndFollowsTheEngine) {
     EXPECT_EQ(At(status, "status", "port").toInt(), 1);
     EXPECT_TRUE(At(status, "status", "open").toBool());
 
-    // Edit Meters' rules: only the totals given change; text that is no number is 0.
-    const QJsonObject set = Ask(R"({"cmd":"set-totals","totals":{"games":"12","wins":7,"out":"x"}})");
+    // Only the totals given change; an empty text is 0.
+    const QJsonObject set = Ask(R"({"cmd":"set-totals","totals":{"games":"12","wins":7,"out":""}})");
     EXPECT_TRUE(set.value(QStringLiteral("ok")).toBool());
     EXPECT_EQ(m.Counters().Games, 12);
     EXPECT_EQ(m.Counters().Wins, 7);
@@ -88,6 +89,40 @@ TEST_F(ControlTest, AClientReadsDrivesAndFollowsTheEngine) {
     EXPECT_TRUE(Ask(R"({"cmd":"reset"})").value(QStringLiteral("ok")).toBool());
     EXPECT_EQ(m.Counters().Games, 0);
     EXPECT_EQ(Exchange(0x20), kAck) << "the line is still answered";
+}
+
+TEST_F(ControlTest, AWrongRequestIsRefusedNamingWhatIsWrongAndChangesNothing) {
+    TMonitor& m = StartWithControl();
+    EXPECT_EQ(Exchange(0x20), kAck);
+    m.Counters().In = 500;
+    const struct {
+        const char* Request;
+        const char* Named;
+    } cases[] = {
+        {R"({"cmd":"set-totals","totals":{"in":"abc"}})", "in:"},
+        {R"({"cmd":"set-totals","totals":{"in":"1e3"}})", "in:"},
+        {R"({"cmd":"set-totals","totals":{"out":"0x10"}})", "out:"},
+        {R"({"cmd":"set-totals","totals":{"games":"１２"}})", "games:"},
+        {R"({"cmd":"set-totals","totals":{"wins":" 7"}})", "wins:"},
+        {R"({"cmd":"fault","arm":{"kind":"nak","codes":38}})", "codes is"},
+        {R"({"cmd":"fault","arm":{"kind":"nak","codes":""}})", "codes is"},
+        {R"({"cmd":"fault","arm":{"kind":"nak","firing":1}})", "\"firing\""},
+        {R"({"cmd":"fault","arm":{"kind":"nak","every":1.5}})", "every is"},
+        {R"({"cmd":"fault","arm":"nak"})", "arm is"},
+        {R"({"cmd":"fault","clear":"yes"})", "clear is"},
+        {R"({"cmd":"stats","clear":1})", "clear is"},
+        {R"({"cmd":"set-totals","totals":{"in":5,"in":6}})", "duplicated key: \"in\""},
+        {R"({"cmd":"status","cmd":"reset"})", "duplicated key: \"cmd\""},
+    };
+    for (const auto& c : cases) {
+        const QJsonObject reply = Ask(c.Request);
+        EXPECT_FALSE(reply.value(QStringLiteral("ok")).toBool(true)) << c.Request;
+        EXPECT_TRUE(reply.value(QStringLiteral("error")).toString().contains(QLatin1String(c.Named)))
+            << c.Request << " -> " << reply.value(QStringLiteral("error")).toString().toStdString();
+    }
+    EXPECT_EQ(m.Counters().In, 500);
+    EXPECT_FALSE(m.Faults().Active());
+    EXPECT_EQ(m.Counters().Codes[0x20].Messages, 1) << "not reset";
 }
 
 TEST_F(ControlTest, AFailedPortChoiceIsTheClientsErrorNeverABox) {

@@ -205,13 +205,16 @@ public:
 
     // Starts the copy offscreen (or as Overrides say) with Args, its error
     // output appended to program.err in the folder and its standard output
-    // written to Output when one is given; the pid, or -1.
+    // written to Output when one is given; the pid, or -1. Shell, when
+    // given, is run by /bin/sh first in the process that becomes the
+    // program (e.g. "cd DIR; ulimit -n 40").
     pid_t Launch(const std::vector<std::string>& Overrides = {},
-                 const std::vector<std::string>& Args = {}, const fs::path& Output = {}) const {
+                 const std::vector<std::string>& Args = {}, const fs::path& Output = {},
+                 const std::string& Shell = {}) const {
         const int out = Output.empty()
                             ? -1
                             : ::open(Output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        const pid_t pid = Spawn(Overrides, Args, out);
+        const pid_t pid = Spawn(Overrides, Args, out, -1, Shell);
         if (out >= 0) ::close(out);
         return pid;
     }
@@ -219,15 +222,21 @@ public:
     // As Launch, its standard output and error output the descriptors given
     // (-1: this process's standard output, and program.err).
     pid_t Spawn(const std::vector<std::string>& Overrides, const std::vector<std::string>& Args,
-                int StdoutFd, int StderrFd = -1) const {
+                int StdoutFd, int StderrFd = -1, const std::string& Shell = {}) const {
         const int err = StderrFd >= 0 ? -1
                                       : ::open((Dir / "program.err").c_str(),
                                                O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
                                         "XDG_RUNTIME_DIR=" + Runtime.string()};
         env.insert(env.end(), Overrides.begin(), Overrides.end());
-        const pid_t pid = SpawnProcess(ProgramPath.string(), Args, ChildEnvironment(env), StdoutFd,
-                                       StderrFd >= 0 ? StderrFd : err);
+        const int errFd = StderrFd >= 0 ? StderrFd : err;
+        std::vector<std::string> shellArgs{"-c", "set -e\n" + Shell + "\nexec \"$0\" \"$@\"",
+                                           ProgramPath.string()};
+        shellArgs.insert(shellArgs.end(), Args.begin(), Args.end());
+        const pid_t pid =
+            Shell.empty()
+                ? SpawnProcess(ProgramPath.string(), Args, ChildEnvironment(env), StdoutFd, errFd)
+                : SpawnProcess("/bin/sh", shellArgs, ChildEnvironment(env), StdoutFd, errFd);
         if (err >= 0) ::close(err);
         return pid;
     }
