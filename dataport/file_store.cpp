@@ -140,12 +140,16 @@ std::optional<std::string> ReadRegularFile(const std::string& Path, std::size_t 
 }
 
 const char* FileKind(mode_t Mode) {
-    if (S_ISREG(Mode)) return "a file";
-    if (S_ISDIR(Mode)) return "a folder";
-    if (S_ISLNK(Mode)) return "a symbolic link";
-    if (S_ISFIFO(Mode)) return "a FIFO";
-    if (S_ISSOCK(Mode)) return "a socket";
-    return "a device";
+    using fs::file_type;
+    const file_type type = S_ISREG(Mode)    ? file_type::regular
+                           : S_ISDIR(Mode)  ? file_type::directory
+                           : S_ISLNK(Mode)  ? file_type::symlink
+                           : S_ISFIFO(Mode) ? file_type::fifo
+                           : S_ISSOCK(Mode) ? file_type::socket
+                           : S_ISCHR(Mode)  ? file_type::character
+                           : S_ISBLK(Mode)  ? file_type::block
+                                            : file_type::unknown;
+    return FileTypeName(type);
 }
 
 void ReplaceFile(const std::string& Path, std::string_view Bytes) {

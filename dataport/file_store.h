@@ -37,8 +37,7 @@ template <class Error, class Action> decltype(auto) RaisingAs(Action&& Do) {
 // Ask for one byte more than you accept to tell a file that is too long.
 std::optional<std::string> ReadRegularFile(const std::string& Path, std::size_t Limit);
 
-// What a file's mode says it is, for a message: "a file", "a folder", "a symbolic link",
-// "a FIFO", "a device", "a socket".
+// What a file's mode says it is, in the words of FileTypeName.
 const char* FileKind(mode_t Mode);
 
 // Replaces the file at Path with Bytes: a temporary ".<name>.tmp-XXXXXX" beside it is written,
