@@ -89,8 +89,8 @@ void TCaptureFile::Write(TTrafficRecord Record) {
     FQueue.Push(std::move(Record));
 }
 
-bool TCaptureFile::Flush() {
-    return FQueue.Drain(kFlushWait);
+bool TCaptureFile::Flush(std::chrono::milliseconds Wait) {
+    return FQueue.Drain(Wait);
 }
 
 std::string TCaptureFile::Error() const {

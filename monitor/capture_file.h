@@ -14,6 +14,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -53,9 +54,9 @@ public:
     void Write(std::string Line);
     // Queues Record, to be formatted as a line by the writing thread.
     void Write(TTrafficRecord Record);
-    // Waits at most about two seconds until every line queued is in the
-    // file; true if they all are.
-    bool Flush();
+    // Waits at most Wait until every line queued is in the file; true if
+    // they all are.
+    bool Flush(std::chrono::milliseconds Wait = std::chrono::seconds(2));
 
     // Bytes written to the files so far.
     std::uint64_t Written() const { return FWritten.load(std::memory_order_relaxed); }
