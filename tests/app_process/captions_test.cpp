@@ -48,8 +48,7 @@ protected:
                               ChildEnvironment({}));
         ASSERT_GT(server, 0);
         const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
-        for (int i = 0; i < 500 && !std::filesystem::exists(socket); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        Until([&] { return std::filesystem::exists(socket); });
         ASSERT_TRUE(std::filesystem::exists(socket));
     }
     void TearDown() override {
@@ -60,19 +59,27 @@ protected:
         KillAndReap(server);
     }
 
-    // True once a window is named exactly Name, within 15 s: a caption may
-    // change after its window first shows. Seen: the last names seen that
-    // begin with Name's first word, for a failure's message.
+    // True once a window is named exactly Name, within a minute: a caption
+    // may change after its window first shows, and on a busy machine each
+    // look takes a while. Seen: the names that begin with Name's first word,
+    // for a failure's message.
     bool WindowNamed(const std::string& Name, std::string& Seen) {
         std::string pattern;
         for (const char c : Name) pattern += c == '.' ? std::string("\\.") : std::string(1, c);
-        const std::string word = Name.substr(0, Name.find(' '));
-        for (int i = 0; i < 1500; ++i) {
-            if (!Do("search --name '^" + pattern + "$' 2>/dev/null").empty()) return true;
-            Seen = Do("search --name '^" + word + "' getwindowname %@ 2>/dev/null");
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        if (Until([&] { return !Do("search --name '^" + pattern + "$' 2>/dev/null").empty(); }))
+            return true;
+        Seen = Do("search --name '^" + Name.substr(0, Name.find(' ')) + "' getwindowname %@ 2>/dev/null");
         return false;
+    }
+    // Asks Done again until it says yes, for at most a minute.
+    template <class TDone>
+    static bool Until(TDone Done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (!Done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
     }
     // The program's windows on the screen (its menus among them).
     int ShownWindows() {
@@ -99,9 +106,7 @@ TEST_F(Captions, AreExactlyAsDesigned) {
     // menu is up, its only entry.
     const int shown = ShownWindows();
     Do("mousemove 80 130 click 3");
-    for (int i = 0; i < 1500 && ShownWindows() <= shown; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_GT(ShownWindows(), shown) << "the meters' menu is up";
+    ASSERT_TRUE(Until([&] { return ShownWindows() > shown; })) << "the meters' menu is up";
     Do("mousemove 110 141 click 1");
     EXPECT_TRUE(WindowNamed("Edit Meters", seen)) << seen;
     ::kill(program, SIGTERM);

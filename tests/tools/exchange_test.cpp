@@ -42,7 +42,7 @@ struct ExchangeTest : ::testing::Test {
     }
     // What the far end has seen once it has Count frames (or after 2 s).
     std::vector<Bytes> FramesSeen(std::size_t Count) {
-        for (int i = 0; i < 400 && far->Frames().size() < Count; ++i)
+        for (int i = 0; i < 4000 && far->Frames().size() < Count; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return far->Frames();
     }
@@ -83,7 +83,7 @@ TEST_F(ExchangeTest, EscStrangeBytesAndNoretryEndTheExchangeAtOnce) {
 TEST_F(ExchangeTest, BytesNobodyAskedForAreNotTakenAsTheAnswer) {
     Open(Replies({kAckByte}));
     far->Write({kNakByte, kNakByte}); // the simulator NAKs while it waits for a first message
-    for (int i = 0; i < 400 && port.InBuffUsed() < 2; ++i)
+    for (int i = 0; i < 4000 && port.InBuffUsed() < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(port.InBuffUsed(), 2);
     const TExchange x = TExchanger(*line, {250, 3}).Send(0x26, {});
