@@ -39,19 +39,19 @@ bool TMonitor::FilterReply(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t C
     const TReplyAction action = FFaults.FilterReply(Byte, Cause, Code);
     if (action.DelayMs >= 0) {
         const std::vector<std::uint8_t> late{Byte};
-        QTimer::singleShot(action.DelayMs, this, [this, late, Cause] { SendLate(late, Cause); });
+        QTimer::singleShot(action.DelayMs, this, [this, late, Cause] { SendReplyBytes(late, Cause); });
     }
     if (action.Garbage > 0) {
         std::vector<std::uint8_t> garbage;
         for (int i = 0; i < action.Garbage; ++i) garbage.push_back(kGarbage[i % 2]);
         // After the reply itself has gone into the port.
         QMetaObject::invokeMethod(
-            this, [this, garbage, Cause] { SendLate(garbage, Cause); }, Qt::QueuedConnection);
+            this, [this, garbage, Cause] { SendReplyBytes(garbage, Cause); }, Qt::QueuedConnection);
     }
     return action.Send;
 }
 
-void TMonitor::SendLate(std::vector<std::uint8_t> Bytes, TReplyCause Cause) {
+void TMonitor::SendReplyBytes(const std::vector<std::uint8_t>& Bytes, TReplyCause Cause) {
     if (!FComPortPlus.Open()) return;
     TTrafficRecord r;
     r.Kind = TRecordKind::Reply;

@@ -112,7 +112,11 @@ void TMonitor::LogLineError(std::uint16_t Code) {
 }
 
 void TMonitor::ComPortPlusTriggerAvail(TCustomComPort*, std::uint16_t Count) {
-    if (Count > 0) BytesArrived();
+    if (Count > 0) {
+        FBatchMonoUs = MonoMicroseconds();
+        MachineSpoke();
+        emit BytesArrived();
+    }
     TakeFromPort();
     PostCommand(ucProcessRx);
 }

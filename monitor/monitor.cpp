@@ -38,15 +38,17 @@ TMonitor::~TMonitor() {
     FVolmar.SetComPort(nullptr);
 }
 
-QString TMonitor::FilePath(const char* Name) const {
+QString TMonitor::FilePath(const QString& Name) const {
     const QString folder =
         FOptions.Folder.isEmpty() ? QCoreApplication::applicationDirPath() : FOptions.Folder;
-    return folder + QLatin1Char('/') + QLatin1String(Name);
+    return folder + QLatin1Char('/') + Name;
 }
 
-QString TMonitor::CountersPath() const { return FilePath(kCountersFileName); }
+QString TMonitor::CountersPath() const { return FilePath(QLatin1String(kCountersFileName)); }
 
-QString TMonitor::SettingsPath() const { return FilePath(kSettingsFileName); }
+QString TMonitor::SettingsPath() const { return FilePath(QLatin1String(kSettingsFileName)); }
+
+void TMonitor::AddSettingsPart(ISettingsPart* Part) { FSettingsParts.push_back(Part); }
 
 void TMonitor::StartUp() {
     FStarted = true;
@@ -88,6 +90,7 @@ void TMonitor::StartUp() {
         });
     }
     OpenControl();
+    emit StartedUp();
 }
 
 TMonitorEvents& TMonitor::Events() {
@@ -158,6 +161,7 @@ void TMonitor::ShutDown() {
     FShutDown = true;
     // No client changes anything while the files are written.
     FControl.reset();
+    emit ShutDownBegins();
     // Nothing reopens the port behind the shut-down's back.
     FReconnectTimer.stop();
     FLostPort = 0;
@@ -179,6 +183,7 @@ void TMonitor::ShutDown() {
     FSilenceTimer.stop();
     FlushDiscarded();
     FCapture.reset();
+    emit ShutDownEnded();
 }
 
 void TMonitor::Reset() {

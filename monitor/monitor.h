@@ -38,6 +38,7 @@
 
 namespace volmar {
 
+class ISettingsPart;
 class TCaptureFile;
 class TControlServer;
 class TCountersKeeper;
@@ -96,6 +97,8 @@ public:
     void StartUp();
     // Writes the counters, closes the port and writes the settings; once.
     void ShutDown();
+    // Between the start-up and the shut-down.
+    bool Running() const { return FStarted && !FShutDown; }
     // Zeroes every count and total and resets the receiver; the counters
     // file follows within a second.
     void Reset();
@@ -153,6 +156,11 @@ public:
     std::uint16_t Switches() const { return FSwitches; }
     QString CountersPath() const;
     QString SettingsPath() const;
+    // A file of this name in the files' folder.
+    QString FilePath(const QString& Name) const;
+    // Another section of the settings file, read and written with the
+    // engine's keys in the order added. Part must outlive the shut-down.
+    void AddSettingsPart(ISettingsPart* Part);
     // What the machine last reported of itself.
     const std::string& IdentityText(TIdentityLabel Label) const { return FIdentity.at(Label); }
     // The engine's events as JSON objects, made on first use.
@@ -169,6 +177,9 @@ public:
     const QString& SilentSince() const { return FSilentSince; }
     // Records what happened: counted, captured and told to observers.
     void Record(TTrafficRecord Record);
+    // Puts bytes on the line after the fact (a late answer, bytes after it)
+    // and records them as replies; nothing when the port is closed.
+    void SendReplyBytes(const std::vector<std::uint8_t>& Bytes, TReplyCause Cause);
 
     const TCaptureSettings& CaptureSettings() const { return FCaptureSettings; }
     // The operator's choice; kept in the settings file.
@@ -202,13 +213,22 @@ signals:
     void SilenceChanged(const QString& Since);
     // A fault was armed or cleared, or ended by itself.
     void FaultsChanged(bool Active);
+    // The start-up is over: the settings are applied and the port is open
+    // if it could be.
+    void StartedUp();
+    // The shut-down begins, before anything is written.
+    void ShutDownBegins();
+    // The shut-down is over: the files are written, the port is closed and
+    // the last records are made.
+    void ShutDownEnded();
+    // The port announced bytes from the machine.
+    void BytesArrived();
 
 protected:
     bool event(QEvent* Event) override;
 
 private:
     void BindComponents();
-    QString FilePath(const char* Name) const;
     void LoadCountersFile();
     void LoadSettings();
     void SaveSettings();
@@ -217,7 +237,6 @@ private:
     void BindRecording();
     void BindFaults();
     bool FilterReply(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code);
-    void SendLate(std::vector<std::uint8_t> Bytes, TReplyCause Cause);
     void RecordEvent(TLineEvent Event, std::int32_t Value = 0, std::string Detail = {});
     void RecordFrame(const TDPMessage& Msg, TFrameFault Fault);
     TTrafficRecord FrameRecord(const TDPMessage& Msg, TFrameFault Fault);
@@ -226,7 +245,7 @@ private:
     void HoldFrame(const TDPMessage& Msg, TAcception Accepted);
     void ReleaseHeldFrame();
     void FlushDiscarded();
-    void BytesArrived();
+    void MachineSpoke();
     void WatchSilence();
     void OpenCapture();
     // The capture's trouble shown as the alert while it lasts, and its
@@ -298,6 +317,7 @@ private:
     bool FControlFailed = false;
     std::unique_ptr<TMonitorEvents> FEvents;
     std::unique_ptr<TControlServer> FControl;
+    std::vector<ISettingsPart*> FSettingsParts;
 
     TStatistics FStatistics;
     TFaults FFaults{[this] { return FComPortPlus.Clock().Milliseconds(); }};

@@ -8,6 +8,7 @@
 
 #include "dataport/file_store.h"
 #include "monitor/monitor.h"
+#include "monitor/settings_part.h"
 #include "serial/device_map.h"
 #include "serial/profile_file.h"
 
@@ -46,6 +47,7 @@ void TMonitor::LoadSettings() {
     // Capturing before the port opens, so that its opening is on record.
     LoadRecordingSettings(ini);
     OpenCapture();
+    for (ISettingsPart* part : FSettingsParts) part->Load(ini);
 
     // Each key is applied on its own: a failure is shown and the keys after
     // it still apply, so nothing read is lost when the file is written back.
@@ -117,6 +119,7 @@ void TMonitor::SaveSettings() {
     ini.WriteInteger(kDataport, "Speed Mode",
                      FOptions.Speed && FSpeedMode == *FOptions.Speed ? FFileSpeedMode : FSpeedMode);
     SaveRecordingSettings(ini);
+    for (const ISettingsPart* part : FSettingsParts) part->Save(ini);
     FView.SaveSettings(ini);
     ini.Save(SettingsPath().toStdString());
 }

@@ -5,8 +5,6 @@
 #include <QDateTime>
 #include <QTime>
 
-#include <chrono>
-
 #include "monitor/capture_file.h"
 #include "monitor/monitor.h"
 #include "serial/profile_file.h"
@@ -19,18 +17,6 @@ constexpr char kCapture[] = "Capture";
 constexpr char kWatchdog[] = "Watchdog";
 constexpr int kSilenceCheckMs = 250;
 constexpr std::int64_t kMiB = 1024 * 1024;
-
-std::int64_t WallMicroseconds() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-std::int64_t MonoMicroseconds() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 const char* FormatKey(TCaptureFormat Format) {
     return Format == TCaptureFormat::JsonLines ? "jsonl" : "text";
@@ -87,12 +73,7 @@ void TMonitor::Record(TTrafficRecord R) {
 }
 
 void TMonitor::RecordEvent(TLineEvent Event, std::int32_t Value, std::string Detail) {
-    TTrafficRecord r;
-    r.Kind = TRecordKind::Event;
-    r.Event = Event;
-    r.Value = Value;
-    r.Detail = std::move(Detail);
-    Record(std::move(r));
+    Record(EventRecord(Event, Value, std::move(Detail)));
 }
 
 void TMonitor::RecordFrame(const TDPMessage& Msg, TFrameFault Fault) {
@@ -144,9 +125,8 @@ void TMonitor::FlushDiscarded() {
     Record(std::move(r));
 }
 
-void TMonitor::BytesArrived() {
+void TMonitor::MachineSpoke() {
     FLastByteMs = FComPortPlus.Clock().Milliseconds();
-    FBatchMonoUs = MonoMicroseconds();
     if (FSilentSince.isEmpty()) return;
     FSilentSince.clear();
     RecordEvent(TLineEvent::MachineSpeaks);
@@ -226,8 +206,9 @@ void TMonitor::OpenCapture() {
     }
     if (!use.On) return;
     if (use.Path.isEmpty())
-        use.Path = FilePath(use.Format == TCaptureFormat::JsonLines ? "volmarsim-capture.jsonl"
-                                                                    : "volmarsim-capture.txt");
+        use.Path = FilePath(use.Format == TCaptureFormat::JsonLines
+                                ? QStringLiteral("volmarsim-capture.jsonl")
+                                : QStringLiteral("volmarsim-capture.txt"));
     FCaptureFilePath = use.Path;
     FCapture = std::make_unique<TCaptureFile>(use.Path.toStdString(), use.LimitBytes, use.Keep,
                                               TCaptureFile::kDefaultQueueLimit, use.Format);

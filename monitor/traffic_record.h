@@ -70,6 +70,13 @@ struct TTrafficRecord {
     std::string Detail;
 };
 
+// Microseconds since the epoch, and on the monotonic clock, now.
+std::int64_t WallMicroseconds();
+std::int64_t MonoMicroseconds();
+
+// An event, to be recorded; its times are taken when it is.
+TTrafficRecord EventRecord(TLineEvent Event, std::int32_t Value = 0, std::string Detail = {});
+
 // Names as the capture and the exports write them.
 const char* FrameFaultName(TFrameFault Fault);   // "", "bad checksum", "gap", ...
 const char* ReplyCauseName(TReplyCause Cause);   // "answer", "first-message NAK", "silence NAK"
