@@ -15,8 +15,9 @@
 #include "app/single_instance.h"
 #include "monitor/error_reports.h"
 #include "monitor/line_writer.h"
-#include "monitor/monitor_events.h"
-#include "monitor/report.h"
+#include "lab/control.h"
+#include "lab/events.h"
+#include "lab/report.h"
 #include "serial/open_failure.h"
 
 namespace volmar {
@@ -48,6 +49,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     options.QuitRequested = [&quitRequested] { return quitRequested; };
     // No view, so no box: what the engine has to say goes to standard error.
     TMonitor monitor(std::move(options));
+    TLab lab(monitor, Line.Lab);
 
     if (!Line.Faults.isEmpty()) {
         QString error;
@@ -60,7 +62,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     std::unique_ptr<TLineWriter> out;
     if (!Line.Quiet) {
         out = std::make_unique<TLineWriter>(STDOUT_FILENO, "standard output");
-        QObject::connect(&monitor.Events(), &TMonitorEvents::Event, &monitor,
+        QObject::connect(&lab.Events(), &TMonitorEvents::Event, &monitor,
                          [&out](const QJsonObject& Event) {
                              QByteArray line = QJsonDocument(Event).toJson(QJsonDocument::Compact);
                              line.append('\n');
@@ -76,7 +78,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
                             ? QStringLiteral("no port is chosen: give --port N or --device PATH")
                             : QStringLiteral("COM%1 could not be opened").arg(port.ComNumber()));
         status = kExitCannotRun;
-    } else if (monitor.ControlFailed()) {
+    } else if (lab.Control() && lab.Control()->Failed()) {
         status = kExitCannotRun;
     } else if (!quitRequested) {
         if (Line.Duration)

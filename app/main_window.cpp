@@ -25,7 +25,7 @@
 #include "app/log_grid.h"
 #include "app/logo_animation.h"
 #include "app/statistics_page.h"
-#include "monitor/report.h"
+#include "lab/report.h"
 
 namespace volmar {
 
@@ -51,7 +51,8 @@ TMessageBoxes TMessageBoxes::Standard() {
 }
 
 TfrmVolmar::TfrmVolmar(TWindowOptions Options)
-    : FBoxes(std::move(Options.Boxes)), FMonitor(std::move(Options), this) {
+    : FBoxes(std::move(Options.Boxes)), FMonitor(std::move(Options), this),
+      FLab(FMonitor, std::move(Options.Lab)) {
     BuildWindow();
     BindComponents();
     FBigMeterSpin = MachinePage->Meter(miIn)->Spin();

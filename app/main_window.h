@@ -19,6 +19,7 @@
 
 #include "app/machine_page.h"
 #include "app/version_info.h"
+#include "lab/lab.h"
 #include "monitor/monitor.h"
 #include "monitor/monitor_view.h"
 #include "serial/ui/sl_controller.h"
@@ -45,6 +46,7 @@ struct TMessageBoxes {
 };
 
 struct TWindowOptions : TMonitorOptions {
+    TLabOptions Lab;
     TMessageBoxes Boxes = TMessageBoxes::Standard();
 };
 
@@ -55,6 +57,7 @@ public:
     ~TfrmVolmar() override;
 
     TMonitor& Monitor() { return FMonitor; }
+    TLab& Lab() { return FLab; }
 
     // What the engine shows.
     void SetIdentityText(TIdentityLabel Label, const std::string& Text) override;
@@ -163,6 +166,7 @@ private:
     // Pointed at the program's own file at start-up.
     TVersionInfo VersionInfo1{QString()};
     TMonitor FMonitor;
+    TLab FLab;
     std::unique_ptr<TGridModel> FMessagesModel;
     std::unique_ptr<TGridModel> FEventsModel;
     std::unique_ptr<TDebugMemo> FDebugMemo;

@@ -4,10 +4,7 @@
 
 #include "dataport/file_store.h"
 #include "monitor/capture_file.h"
-#include "monitor/control_commands.h"
-#include "monitor/control_server.h"
 #include "monitor/counters_keeper.h"
-#include "monitor/monitor_events.h"
 
 namespace volmar {
 
@@ -89,37 +86,7 @@ void TMonitor::StartUp() {
             ArmLineTrigger(true);
         });
     }
-    OpenControl();
     emit StartedUp();
-}
-
-TMonitorEvents& TMonitor::Events() {
-    if (!FEvents) FEvents = std::make_unique<TMonitorEvents>(*this);
-    return *FEvents;
-}
-
-QString TMonitor::ControlPath() const { return FControl ? FControl->Path() : QString(); }
-
-void TMonitor::OpenControl() {
-    if (FControlPath.isEmpty()) return;
-    auto control = std::make_unique<TControlServer>(
-        [this](const QJsonObject& Request) { return ControlRequest(*this, Request); });
-    if (!control->Listen(FControlPath)) {
-        FControlFailed = true;
-        FReports.ReportError(control->ErrorText());
-        return;
-    }
-    control->OnProblem = [this, shown = QString()](const QString& Problem) mutable {
-        if (!Problem.isEmpty()) {
-            shown = Problem;
-            FReports.ReportQuietly(Problem);
-        } else if (FReports.Alert() == shown) {
-            FReports.ShowAlert(QString());
-        }
-    };
-    connect(&Events(), &TMonitorEvents::Event, control.get(),
-            [server = control.get()](const QJsonObject& Event) { server->Broadcast(Event); });
-    FControl = std::move(control);
 }
 
 void TMonitor::LoadCountersFile() {
@@ -160,7 +127,6 @@ void TMonitor::ShutDown() {
     if (FShutDown) return;
     FShutDown = true;
     // No client changes anything while the files are written.
-    FControl.reset();
     emit ShutDownBegins();
     // Nothing reopens the port behind the shut-down's back.
     FReconnectTimer.stop();

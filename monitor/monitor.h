@@ -40,9 +40,7 @@ namespace volmar {
 
 class ISettingsPart;
 class TCaptureFile;
-class TControlServer;
 class TCountersKeeper;
-class TMonitorEvents;
 class TProfileFile;
 
 inline constexpr char kCountersFileName[] = "COUNTERS.DAT";
@@ -75,9 +73,6 @@ struct TMonitorOptions {
     std::optional<std::uint16_t> Port;
     std::string Device;
     std::optional<TSpeedMode> Speed;
-    // The control socket, relative to the working folder; empty: the
-    // settings file's [Control] Path, if any, relative to the files' folder.
-    QString ControlPath;
     // This run's capture file instead of the settings file's choice.
     QString CapturePath;
 };
@@ -163,8 +158,6 @@ public:
     void AddSettingsPart(ISettingsPart* Part);
     // What the machine last reported of itself.
     const std::string& IdentityText(TIdentityLabel Label) const { return FIdentity.at(Label); }
-    // The engine's events as JSON objects, made on first use.
-    TMonitorEvents& Events();
     // What went right and wrong on the line, and the silent-machine watch.
     const TStatistics& Statistics() const { return FStatistics; }
     // The faults armed on purpose; each firing is recorded and logged.
@@ -188,11 +181,6 @@ public:
     QString CapturePath() const;
     // The capture's trouble (a file that cannot be written), empty when none.
     QString CaptureError() const;
-
-    // Where the control socket listens; empty when it does not.
-    QString ControlPath() const;
-    // The control socket was asked for and could not listen (reported).
-    bool ControlFailed() const { return FControlFailed; }
 
 signals:
     // A message the receiver delivered with its answer; a spoiled one (not
@@ -233,7 +221,6 @@ private:
     void LoadSettings();
     void SaveSettings();
     void ReadDeviceMap(const TProfileFile& Ini);
-    void OpenControl();
     void BindRecording();
     void BindFaults();
     bool FilterReply(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code);
@@ -313,10 +300,6 @@ private:
     // command line's are in use.
     std::int32_t FFilePort = 0;
     std::int32_t FFileSpeedMode = sm9600;
-    QString FControlPath;
-    bool FControlFailed = false;
-    std::unique_ptr<TMonitorEvents> FEvents;
-    std::unique_ptr<TControlServer> FControl;
     std::vector<ISettingsPart*> FSettingsParts;
 
     TStatistics FStatistics;

@@ -1,8 +1,6 @@
 // "VolmarSim.Ini": read and applied key by key at start-up, written at
 // shut-down; the engine's keys first, then the view's. Sections and keys
 // nobody writes (the device map among them) are kept as they are.
-#include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -18,7 +16,6 @@ namespace {
 constexpr char kComms[] = "Comms";
 constexpr char kDataport[] = "Dataport";
 constexpr char kDevices[] = "Devices";
-constexpr char kControl[] = "Control";
 } // namespace
 
 void TMonitor::ReadDeviceMap(const TProfileFile& Ini) {
@@ -89,17 +86,6 @@ void TMonitor::LoadSettings() {
     if (!unusable.isEmpty())
         FReports.ReportQuietly(QLatin1String(kSettingsFileName) + QStringLiteral(": ") +
                                unusable.join(QStringLiteral("; ")));
-
-    // A path of the command line's is relative to the working folder, as
-    // for every path option; one of the settings file's to the files' folder.
-    FControlPath =
-        FOptions.ControlPath.isEmpty()
-            ? QString::fromStdString(ini.ReadString(kControl, "Path", std::string()))
-            : FOptions.ControlPath;
-    if (!FControlPath.isEmpty())
-        FControlPath = QDir::cleanPath(
-            (FOptions.ControlPath.isEmpty() ? QFileInfo(SettingsPath()).absoluteDir() : QDir::current())
-                .absoluteFilePath(FControlPath));
 
     FView.LoadSettings(ini);
 }

@@ -1,4 +1,4 @@
-#include "monitor/report.h"
+#include "lab/report.h"
 
 #include <QDateTime>
 #include <QJsonDocument>

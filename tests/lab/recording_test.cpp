@@ -7,14 +7,14 @@
 
 #include <sys/stat.h>
 
-#include "monitor/monitor_fixture.h"
-#include "monitor/report.h"
+#include "lab/lab_fixture.h"
+#include "lab/report.h"
 #include "serial/device_layer.h"
 
 namespace volmar::testing {
 namespace {
 
-class RecordingTest : public MonitorTest {
+class RecordingTest : public LabTest {
 protected:
     std::uint64_t Stat(TStatKind Kind) { return monitor->Statistics()[Kind].Count; }
     // Lets the line go quiet until the receiver's silence NAK.

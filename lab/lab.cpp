@@ -1,0 +1,22 @@
+#include "lab/lab.h"
+
+#include "lab/control.h"
+#include "lab/events.h"
+#include "monitor/monitor.h"
+
+namespace volmar {
+
+TLab::TLab(TMonitor& Monitor, TLabOptions Options) : FMonitor(Monitor) {
+    if (Options.Control) FControl = std::make_unique<TControl>(*this, Options.ControlPath);
+}
+
+TLab::~TLab() {
+    if (FMonitor.Running()) FMonitor.ShutDown();
+}
+
+TMonitorEvents& TLab::Events() {
+    if (!FEvents) FEvents = std::make_unique<TMonitorEvents>(FMonitor);
+    return *FEvents;
+}
+
+} // namespace volmar

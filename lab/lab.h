@@ -1,0 +1,48 @@
+// TLab: the lab features beside one engine, made and wired in one place for
+// the window and the headless run alike. Each part watches the engine's
+// records and signals and uses its public operations; a part left out is
+// simply not made, and the engine runs the same without it.
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+namespace volmar {
+
+class TControl;
+class TMonitor;
+class TMonitorEvents;
+
+struct TLabOptions {
+    // The control socket, relative to the working folder; empty: the
+    // settings file's [Control] Path, if any, relative to the files' folder.
+    QString ControlPath;
+    // Which parts are made; all of them unless told otherwise.
+    bool Control = true;
+};
+
+class TLab {
+public:
+    // Made after the engine and before its start-up; Monitor must outlive it.
+    explicit TLab(TMonitor& Monitor, TLabOptions Options = {});
+    // Shuts the engine down first if it still runs: the parts write their
+    // settings sections and their last records then.
+    ~TLab();
+    TLab(const TLab&) = delete;
+    TLab& operator=(const TLab&) = delete;
+
+    TMonitor& Monitor() { return FMonitor; }
+    // Null for a part left out.
+    TControl* Control() { return FControl.get(); }
+    // The engine's events as JSON objects, made on first use: a run that
+    // shows them to nobody spends nothing on them.
+    TMonitorEvents& Events();
+
+private:
+    TMonitor& FMonitor;
+    std::unique_ptr<TMonitorEvents> FEvents;
+    std::unique_ptr<TControl> FControl;
+};
+
+} // namespace volmar
