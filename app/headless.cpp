@@ -17,6 +17,7 @@
 #include "monitor/line_writer.h"
 #include "lab/control.h"
 #include "lab/events.h"
+#include "lab/fault_driver.h"
 #include "lab/report.h"
 #include "serial/open_failure.h"
 
@@ -53,7 +54,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
 
     if (!Line.Faults.isEmpty()) {
         QString error;
-        if (!ArmFaultFile(monitor.Faults(), Line.Faults, error)) {
+        if (!ArmFaultFile(lab.Faults()->Rules(), Line.Faults, error)) {
             ToStandardError(error);
             return kExitCannotRun;
         }

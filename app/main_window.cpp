@@ -25,6 +25,7 @@
 #include "app/log_grid.h"
 #include "app/logo_animation.h"
 #include "app/statistics_page.h"
+#include "lab/fault_driver.h"
 #include "lab/report.h"
 
 namespace volmar {
@@ -218,7 +219,7 @@ void TfrmVolmar::BuildWindow() {
     connect(mnuFaults, &QAction::triggered, this,
             [this] { Guarded([this] { mnuFaultsClick(); }); });
     connect(btnFaults, &QPushButton::clicked, this,
-            [this] { Guarded([this] { FMonitor.Faults().Clear(); }); });
+            [this] { Guarded([this] { FLab.Faults()->Rules().Clear(); }); });
     FFaultsWatch.setInterval(kFaultsWatchMs);
     connect(&FFaultsWatch, &QTimer::timeout, this, &TfrmVolmar::CheckFaults);
     connect(actReset, &QAction::triggered, this, [this] { Guarded([this] { FMonitor.Reset(); }); });
@@ -253,6 +254,7 @@ void TfrmVolmar::BindComponents() {
     ShowGridModel(grdEvents, FEventsModel.get());
     FollowNewestRows(grdEvents);
     FDebugMemo = std::make_unique<TDebugMemo>(logs.Debug, *mmoDebug);
+    connect(FLab.Faults(), &TFaultDriver::FaultsChanged, this, &TfrmVolmar::ShowFaultsActive);
 }
 
 void TfrmVolmar::StartUpBegins() {
@@ -368,7 +370,7 @@ void TfrmVolmar::ShowFaultsActive(bool Active) {
 }
 
 void TfrmVolmar::CheckFaults() {
-    const bool active = FMonitor.Faults().Active();
+    const bool active = FLab.Faults()->Rules().Active();
     if (active != FFaultsShown)
         ShowFaultsActive(active);
     else if (dlgFaults && dlgFaults->isVisible())
@@ -464,7 +466,7 @@ void TfrmVolmar::mnuCaptureClick() {
 
 void TfrmVolmar::mnuFaultsClick() {
     if (!dlgFaults)
-        dlgFaults = new TdlgFaults(this, FMonitor.Faults(), [this](const std::function<void()>& C) {
+        dlgFaults = new TdlgFaults(this, FLab.Faults()->Rules(), [this](const std::function<void()>& C) {
             Guarded(C);
         });
     dlgFaults->Refresh();

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "dataport/message.h"
+#include "lab/fault_driver.h"
 #include "lab/lab.h"
 #include "lab/report.h"
 #include "monitor/monitor.h"
@@ -152,8 +153,10 @@ TReply Export(TMonitor& Monitor, const QJsonObject& Request) {
 
 // Arms one fault ("arm": {...}), clears them all ("clear": true), and
 // always tells the faults armed. A request that is wrong does neither.
-TReply Fault(TMonitor& Monitor, const QJsonObject& Request) {
-    TFaults& faults = Monitor.Faults();
+TReply Fault(TLab& Lab, const QJsonObject& Request) {
+    if (!Lab.Faults())
+        return TControlServer::Error(QStringLiteral("faults cannot be armed in this run"));
+    TFaults& faults = Lab.Faults()->Rules();
     const std::optional<bool> clear = Flag(Request, "clear");
     if (!clear) return NotAFlag("clear");
     std::optional<TFaultRule> rule;
@@ -218,7 +221,7 @@ const std::map<QString, TCommand>& Commands() {
                                         {QStringLiteral("silent-since"), M.SilentSince()}});
          })},
         {QStringLiteral("export"), OnEngine(Export)},
-        {QStringLiteral("fault"), OnEngine(Fault)},
+        {QStringLiteral("fault"), Fault},
         {QStringLiteral("set-totals"), OnEngine(SetTotals)},
         {QStringLiteral("speed-mode"), OnEngine(SpeedMode)},
         {QStringLiteral("select-port"), OnEngine(SelectPort)},

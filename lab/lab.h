@@ -11,6 +11,7 @@
 namespace volmar {
 
 class TControl;
+class TFaultDriver;
 class TMonitor;
 class TMonitorEvents;
 
@@ -19,6 +20,7 @@ struct TLabOptions {
     // settings file's [Control] Path, if any, relative to the files' folder.
     QString ControlPath;
     // Which parts are made; all of them unless told otherwise.
+    bool Faults = true;
     bool Control = true;
 };
 
@@ -34,6 +36,7 @@ public:
 
     TMonitor& Monitor() { return FMonitor; }
     // Null for a part left out.
+    TFaultDriver* Faults() { return FFaults.get(); }
     TControl* Control() { return FControl.get(); }
     // The engine's events as JSON objects, made on first use: a run that
     // shows them to nobody spends nothing on them.
@@ -42,6 +45,7 @@ public:
 private:
     TMonitor& FMonitor;
     std::unique_ptr<TMonitorEvents> FEvents;
+    std::unique_ptr<TFaultDriver> FFaults;
     std::unique_ptr<TControl> FControl;
 };
 

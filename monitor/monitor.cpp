@@ -25,7 +25,6 @@ TMonitor::TMonitor(TMonitorOptions Options, IMonitorView* View)
     if (FOptions.Clock) FComPortPlus.SetClock(FOptions.Clock);
     BindComponents();
     BindRecording();
-    BindFaults();
     connect(&FReconnectTimer, &QTimer::timeout, this, [this] { WatchForLostDevice(); });
 }
 

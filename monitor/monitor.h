@@ -29,7 +29,6 @@
 #include "interpret/machine_view.h"
 #include "monitor/capture_format.h"
 #include "monitor/error_reports.h"
-#include "monitor/faults.h"
 #include "monitor/monitor_view.h"
 #include "monitor/statistics.h"
 #include "monitor/traffic_record.h"
@@ -38,6 +37,7 @@
 
 namespace volmar {
 
+class IReplyGate;
 class ISettingsPart;
 class TCaptureFile;
 class TCountersKeeper;
@@ -160,8 +160,6 @@ public:
     const std::string& IdentityText(TIdentityLabel Label) const { return FIdentity.at(Label); }
     // What went right and wrong on the line, and the silent-machine watch.
     const TStatistics& Statistics() const { return FStatistics; }
-    // The faults armed on purpose; each firing is recorded and logged.
-    TFaults& Faults() { return FFaults; }
     void ClearStatistics();
     // Seconds without a byte before the machine counts as silent; 0: never.
     void SetSilenceLimit(int Seconds);
@@ -170,6 +168,9 @@ public:
     const QString& SilentSince() const { return FSilentSince; }
     // Records what happened: counted, captured and told to observers.
     void Record(TTrafficRecord Record);
+    // Where each reply passes before it reaches the port; nullptr: replies
+    // go out as decided. Gate must outlive its use.
+    void SetReplyGate(IReplyGate* Gate);
     // Puts bytes on the line after the fact (a late answer, bytes after it)
     // and records them as replies; nothing when the port is closed.
     void SendReplyBytes(const std::vector<std::uint8_t>& Bytes, TReplyCause Cause);
@@ -199,8 +200,6 @@ signals:
     void TrafficRecorded(const volmar::TTrafficRecord& Record);
     // The machine fell silent (Since: the last byte's time) or spoke again (empty).
     void SilenceChanged(const QString& Since);
-    // A fault was armed or cleared, or ended by itself.
-    void FaultsChanged(bool Active);
     // The start-up is over: the settings are applied and the port is open
     // if it could be.
     void StartedUp();
@@ -222,8 +221,6 @@ private:
     void SaveSettings();
     void ReadDeviceMap(const TProfileFile& Ini);
     void BindRecording();
-    void BindFaults();
-    bool FilterReply(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code);
     void RecordEvent(TLineEvent Event, std::int32_t Value = 0, std::string Detail = {});
     void RecordFrame(const TDPMessage& Msg, TFrameFault Fault);
     TTrafficRecord FrameRecord(const TDPMessage& Msg, TFrameFault Fault);
@@ -303,7 +300,7 @@ private:
     std::vector<ISettingsPart*> FSettingsParts;
 
     TStatistics FStatistics;
-    TFaults FFaults{[this] { return FComPortPlus.Clock().Milliseconds(); }};
+    IReplyGate* FReplyGate = nullptr;
     // Bytes thrown away while waiting for quiet, recorded once per batch.
     std::vector<std::uint8_t> FDiscarded;
     struct THeldFrame {

@@ -116,6 +116,20 @@ TTrafficRecord TMonitor::FrameRecord(const TDPMessage& Msg, TFrameFault Fault) {
     return r;
 }
 
+void TMonitor::SendReplyBytes(const std::vector<std::uint8_t>& Bytes, TReplyCause Cause) {
+    if (!FComPortPlus.Open()) return;
+    TTrafficRecord r;
+    r.Kind = TRecordKind::Reply;
+    r.Cause = Cause;
+    try {
+        for (std::uint8_t b : Bytes) FComPortPlus.PutChar(b);
+    } catch (const std::exception&) {
+        r.Dropped = true;
+    }
+    r.Bytes = TRecordBytes(Bytes.begin(), Bytes.end());
+    Record(std::move(r));
+}
+
 void TMonitor::FlushDiscarded() {
     if (FDiscarded.empty()) return;
     TTrafficRecord r;
@@ -135,8 +149,6 @@ void TMonitor::MachineSpoke() {
 }
 
 void TMonitor::WatchSilence() {
-    // Faults that ran out their time end here even when the line is quiet.
-    FFaults.Active();
     WatchCapture();
     FReports.WatchStandardError();
     if (FSilenceLimitS <= 0 || !FSilentSince.isEmpty() || !FComPortPlus.Open()) return;

@@ -5,6 +5,7 @@
 #include <QLocalSocket>
 
 #include "lab/control.h"
+#include "lab/fault_driver.h"
 #include "lab/control_server.h"
 #include "lab/lab_fixture.h"
 
@@ -122,7 +123,7 @@ TEST_F(ControlTest, AWrongRequestIsRefusedNamingWhatIsWrongAndChangesNothing) {
             << c.Request << " -> " << reply.value(QStringLiteral("error")).toString().toStdString();
     }
     EXPECT_EQ(m.Counters().In, 500);
-    EXPECT_FALSE(m.Faults().Active());
+    EXPECT_FALSE(lab->Faults()->Rules().Active());
     EXPECT_EQ(m.Counters().Codes[0x20].Messages, 1) << "not reset";
 }
 
