@@ -89,7 +89,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     }
     if (!Line.Export.isEmpty() && status == 0) {
         try {
-            ExportReport(monitor, Line.Export);
+            ExportReport(monitor, lab.Statistics(), Line.Export);
         } catch (const std::exception& Error) {
             ToStandardError(PlainErrorText(Error));
             status = kExitSaveFailed;

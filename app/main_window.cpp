@@ -26,6 +26,7 @@
 #include "app/logo_animation.h"
 #include "app/statistics_page.h"
 #include "lab/fault_driver.h"
+#include "lab/line_watch.h"
 #include "lab/report.h"
 
 namespace volmar {
@@ -151,7 +152,7 @@ void TfrmVolmar::BuildWindow() {
                         TitledWidths(kEventGridWidths, EventGridTitles, fontMetrics(), padding),
                         false);
     pgctrlPages->addTab(grdEvents, QStringLiteral("Events"));
-    StatisticsPage = new TStatisticsPage(FMonitor, pgctrlPages);
+    StatisticsPage = new TStatisticsPage(*FLab.Watch(), pgctrlPages);
     pgctrlPages->addTab(StatisticsPage, QStringLiteral("Statistics"));
     spltrDebug->addWidget(pgctrlPages);
 
@@ -254,6 +255,7 @@ void TfrmVolmar::BindComponents() {
     ShowGridModel(grdEvents, FEventsModel.get());
     FollowNewestRows(grdEvents);
     FDebugMemo = std::make_unique<TDebugMemo>(logs.Debug, *mmoDebug);
+    connect(FLab.Watch(), &TLineWatch::SilenceChanged, this, &TfrmVolmar::ShowMachineSilent);
     connect(FLab.Faults(), &TFaultDriver::FaultsChanged, this, &TfrmVolmar::ShowFaultsActive);
 }
 
@@ -457,11 +459,11 @@ void TfrmVolmar::mnuEditMetersClick() {
 }
 
 void TfrmVolmar::mnuCaptureClick() {
-    TdlgCapture dialog(this, FMonitor.CaptureSettings(), FMonitor.SilenceLimit(),
+    TdlgCapture dialog(this, FMonitor.CaptureSettings(), FLab.Watch()->SilenceLimit(),
                        FMonitor.CapturePath(), FMonitor.CaptureError());
     if (dialog.exec() != QDialog::Accepted) return;
     FMonitor.SetCaptureSettings(dialog.Settings());
-    FMonitor.SetSilenceLimit(dialog.SilenceLimit());
+    FLab.Watch()->SetSilenceLimit(dialog.SilenceLimit());
 }
 
 void TfrmVolmar::mnuFaultsClick() {
@@ -486,7 +488,7 @@ void TfrmVolmar::mnuExportClick() {
             base.chop(extension.size());
             break;
         }
-    const QStringList written = ExportReport(FMonitor, base);
+    const QStringList written = ExportReport(FMonitor, FLab.Statistics(), base);
     ShowStatusText(QStringLiteral("Exported to ") + written.join(QStringLiteral(", ")));
 }
 

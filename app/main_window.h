@@ -74,7 +74,6 @@ public:
     void ShowBaud(std::int32_t Baud) override;
     void ShowSpeedSelectActive(bool Active) override;
     void SetStatusLightsActive(bool Active) override;
-    void ShowMachineSilent(const QString& Since) override;
     void ShowStatusText(const QString& Text) override;
     void ShowAlert(const QString& Text) override;
     bool ShowBox(TBoxKind Kind, const QString& Text) override;
@@ -152,6 +151,9 @@ private:
     void mnuMuteClick();
     void mnuDevicesClick();
     void mnuFaultsClick();
+    // The machine has sent nothing since the time given ("hh:mm:ss"); empty:
+    // it speaks again.
+    void ShowMachineSilent(const QString& Since);
     // Faults are armed on purpose: the answers are not what the table says.
     void ShowFaultsActive(bool Active);
     void CheckFaults();

@@ -12,6 +12,7 @@
 #include "dataport/message.h"
 #include "lab/fault_driver.h"
 #include "lab/lab.h"
+#include "lab/line_watch.h"
 #include "lab/report.h"
 #include "monitor/monitor.h"
 
@@ -36,7 +37,7 @@ QJsonObject Status(TLab& Lab) {
     TMonitor& monitor = Lab.Monitor();
     TComPortPlus& port = monitor.ComPortPlus();
     const std::string_view receiver = DPStateNames[monitor.Volmar().State()];
-    return {{QStringLiteral("port"), port.ComNumber()},
+    QJsonObject status = {{QStringLiteral("port"), port.ComNumber()},
             {QStringLiteral("device"), DevicePath(port)},
             {QStringLiteral("open"), port.Open()},
             {QStringLiteral("speed-mode"), QLatin1String(kSpeedModeNames[monitor.SpeedMode()])},
@@ -48,8 +49,11 @@ QJsonObject Status(TLab& Lab) {
             {QStringLiteral("identity"), IdentityJson(monitor)},
             {QStringLiteral("switches"), monitor.Switches()},
             {QStringLiteral("alert"), monitor.Reports().Alert()},
-            {QStringLiteral("silent-since"), monitor.SilentSince()},
             {QStringLiteral("capture"), monitor.CapturePath()}};
+    // A part left out of the run leaves its field out.
+    if (const TLineWatch* watch = Lab.Watch())
+        status.insert(QStringLiteral("silent-since"), watch->SilentSince());
+    return status;
 }
 
 // A total as the socket takes it: a JSON number that is a whole 0..99999999,
@@ -141,13 +145,14 @@ TReply SelectPort(TMonitor& Monitor, const QJsonObject& Request) {
          {QStringLiteral("open"), com.Open()}});
 }
 
-TReply Export(TMonitor& Monitor, const QJsonObject& Request) {
+TReply Export(TLab& Lab, const QJsonObject& Request) {
     const QString base = Request.value(QStringLiteral("path")).toString();
     if (base.isEmpty())
         return TControlServer::Error(
             QStringLiteral("export needs \"path\": the files' path without an extension"));
     QJsonArray files;
-    for (const QString& path : ExportReport(Monitor, base)) files.append(path);
+    for (const QString& path : ExportReport(Lab.Monitor(), Lab.Statistics(), base))
+        files.append(path);
     return TControlServer::Ok({{QStringLiteral("files"), files}});
 }
 
@@ -183,6 +188,16 @@ TReply Fault(TLab& Lab, const QJsonObject& Request) {
     return TControlServer::Ok(reply);
 }
 
+TReply Stats(TLab& Lab, const QJsonObject& Request) {
+    TLineWatch* watch = Lab.Watch();
+    if (!watch) return TControlServer::Error(QStringLiteral("the statistics are not kept in this run"));
+    const std::optional<bool> clear = Flag(Request, "clear");
+    if (!clear) return NotAFlag("clear");
+    if (*clear) watch->Clear();
+    return TControlServer::Ok({{QStringLiteral("stats"), StatisticsJson(watch->Statistics())},
+                               {QStringLiteral("silent-since"), watch->SilentSince()}});
+}
+
 TReply Subscribe() {
     TReply reply = TControlServer::Ok();
     reply.Subscribe = true;
@@ -213,14 +228,8 @@ const std::map<QString, TCommand>& Commands() {
              M.Reset();
              return TControlServer::Ok();
          })},
-        {QStringLiteral("stats"), OnEngine([](TMonitor& M, const QJsonObject& Request) {
-             const std::optional<bool> clear = Flag(Request, "clear");
-             if (!clear) return NotAFlag("clear");
-             if (*clear) M.ClearStatistics();
-             return TControlServer::Ok({{QStringLiteral("stats"), StatisticsJson(M.Statistics())},
-                                        {QStringLiteral("silent-since"), M.SilentSince()}});
-         })},
-        {QStringLiteral("export"), OnEngine(Export)},
+        {QStringLiteral("stats"), Stats},
+        {QStringLiteral("export"), Export},
         {QStringLiteral("fault"), Fault},
         {QStringLiteral("set-totals"), OnEngine(SetTotals)},
         {QStringLiteral("speed-mode"), OnEngine(SpeedMode)},

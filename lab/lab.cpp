@@ -3,11 +3,17 @@
 #include "lab/control.h"
 #include "lab/events.h"
 #include "lab/fault_driver.h"
+#include "lab/line_watch.h"
 #include "monitor/monitor.h"
 
 namespace volmar {
 
 TLab::TLab(TMonitor& Monitor, TLabOptions Options) : FMonitor(Monitor) {
+    if (Options.Watch) {
+        FWatch = std::make_unique<TLineWatch>(Monitor);
+        QObject::connect(&Monitor, &TMonitor::CaptureRecordsLost, FWatch.get(),
+                [watch = FWatch.get()](quint64 Count) { watch->Add(stCaptureLost, Count); });
+    }
     if (Options.Faults) FFaults = std::make_unique<TFaultDriver>(Monitor);
     if (Options.Control) FControl = std::make_unique<TControl>(*this, Options.ControlPath);
 }
@@ -15,6 +21,8 @@ TLab::TLab(TMonitor& Monitor, TLabOptions Options) : FMonitor(Monitor) {
 TLab::~TLab() {
     if (FMonitor.Running()) FMonitor.ShutDown();
 }
+
+const TStatistics* TLab::Statistics() const { return FWatch ? &FWatch->Statistics() : nullptr; }
 
 TMonitorEvents& TLab::Events() {
     if (!FEvents) FEvents = std::make_unique<TMonitorEvents>(FMonitor);

@@ -12,14 +12,17 @@ namespace volmar {
 
 class TControl;
 class TFaultDriver;
+class TLineWatch;
 class TMonitor;
 class TMonitorEvents;
+class TStatistics;
 
 struct TLabOptions {
     // The control socket, relative to the working folder; empty: the
     // settings file's [Control] Path, if any, relative to the files' folder.
     QString ControlPath;
     // Which parts are made; all of them unless told otherwise.
+    bool Watch = true;
     bool Faults = true;
     bool Control = true;
 };
@@ -36,8 +39,11 @@ public:
 
     TMonitor& Monitor() { return FMonitor; }
     // Null for a part left out.
+    TLineWatch* Watch() { return FWatch.get(); }
     TFaultDriver* Faults() { return FFaults.get(); }
     TControl* Control() { return FControl.get(); }
+    // The line's statistics, for the export; null when they are not kept.
+    const TStatistics* Statistics() const;
     // The engine's events as JSON objects, made on first use: a run that
     // shows them to nobody spends nothing on them.
     TMonitorEvents& Events();
@@ -45,6 +51,7 @@ public:
 private:
     TMonitor& FMonitor;
     std::unique_ptr<TMonitorEvents> FEvents;
+    std::unique_ptr<TLineWatch> FWatch;
     std::unique_ptr<TFaultDriver> FFaults;
     std::unique_ptr<TControl> FControl;
 };

@@ -127,7 +127,6 @@ void TMonitor::LogLineError(std::uint16_t Code) {
 void TMonitor::ComPortPlusTriggerAvail(TCustomComPort*, std::uint16_t Count) {
     if (Count > 0) {
         FBatchMonoUs = MonoMicroseconds();
-        MachineSpoke();
         emit BytesArrived();
     }
     TakeFromPort();

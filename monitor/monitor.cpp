@@ -66,9 +66,8 @@ void TMonitor::StartUp() {
 
     FView.StartLogo();
 
-    ClearStatistics();
     LoadSettings();
-    FSilenceTimer.start();
+    FWatchTimer.start();
     FView.SettingsLoaded();
 
     FSpeedSignal = SpeedSignalPresent();
@@ -145,7 +144,7 @@ void TMonitor::ShutDown() {
     });
     FReports.GuardedSave([this] { SaveSettings(); });
     FRxBuffer.reset();
-    FSilenceTimer.stop();
+    FWatchTimer.stop();
     FlushDiscarded();
     FCapture.reset();
     emit ShutDownEnded();

@@ -30,7 +30,6 @@
 #include "monitor/capture_format.h"
 #include "monitor/error_reports.h"
 #include "monitor/monitor_view.h"
-#include "monitor/statistics.h"
 #include "monitor/traffic_record.h"
 #include "monitor/user_commands.h"
 #include "serial/com_port_plus.h"
@@ -158,14 +157,6 @@ public:
     void AddSettingsPart(ISettingsPart* Part);
     // What the machine last reported of itself.
     const std::string& IdentityText(TIdentityLabel Label) const { return FIdentity.at(Label); }
-    // What went right and wrong on the line, and the silent-machine watch.
-    const TStatistics& Statistics() const { return FStatistics; }
-    void ClearStatistics();
-    // Seconds without a byte before the machine counts as silent; 0: never.
-    void SetSilenceLimit(int Seconds);
-    int SilenceLimit() const { return FSilenceLimitS; }
-    // "hh:mm:ss" of the last byte while the machine is silent, else empty.
-    const QString& SilentSince() const { return FSilentSince; }
     // Records what happened: counted, captured and told to observers.
     void Record(TTrafficRecord Record);
     // Where each reply passes before it reaches the port; nullptr: replies
@@ -198,8 +189,8 @@ signals:
     void DeviceBack(quint16 Number, const QString& Path);
     // Everything recorded, as it is recorded.
     void TrafficRecorded(const volmar::TTrafficRecord& Record);
-    // The machine fell silent (Since: the last byte's time) or spoke again (empty).
-    void SilenceChanged(const QString& Since);
+    // Records the capture lost since it last said.
+    void CaptureRecordsLost(quint64 Count);
     // The start-up is over: the settings are applied and the port is open
     // if it could be.
     void StartedUp();
@@ -229,8 +220,7 @@ private:
     void HoldFrame(const TDPMessage& Msg, TAcception Accepted);
     void ReleaseHeldFrame();
     void FlushDiscarded();
-    void MachineSpoke();
-    void WatchSilence();
+    void Watch();
     void OpenCapture();
     // The capture's trouble shown as the alert while it lasts, and its
     // lost records counted.
@@ -299,7 +289,6 @@ private:
     std::int32_t FFileSpeedMode = sm9600;
     std::vector<ISettingsPart*> FSettingsParts;
 
-    TStatistics FStatistics;
     IReplyGate* FReplyGate = nullptr;
     // Bytes thrown away while waiting for quiet, recorded once per batch.
     std::vector<std::uint8_t> FDiscarded;
@@ -320,11 +309,7 @@ private:
     // The capture's error last seen, and how many of its records were lost.
     QString FCaptureAlert;
     std::uint64_t FCaptureLostSeen = 0;
-    int FSilenceLimitS = 10;
-    bool FSilenceChosen = false;
-    std::uint32_t FLastByteMs = 0;
-    QString FSilentSince;
-    QTimer FSilenceTimer;
+    QTimer FWatchTimer;
 };
 
 } // namespace volmar

@@ -45,9 +45,6 @@ public:
     // The port's status lights follow its lines while active.
     virtual void SetStatusLightsActive(bool /*Active*/) {}
 
-    // The machine has sent nothing since the time given ("hh:mm:ss"); empty:
-    // it speaks again.
-    virtual void ShowMachineSilent(const QString& /*Since*/) {}
     // The status line; empty clears it.
     virtual void ShowStatusText(const QString& /*Text*/) {}
     // A problem that must be seen but must not wait for the operator; empty: none.

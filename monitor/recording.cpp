@@ -2,9 +2,6 @@
 // it, every reply, the bytes thrown away while waiting for quiet, and the
 // events of the port and the engine; counted in the statistics, written to
 // the capture file, and watched for a machine that has fallen silent.
-#include <QDateTime>
-#include <QTime>
-
 #include "monitor/capture_file.h"
 #include "monitor/monitor.h"
 #include "serial/profile_file.h"
@@ -14,8 +11,7 @@ namespace volmar {
 namespace {
 
 constexpr char kCapture[] = "Capture";
-constexpr char kWatchdog[] = "Watchdog";
-constexpr int kSilenceCheckMs = 250;
+constexpr int kWatchMs = 250;
 constexpr std::int64_t kMiB = 1024 * 1024;
 
 const char* FormatKey(TCaptureFormat Format) {
@@ -55,11 +51,8 @@ void TMonitor::BindRecording() {
     connect(this, &TMonitor::PortClosed, this, port(TLineEvent::PortClosed));
     connect(this, &TMonitor::DeviceLost, this, port(TLineEvent::DeviceLost));
     connect(this, &TMonitor::DeviceBack, this, port(TLineEvent::DeviceBack));
-    // Silence counts from the moment the port is open.
-    connect(this, &TMonitor::PortOpened, this,
-            [this] { FLastByteMs = FComPortPlus.Clock().Milliseconds(); });
-    FSilenceTimer.setInterval(kSilenceCheckMs);
-    connect(&FSilenceTimer, &QTimer::timeout, this, [this] { WatchSilence(); });
+    FWatchTimer.setInterval(kWatchMs);
+    connect(&FWatchTimer, &QTimer::timeout, this, [this] { Watch(); });
 }
 
 void TMonitor::Record(TTrafficRecord R) {
@@ -67,7 +60,6 @@ void TMonitor::Record(TTrafficRecord R) {
     ReleaseHeldFrame();
     if (R.WallUs == 0) R.WallUs = WallMicroseconds();
     if (R.MonoUs == 0) R.MonoUs = MonoMicroseconds();
-    FStatistics.Count(R);
     emit TrafficRecorded(R);
     if (FCapture) FCapture->Write(std::move(R));
 }
@@ -139,28 +131,9 @@ void TMonitor::FlushDiscarded() {
     Record(std::move(r));
 }
 
-void TMonitor::MachineSpoke() {
-    FLastByteMs = FComPortPlus.Clock().Milliseconds();
-    if (FSilentSince.isEmpty()) return;
-    FSilentSince.clear();
-    RecordEvent(TLineEvent::MachineSpeaks);
-    FView.ShowMachineSilent(QString());
-    emit SilenceChanged(QString());
-}
-
-void TMonitor::WatchSilence() {
+void TMonitor::Watch() {
     WatchCapture();
     FReports.WatchStandardError();
-    if (FSilenceLimitS <= 0 || !FSilentSince.isEmpty() || !FComPortPlus.Open()) return;
-    const std::uint32_t quiet = FComPortPlus.Clock().Milliseconds() - FLastByteMs;
-    if (quiet < static_cast<std::uint32_t>(FSilenceLimitS) * 1000u) return;
-    FSilentSince = QTime::currentTime().addMSecs(-static_cast<int>(quiet)).toString(
-        QStringLiteral("hh:mm:ss"));
-    const std::string text = "Machine silent since " + FSilentSince.toStdString();
-    FLogs.LogNote(text);
-    RecordEvent(TLineEvent::MachineSilent, FSilenceLimitS, text);
-    FView.ShowMachineSilent(FSilentSince);
-    emit SilenceChanged(FSilentSince);
 }
 
 void TMonitor::WatchCapture() {
@@ -176,17 +149,9 @@ void TMonitor::WatchCapture() {
 
 void TMonitor::CountCaptureLost() {
     const std::uint64_t lost = FCapture ? FCapture->Lost() : 0;
-    if (lost > FCaptureLostSeen)
-        FStatistics.Add(stCaptureLost, WallMicroseconds(), lost - FCaptureLostSeen);
+    if (lost > FCaptureLostSeen) emit CaptureRecordsLost(lost - FCaptureLostSeen);
     FCaptureLostSeen = lost;
 }
-
-void TMonitor::SetSilenceLimit(int Seconds) {
-    FSilenceLimitS = Seconds < 0 ? 0 : Seconds;
-    FSilenceChosen = true;
-}
-
-void TMonitor::ClearStatistics() { FStatistics.Clear(WallMicroseconds()); }
 
 QString TMonitor::CapturePath() const { return FCapture ? FCaptureFilePath : QString(); }
 
@@ -238,9 +203,6 @@ void TMonitor::LoadRecordingSettings(const TProfileFile& Ini) {
     const std::int32_t keep = Ini.ReadInteger(kCapture, "Files", 10);
     if (keep >= 1 && keep <= 1000) s.Keep = keep;
     FCaptureSettings = s;
-    FSilenceChosen = !Ini.Keys(kWatchdog).empty();
-    const std::int32_t silence = Ini.ReadInteger(kWatchdog, "Silent Seconds", 10);
-    FSilenceLimitS = silence >= 0 && silence <= 86400 ? silence : 10;
 }
 
 void TMonitor::SaveRecordingSettings(TProfileFile& Ini) const {
@@ -253,7 +215,6 @@ void TMonitor::SaveRecordingSettings(TProfileFile& Ini) const {
         Ini.WriteInteger(kCapture, "Limit MiB", static_cast<std::int32_t>(s.LimitBytes / kMiB));
         Ini.WriteInteger(kCapture, "Files", s.Keep);
     }
-    if (FSilenceChosen) Ini.WriteInteger(kWatchdog, "Silent Seconds", FSilenceLimitS);
 }
 
 } // namespace volmar

@@ -2,6 +2,7 @@
 // stay true to what the machine was told, resends included.
 #include "lab/fault_driver.h"
 #include "lab/lab_fixture.h"
+#include "lab/line_watch.h"
 
 namespace volmar::testing {
 namespace {
@@ -25,7 +26,7 @@ protected:
         Settle(Ms);
         return line->TakeSent();
     }
-    std::uint64_t Stat(TStatKind Kind) { return monitor->Statistics()[Kind].Count; }
+    std::uint64_t Stat(TStatKind Kind) { return lab->Watch()->Statistics()[Kind].Count; }
     // Ends the run and forgets its counts, for the next case.
     void CloseAndForget() {
         Close();
