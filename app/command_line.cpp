@@ -80,7 +80,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     if (parser.isSet(folder) && line.Folder.isEmpty())
         line.Error = QStringLiteral("--folder needs a folder.");
     line.Lab.ControlPath = parser.value(control);
-    line.Monitor.CapturePath = parser.value(capture);
+    line.Lab.CapturePath = parser.value(capture);
     line.Export = parser.value(exportTo);
     line.Faults = parser.value(faults);
     if (!line.Faults.isEmpty() && !line.Headless)

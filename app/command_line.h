@@ -26,7 +26,7 @@ struct TCommandLine {
     QString Faults;
     // The engine's port, device and speed for this run.
     TMonitorOptions Monitor;
-    // The lab's control socket for this run.
+    // The lab's control socket and capture file for this run.
     TLabOptions Lab;
     // Seconds until the program ends by itself; none: it runs until told.
     std::optional<double> Duration;

@@ -14,7 +14,7 @@
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
 #include "monitor/error_reports.h"
-#include "monitor/line_writer.h"
+#include "lab/line_writer.h"
 #include "lab/control.h"
 #include "lab/events.h"
 #include "lab/fault_driver.h"

@@ -459,10 +459,10 @@ void TfrmVolmar::mnuEditMetersClick() {
 }
 
 void TfrmVolmar::mnuCaptureClick() {
-    TdlgCapture dialog(this, FMonitor.CaptureSettings(), FLab.Watch()->SilenceLimit(),
-                       FMonitor.CapturePath(), FMonitor.CaptureError());
+    TdlgCapture dialog(this, FLab.Capture()->Settings(), FLab.Watch()->SilenceLimit(),
+                       FLab.Capture()->Path(), FLab.Capture()->Error());
     if (dialog.exec() != QDialog::Accepted) return;
-    FMonitor.SetCaptureSettings(dialog.Settings());
+    FLab.Capture()->SetSettings(dialog.Settings());
     FLab.Watch()->SetSilenceLimit(dialog.SilenceLimit());
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "dataport/message.h"
+#include "lab/capture.h"
 #include "lab/fault_driver.h"
 #include "lab/lab.h"
 #include "lab/line_watch.h"
@@ -48,11 +49,12 @@ QJsonObject Status(TLab& Lab) {
                                                                           : QStringLiteral("Binary")},
             {QStringLiteral("identity"), IdentityJson(monitor)},
             {QStringLiteral("switches"), monitor.Switches()},
-            {QStringLiteral("alert"), monitor.Reports().Alert()},
-            {QStringLiteral("capture"), monitor.CapturePath()}};
+            {QStringLiteral("alert"), monitor.Reports().Alert()}};
     // A part left out of the run leaves its field out.
     if (const TLineWatch* watch = Lab.Watch())
         status.insert(QStringLiteral("silent-since"), watch->SilentSince());
+    if (const TCapture* capture = Lab.Capture())
+        status.insert(QStringLiteral("capture"), capture->Path());
     return status;
 }
 

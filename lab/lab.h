@@ -10,6 +10,7 @@
 
 namespace volmar {
 
+class TCapture;
 class TControl;
 class TFaultDriver;
 class TLineWatch;
@@ -21,7 +22,10 @@ struct TLabOptions {
     // The control socket, relative to the working folder; empty: the
     // settings file's [Control] Path, if any, relative to the files' folder.
     QString ControlPath;
+    // This run's capture file instead of the settings file's choice.
+    QString CapturePath;
     // Which parts are made; all of them unless told otherwise.
+    bool Capture = true;
     bool Watch = true;
     bool Faults = true;
     bool Control = true;
@@ -39,6 +43,7 @@ public:
 
     TMonitor& Monitor() { return FMonitor; }
     // Null for a part left out.
+    TCapture* Capture() { return FCapture.get(); }
     TLineWatch* Watch() { return FWatch.get(); }
     TFaultDriver* Faults() { return FFaults.get(); }
     TControl* Control() { return FControl.get(); }
@@ -51,6 +56,7 @@ public:
 private:
     TMonitor& FMonitor;
     std::unique_ptr<TMonitorEvents> FEvents;
+    std::unique_ptr<TCapture> FCapture;
     std::unique_ptr<TLineWatch> FWatch;
     std::unique_ptr<TFaultDriver> FFaults;
     std::unique_ptr<TControl> FControl;

@@ -3,12 +3,13 @@
 #include <QCoreApplication>
 
 #include "dataport/file_store.h"
-#include "monitor/capture_file.h"
 #include "monitor/counters_keeper.h"
 
 namespace volmar {
 
 namespace {
+
+constexpr int kStandardErrorWatchMs = 250;
 
 // Shows nothing: the engine without a view.
 IMonitorView& NoView() {
@@ -26,6 +27,8 @@ TMonitor::TMonitor(TMonitorOptions Options, IMonitorView* View)
     BindComponents();
     BindRecording();
     connect(&FReconnectTimer, &QTimer::timeout, this, [this] { WatchForLostDevice(); });
+    FStandardErrorWatch.setInterval(kStandardErrorWatchMs);
+    connect(&FStandardErrorWatch, &QTimer::timeout, this, [this] { FReports.WatchStandardError(); });
 }
 
 TMonitor::~TMonitor() {
@@ -67,7 +70,7 @@ void TMonitor::StartUp() {
     FView.StartLogo();
 
     LoadSettings();
-    FWatchTimer.start();
+    FStandardErrorWatch.start();
     FView.SettingsLoaded();
 
     FSpeedSignal = SpeedSignalPresent();
@@ -144,9 +147,8 @@ void TMonitor::ShutDown() {
     });
     FReports.GuardedSave([this] { SaveSettings(); });
     FRxBuffer.reset();
-    FWatchTimer.stop();
+    FStandardErrorWatch.stop();
     FlushDiscarded();
-    FCapture.reset();
     emit ShutDownEnded();
 }
 

@@ -27,7 +27,6 @@
 #include "interpret/interpreter.h"
 #include "interpret/logs.h"
 #include "interpret/machine_view.h"
-#include "monitor/capture_format.h"
 #include "monitor/error_reports.h"
 #include "monitor/monitor_view.h"
 #include "monitor/traffic_record.h"
@@ -38,23 +37,11 @@ namespace volmar {
 
 class IReplyGate;
 class ISettingsPart;
-class TCaptureFile;
 class TCountersKeeper;
 class TProfileFile;
 
 inline constexpr char kCountersFileName[] = "COUNTERS.DAT";
 inline constexpr char kSettingsFileName[] = "VolmarSim.Ini";
-
-// Where and how the traffic is captured.
-struct TCaptureSettings {
-    bool On = true;
-    TCaptureFormat Format = TCaptureFormat::Text;
-    // The file; empty: "volmarsim-capture.txt" (or ".jsonl") in the files' folder.
-    QString Path;
-    std::int64_t LimitBytes = std::int64_t{64} * 1024 * 1024;
-    int Keep = 10;
-    bool operator==(const TCaptureSettings&) const = default;
-};
 
 struct TMonitorOptions {
     // Where the counters and settings files live; empty: the program's folder.
@@ -72,8 +59,6 @@ struct TMonitorOptions {
     std::optional<std::uint16_t> Port;
     std::string Device;
     std::optional<TSpeedMode> Speed;
-    // This run's capture file instead of the settings file's choice.
-    QString CapturePath;
 };
 
 class TMonitor : public QObject, public IMachineView {
@@ -157,7 +142,8 @@ public:
     void AddSettingsPart(ISettingsPart* Part);
     // What the machine last reported of itself.
     const std::string& IdentityText(TIdentityLabel Label) const { return FIdentity.at(Label); }
-    // Records what happened: counted, captured and told to observers.
+    // Records what happened and tells it (TrafficRecorded) to whoever
+    // watches: the one stream of what happened on the line.
     void Record(TTrafficRecord Record);
     // Where each reply passes before it reaches the port; nullptr: replies
     // go out as decided. Gate must outlive its use.
@@ -165,14 +151,6 @@ public:
     // Puts bytes on the line after the fact (a late answer, bytes after it)
     // and records them as replies; nothing when the port is closed.
     void SendReplyBytes(const std::vector<std::uint8_t>& Bytes, TReplyCause Cause);
-
-    const TCaptureSettings& CaptureSettings() const { return FCaptureSettings; }
-    // The operator's choice; kept in the settings file.
-    void SetCaptureSettings(const TCaptureSettings& Settings);
-    // The capture file in use; empty when capture is off.
-    QString CapturePath() const;
-    // The capture's trouble (a file that cannot be written), empty when none.
-    QString CaptureError() const;
 
 signals:
     // A message the receiver delivered with its answer; a spoiled one (not
@@ -189,8 +167,6 @@ signals:
     void DeviceBack(quint16 Number, const QString& Path);
     // Everything recorded, as it is recorded.
     void TrafficRecorded(const volmar::TTrafficRecord& Record);
-    // Records the capture lost since it last said.
-    void CaptureRecordsLost(quint64 Count);
     // The start-up is over: the settings are applied and the port is open
     // if it could be.
     void StartedUp();
@@ -220,14 +196,6 @@ private:
     void HoldFrame(const TDPMessage& Msg, TAcception Accepted);
     void ReleaseHeldFrame();
     void FlushDiscarded();
-    void Watch();
-    void OpenCapture();
-    // The capture's trouble shown as the alert while it lasts, and its
-    // lost records counted.
-    void WatchCapture();
-    void CountCaptureLost();
-    void LoadRecordingSettings(const TProfileFile& Ini);
-    void SaveRecordingSettings(TProfileFile& Ini) const;
 
     void WMUser(int Command, std::intptr_t Argument);
     void ComPortPlusTriggerAvail(TCustomComPort* CP, std::uint16_t Count);
@@ -300,16 +268,8 @@ private:
     std::optional<THeldFrame> FHeldFrame;
     // When the batch being framed was read from the port.
     std::int64_t FBatchMonoUs = 0;
-    TCaptureSettings FCaptureSettings;
-    bool FCaptureChosen = false;
-    // The operator chose during this run: the command line's file no longer holds.
-    bool FCaptureChosenInRun = false;
-    std::unique_ptr<TCaptureFile> FCapture;
-    QString FCaptureFilePath;
-    // The capture's error last seen, and how many of its records were lost.
-    QString FCaptureAlert;
-    std::uint64_t FCaptureLostSeen = 0;
-    QTimer FWatchTimer;
+    // Looks now and then whether standard error has lost its reader.
+    QTimer FStandardErrorWatch;
 };
 
 } // namespace volmar

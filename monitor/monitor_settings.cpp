@@ -1,6 +1,7 @@
 // "VolmarSim.Ini": read and applied key by key at start-up, written at
-// shut-down; the engine's keys first, then the view's. Sections and keys
-// nobody writes (the device map among them) are kept as they are.
+// shut-down; the engine's keys first, then the sections of the parts beside
+// it, then the view's. Sections and keys nobody writes (the device map among
+// them) are kept as they are.
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -41,9 +42,7 @@ void TMonitor::LoadSettings() {
     }
     ReadDeviceMap(ini);
     FView.ShowPortDevices();
-    // Capturing before the port opens, so that its opening is on record.
-    LoadRecordingSettings(ini);
-    OpenCapture();
+    // Before the port opens, so that what they record of its opening is whole.
     for (ISettingsPart* part : FSettingsParts) part->Load(ini);
 
     // Each key is applied on its own: a failure is shown and the keys after
@@ -104,7 +103,6 @@ void TMonitor::SaveSettings() {
                                                                         : FComPortPlus.ComNumber());
     ini.WriteInteger(kDataport, "Speed Mode",
                      FOptions.Speed && FSpeedMode == *FOptions.Speed ? FFileSpeedMode : FSpeedMode);
-    SaveRecordingSettings(ini);
     for (const ISettingsPart* part : FSettingsParts) part->Save(ini);
     FView.SaveSettings(ini);
     ini.Save(SettingsPath().toStdString());

@@ -1,24 +1,10 @@
 // What happens on the line, recorded: every frame as the receiver framed
 // it, every reply, the bytes thrown away while waiting for quiet, and the
-// events of the port and the engine; counted in the statistics, written to
-// the capture file, and watched for a machine that has fallen silent.
-#include "monitor/capture_file.h"
+// events of the port and the engine, each told to whoever watches the
+// records.
 #include "monitor/monitor.h"
-#include "serial/profile_file.h"
 
 namespace volmar {
-
-namespace {
-
-constexpr char kCapture[] = "Capture";
-constexpr int kWatchMs = 250;
-constexpr std::int64_t kMiB = 1024 * 1024;
-
-const char* FormatKey(TCaptureFormat Format) {
-    return Format == TCaptureFormat::JsonLines ? "jsonl" : "text";
-}
-
-} // namespace
 
 void TMonitor::BindRecording() {
     FVolmar.OnFrameAbandoned = [this](TVolmarDataport* Sender, TFrameFault Fault) {
@@ -51,8 +37,6 @@ void TMonitor::BindRecording() {
     connect(this, &TMonitor::PortClosed, this, port(TLineEvent::PortClosed));
     connect(this, &TMonitor::DeviceLost, this, port(TLineEvent::DeviceLost));
     connect(this, &TMonitor::DeviceBack, this, port(TLineEvent::DeviceBack));
-    FWatchTimer.setInterval(kWatchMs);
-    connect(&FWatchTimer, &QTimer::timeout, this, [this] { Watch(); });
 }
 
 void TMonitor::Record(TTrafficRecord R) {
@@ -61,7 +45,6 @@ void TMonitor::Record(TTrafficRecord R) {
     if (R.WallUs == 0) R.WallUs = WallMicroseconds();
     if (R.MonoUs == 0) R.MonoUs = MonoMicroseconds();
     emit TrafficRecorded(R);
-    if (FCapture) FCapture->Write(std::move(R));
 }
 
 void TMonitor::RecordEvent(TLineEvent Event, std::int32_t Value, std::string Detail) {
@@ -129,92 +112,6 @@ void TMonitor::FlushDiscarded() {
     r.Bytes = TRecordBytes(FDiscarded.begin(), FDiscarded.end());
     FDiscarded.clear();
     Record(std::move(r));
-}
-
-void TMonitor::Watch() {
-    WatchCapture();
-    FReports.WatchStandardError();
-}
-
-void TMonitor::WatchCapture() {
-    CountCaptureLost();
-    const QString error = CaptureError();
-    if (!error.isEmpty()) {
-        if (error != FReports.Alert()) FReports.ReportQuietly(error);
-    } else if (!FCaptureAlert.isEmpty() && FReports.Alert() == FCaptureAlert) {
-        FReports.ShowAlert(QString());
-    }
-    FCaptureAlert = error;
-}
-
-void TMonitor::CountCaptureLost() {
-    const std::uint64_t lost = FCapture ? FCapture->Lost() : 0;
-    if (lost > FCaptureLostSeen) emit CaptureRecordsLost(lost - FCaptureLostSeen);
-    FCaptureLostSeen = lost;
-}
-
-QString TMonitor::CapturePath() const { return FCapture ? FCaptureFilePath : QString(); }
-
-QString TMonitor::CaptureError() const {
-    return FCapture ? QString::fromLocal8Bit(FCapture->Error().c_str()) : QString();
-}
-
-void TMonitor::SetCaptureSettings(const TCaptureSettings& Settings) {
-    FCaptureChosen = true;
-    FCaptureChosenInRun = true;
-    if (Settings == FCaptureSettings && (FCapture != nullptr) == Settings.On) return;
-    FCaptureSettings = Settings;
-    OpenCapture();
-}
-
-void TMonitor::OpenCapture() {
-    CountCaptureLost();
-    FCapture.reset();
-    FCaptureLostSeen = 0;
-    FCaptureFilePath.clear();
-    TCaptureSettings use = FCaptureSettings;
-    // A file given for the run is captured whatever the settings say, in
-    // the format its name asks for, until the operator chooses otherwise.
-    if (!FOptions.CapturePath.isEmpty() && !FCaptureChosenInRun) {
-        use.On = true;
-        use.Path = FOptions.CapturePath;
-        use.Format = use.Path.endsWith(QStringLiteral(".jsonl")) ? TCaptureFormat::JsonLines
-                                                                 : TCaptureFormat::Text;
-    }
-    if (!use.On) return;
-    if (use.Path.isEmpty())
-        use.Path = FilePath(use.Format == TCaptureFormat::JsonLines
-                                ? QStringLiteral("volmarsim-capture.jsonl")
-                                : QStringLiteral("volmarsim-capture.txt"));
-    FCaptureFilePath = use.Path;
-    FCapture = std::make_unique<TCaptureFile>(use.Path.toStdString(), use.LimitBytes, use.Keep,
-                                              TCaptureFile::kDefaultQueueLimit, use.Format);
-}
-
-void TMonitor::LoadRecordingSettings(const TProfileFile& Ini) {
-    FCaptureChosen = !Ini.Keys(kCapture).empty();
-    TCaptureSettings s;
-    s.On = Ini.ReadInteger(kCapture, "On", 1) != 0;
-    s.Format = Ini.ReadString(kCapture, "Format", "text") == "jsonl" ? TCaptureFormat::JsonLines
-                                                                      : TCaptureFormat::Text;
-    s.Path = QString::fromStdString(Ini.ReadString(kCapture, "Path", std::string()));
-    const std::int32_t limit = Ini.ReadInteger(kCapture, "Limit MiB", 64);
-    if (limit >= 1 && limit <= 1024 * 1024) s.LimitBytes = limit * kMiB;
-    const std::int32_t keep = Ini.ReadInteger(kCapture, "Files", 10);
-    if (keep >= 1 && keep <= 1000) s.Keep = keep;
-    FCaptureSettings = s;
-}
-
-void TMonitor::SaveRecordingSettings(TProfileFile& Ini) const {
-    // Written once the operator chose them: a file that never had them stays as it was.
-    if (FCaptureChosen) {
-        const TCaptureSettings& s = FCaptureSettings;
-        Ini.WriteInteger(kCapture, "On", s.On ? 1 : 0);
-        Ini.WriteString(kCapture, "Format", FormatKey(s.Format));
-        Ini.WriteString(kCapture, "Path", s.Path.toStdString());
-        Ini.WriteInteger(kCapture, "Limit MiB", static_cast<std::int32_t>(s.LimitBytes / kMiB));
-        Ini.WriteInteger(kCapture, "Files", s.Keep);
-    }
 }
 
 } // namespace volmar

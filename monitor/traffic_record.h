@@ -1,7 +1,8 @@
-// One thing that happened on the line, as the capture file keeps it and the
-// statistics count it: a frame as the receiver framed it, a reply byte, the
-// bytes thrown away while waiting for quiet, or an event of the port or the
-// engine. Times are taken when it happened, on the engine's thread.
+// One thing that happened on the line, as the engine records it for whoever
+// watches (a capture file keeps it, statistics count it): a frame as the
+// receiver framed it, a reply byte, the bytes thrown away while waiting for
+// quiet, or an event of the port, the engine or a part beside it. Times are
+// taken when it happened, on the engine's thread.
 #pragma once
 
 #include <QVarLengthArray>

@@ -80,8 +80,8 @@ TEST_F(StatisticsAndCaptureTest, TheCaptureDialogShowsTheEnginesChoiceAndOkAppli
     TfrmVolmar& w = Start();
     const QString file = QString::fromStdString((dir / "line.jsonl").string());
     ASSERT_TRUE(WhileModal<TdlgCapture>(w.mnuCapture, [&](TdlgCapture& d) {
-        EXPECT_EQ(d.lblInUse->text(), QStringLiteral("Capturing to ") + w.Monitor().CapturePath());
-        EXPECT_EQ(d.chkCapture->isChecked(), w.Monitor().CaptureSettings().On);
+        EXPECT_EQ(d.lblInUse->text(), QStringLiteral("Capturing to ") + w.Lab().Capture()->Path());
+        EXPECT_EQ(d.chkCapture->isChecked(), w.Lab().Capture()->Settings().On);
         EXPECT_EQ(d.spnLimit->value(), 64);
         EXPECT_EQ(d.spnKeep->value(), 10);
         EXPECT_EQ(d.spnSilence->value(), w.Lab().Watch()->SilenceLimit());
@@ -92,14 +92,14 @@ TEST_F(StatisticsAndCaptureTest, TheCaptureDialogShowsTheEnginesChoiceAndOkAppli
         d.spnSilence->setValue(0);
         d.accept();
     }));
-    const TCaptureSettings& s = w.Monitor().CaptureSettings();
+    const TCaptureSettings& s = w.Lab().Capture()->Settings();
     EXPECT_TRUE(s.On);
     EXPECT_EQ(s.Format, TCaptureFormat::JsonLines);
     EXPECT_EQ(s.Path, file);
     EXPECT_EQ(s.LimitBytes, 2 * 1024 * 1024);
     EXPECT_EQ(s.Keep, 3);
     EXPECT_EQ(w.Lab().Watch()->SilenceLimit(), 0);
-    EXPECT_EQ(w.Monitor().CapturePath(), file);
+    EXPECT_EQ(w.Lab().Capture()->Path(), file);
 
     ASSERT_TRUE(WhileModal<TdlgCapture>(w.mnuCapture, [&](TdlgCapture& d) {
         EXPECT_EQ(d.lblInUse->text(), QStringLiteral("Capturing to ") + file);
@@ -111,8 +111,8 @@ TEST_F(StatisticsAndCaptureTest, TheCaptureDialogShowsTheEnginesChoiceAndOkAppli
         d.chkCapture->setChecked(false);
         d.accept();
     }));
-    EXPECT_FALSE(w.Monitor().CaptureSettings().On);
-    EXPECT_EQ(w.Monitor().CapturePath(), QString());
+    EXPECT_FALSE(w.Lab().Capture()->Settings().On);
+    EXPECT_EQ(w.Lab().Capture()->Path(), QString());
     ASSERT_TRUE(WhileModal<TdlgCapture>(w.mnuCapture, [&](TdlgCapture& d) {
         EXPECT_EQ(d.lblInUse->text().toStdString(), "Capture is off");
         d.reject();

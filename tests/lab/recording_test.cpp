@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include "lab/capture.h"
 #include "lab/lab_fixture.h"
 #include "lab/line_watch.h"
 #include "lab/report.h"
@@ -106,7 +107,7 @@ TEST_F(RecordingTest, TheCaptureAndTheExportReadBack) {
     const QString base = QString::fromStdString((dir / "report").string());
     const QStringList files = ExportReport(m, lab->Statistics(), base);
     ASSERT_EQ(files.size(), 3);
-    const QString capture = m.CapturePath();
+    const QString capture = lab->Capture()->Path();
     Close();
 
     QFile report(base + QStringLiteral(".json"));
@@ -160,14 +161,14 @@ TEST_F(RecordingTest, ACaptureThatFailsIsShownCountedAndMarkedUntilItWritesAgain
         StartOnCom1("[Capture]\nFormat=jsonl\nPath=" + (later / "capture.jsonl").string() + "\n");
     EXPECT_EQ(Exchange(0x20), kAck);
     ASSERT_TRUE(PumpUntil([&] { return !m.Reports().Alert().isEmpty(); }));
-    EXPECT_EQ(m.Reports().Alert(), m.CaptureError());
+    EXPECT_EQ(m.Reports().Alert(), lab->Capture()->Error());
     fs::create_directory(later);
     EXPECT_EQ(Exchange(0x20), kAck);
     EXPECT_TRUE(PumpUntil([&] { return m.Reports().Alert().isEmpty(); }))
         << "cleared once the capture writes again";
     const std::uint64_t lost = Stat(stCaptureLost);
     EXPECT_GT(lost, 0u);
-    const QString capture = m.CapturePath();
+    const QString capture = lab->Capture()->Path();
     Close();
 
     QFile captured(capture);
