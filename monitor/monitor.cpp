@@ -127,7 +127,8 @@ void TMonitor::LoadCountersFile() {
 void TMonitor::ShutDown() {
     if (FShutDown) return;
     FShutDown = true;
-    // No client changes anything while the files are written.
+    // Nothing beside the engine (a control client) changes it while the
+    // files are written.
     emit ShutDownBegins();
     // Nothing reopens the port behind the shut-down's back.
     FReconnectTimer.stop();

@@ -2,8 +2,11 @@
 // It owns the port with its link driver and deferred commands, the receive
 // buffer, the receiver, the interpretation with its counters and logs, the
 // counters and settings files, Reset, and the port, baud and speed-signal
-// control. It shows what happens through its view, and tells observers
-// through its signals.
+// control. It shows what happens through its view, tells observers through
+// its signals and records everything on the line for them (TrafficRecorded).
+// What stands beside it adds settings sections of its own and may hold,
+// change or delay the replies through one gate; the engine knows nothing of
+// what it is.
 #pragma once
 
 #include <QObject>
