@@ -13,12 +13,12 @@
 #include "app/fault_file.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
-#include "monitor/error_reports.h"
-#include "lab/line_writer.h"
 #include "lab/control.h"
 #include "lab/events.h"
 #include "lab/fault_driver.h"
+#include "lab/line_writer.h"
 #include "lab/report.h"
+#include "monitor/error_reports.h"
 #include "serial/open_failure.h"
 
 namespace volmar {

@@ -468,9 +468,8 @@ void TfrmVolmar::mnuCaptureClick() {
 
 void TfrmVolmar::mnuFaultsClick() {
     if (!dlgFaults)
-        dlgFaults = new TdlgFaults(this, FLab.Faults()->Rules(), [this](const std::function<void()>& C) {
-            Guarded(C);
-        });
+        dlgFaults = new TdlgFaults(this, FLab.Faults()->Rules(),
+                                   [this](const std::function<void()>& C) { Guarded(C); });
     dlgFaults->Refresh();
     dlgFaults->show();
     dlgFaults->raise();

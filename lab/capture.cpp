@@ -98,7 +98,7 @@ void TCapture::Load(const TProfileFile& Ini) {
     TCaptureSettings s;
     s.On = Ini.ReadInteger(kCapture, "On", 1) != 0;
     s.Format = Ini.ReadString(kCapture, "Format", "text") == "jsonl" ? TCaptureFormat::JsonLines
-                                                                      : TCaptureFormat::Text;
+                                                                     : TCaptureFormat::Text;
     s.Path = QString::fromStdString(Ini.ReadString(kCapture, "Path", std::string()));
     const std::int32_t limit = Ini.ReadInteger(kCapture, "Limit MiB", 64);
     if (limit >= 1 && limit <= 1024 * 1024) s.LimitBytes = limit * kMiB;

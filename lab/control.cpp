@@ -28,11 +28,12 @@ TControl::~TControl() = default;
 QString TControl::Path() const { return FServer ? FServer->Path() : QString(); }
 
 void TControl::Load(const TProfileFile& Ini) {
-    FPath = FRunPath.isEmpty() ? QString::fromStdString(Ini.ReadString(kControl, "Path", std::string()))
-                               : FRunPath;
+    FPath = FRunPath.isEmpty()
+                ? QString::fromStdString(Ini.ReadString(kControl, "Path", std::string()))
+                : FRunPath;
     if (FPath.isEmpty()) return;
-    const QDir base =
-        FRunPath.isEmpty() ? QFileInfo(FLab.Monitor().SettingsPath()).absoluteDir() : QDir::current();
+    const QDir base = FRunPath.isEmpty() ? QFileInfo(FLab.Monitor().SettingsPath()).absoluteDir()
+                                         : QDir::current();
     FPath = QDir::cleanPath(base.absoluteFilePath(FPath));
 }
 

@@ -38,18 +38,19 @@ QJsonObject Status(TLab& Lab) {
     TMonitor& monitor = Lab.Monitor();
     TComPortPlus& port = monitor.ComPortPlus();
     const std::string_view receiver = DPStateNames[monitor.Volmar().State()];
-    QJsonObject status = {{QStringLiteral("port"), port.ComNumber()},
-            {QStringLiteral("device"), DevicePath(port)},
-            {QStringLiteral("open"), port.Open()},
-            {QStringLiteral("speed-mode"), QLatin1String(kSpeedModeNames[monitor.SpeedMode()])},
-            {QStringLiteral("baud"), port.Baud()},
-            {QStringLiteral("receiver"),
-             QString::fromLatin1(receiver.data(), static_cast<qsizetype>(receiver.size()))},
-            {QStringLiteral("values"), monitor.Interpreter().BCDValues() ? QStringLiteral("BCD")
-                                                                          : QStringLiteral("Binary")},
-            {QStringLiteral("identity"), IdentityJson(monitor)},
-            {QStringLiteral("switches"), monitor.Switches()},
-            {QStringLiteral("alert"), monitor.Reports().Alert()}};
+    QJsonObject status = {
+        {QStringLiteral("port"), port.ComNumber()},
+        {QStringLiteral("device"), DevicePath(port)},
+        {QStringLiteral("open"), port.Open()},
+        {QStringLiteral("speed-mode"), QLatin1String(kSpeedModeNames[monitor.SpeedMode()])},
+        {QStringLiteral("baud"), port.Baud()},
+        {QStringLiteral("receiver"),
+         QString::fromLatin1(receiver.data(), static_cast<qsizetype>(receiver.size()))},
+        {QStringLiteral("values"),
+         monitor.Interpreter().BCDValues() ? QStringLiteral("BCD") : QStringLiteral("Binary")},
+        {QStringLiteral("identity"), IdentityJson(monitor)},
+        {QStringLiteral("switches"), monitor.Switches()},
+        {QStringLiteral("alert"), monitor.Reports().Alert()}};
     // A part left out of the run leaves its field out.
     if (const TLineWatch* watch = Lab.Watch())
         status.insert(QStringLiteral("silent-since"), watch->SilentSince());
@@ -192,7 +193,8 @@ TReply Fault(TLab& Lab, const QJsonObject& Request) {
 
 TReply Stats(TLab& Lab, const QJsonObject& Request) {
     TLineWatch* watch = Lab.Watch();
-    if (!watch) return TControlServer::Error(QStringLiteral("the statistics are not kept in this run"));
+    if (!watch)
+        return TControlServer::Error(QStringLiteral("the statistics are not kept in this run"));
     const std::optional<bool> clear = Flag(Request, "clear");
     if (!clear) return NotAFlag("clear");
     if (*clear) watch->Clear();
@@ -209,7 +211,9 @@ TReply Subscribe() {
 // A command that needs the engine alone.
 template <class TOnEngine>
 TCommand OnEngine(TOnEngine Command) {
-    return [Command](TLab& Lab, const QJsonObject& Request) { return Command(Lab.Monitor(), Request); };
+    return [Command](TLab& Lab, const QJsonObject& Request) {
+        return Command(Lab.Monitor(), Request);
+    };
 }
 
 const std::map<QString, TCommand>& Commands() {

@@ -12,7 +12,8 @@ constexpr int kExpiryCheckMs = 250;
 } // namespace
 
 TFaultDriver::TFaultDriver(TMonitor& Monitor)
-    : FMonitor(Monitor), FFaults([&Monitor] { return Monitor.ComPortPlus().Clock().Milliseconds(); }) {
+    : FMonitor(Monitor),
+      FFaults([&Monitor] { return Monitor.ComPortPlus().Clock().Milliseconds(); }) {
     FFaults.OnFired = [this](const TFaultRule& Rule, const std::string& What) {
         FMonitor.Logs().LogNote("Fault injected: " + What);
         FMonitor.Record(

@@ -14,8 +14,9 @@ TLab::TLab(TMonitor& Monitor, TLabOptions Options) : FMonitor(Monitor) {
     if (Options.Capture) FCapture = std::make_unique<TCapture>(Monitor, Options.CapturePath);
     if (Options.Watch) FWatch = std::make_unique<TLineWatch>(Monitor);
     if (FCapture && FWatch)
-        QObject::connect(FCapture.get(), &TCapture::RecordsLost, FWatch.get(),
-                         [watch = FWatch.get()](quint64 Count) { watch->Add(stCaptureLost, Count); });
+        QObject::connect(
+            FCapture.get(), &TCapture::RecordsLost, FWatch.get(),
+            [watch = FWatch.get()](quint64 Count) { watch->Add(stCaptureLost, Count); });
     if (Options.Faults) FFaults = std::make_unique<TFaultDriver>(Monitor);
     if (Options.Control) FControl = std::make_unique<TControl>(*this, Options.ControlPath);
 }

@@ -28,7 +28,8 @@ TMonitor::TMonitor(TMonitorOptions Options, IMonitorView* View)
     BindRecording();
     connect(&FReconnectTimer, &QTimer::timeout, this, [this] { WatchForLostDevice(); });
     FStandardErrorWatch.setInterval(kStandardErrorWatchMs);
-    connect(&FStandardErrorWatch, &QTimer::timeout, this, [this] { FReports.WatchStandardError(); });
+    connect(&FStandardErrorWatch, &QTimer::timeout, this,
+            [this] { FReports.WatchStandardError(); });
 }
 
 TMonitor::~TMonitor() {

@@ -65,7 +65,8 @@ TEST_F(StatisticsAndCaptureTest, ASilentMachineIsShownUntilItSpeaksAgain) {
     ASSERT_GT(w.Lab().Watch()->SilenceLimit(), 0);
     clock.Advance(static_cast<std::uint32_t>(w.Lab().Watch()->SilenceLimit()) * 1000 + 1000);
     ASSERT_TRUE(PumpUntil([&] { return !w.lblSilent->isHidden(); }));
-    const std::string shown = "Machine silent since " + w.Lab().Watch()->SilentSince().toStdString();
+    const std::string shown =
+        "Machine silent since " + w.Lab().Watch()->SilentSince().toStdString();
     EXPECT_TRUE(kClockTime.match(w.Lab().Watch()->SilentSince()).hasMatch());
     EXPECT_EQ(w.lblSilent->text().toStdString(), shown);
     EXPECT_EQ(w.StatisticsPage->lblSilent->text().toStdString(), shown);

@@ -5,8 +5,8 @@
 #include <QLocalSocket>
 
 #include "lab/control.h"
-#include "lab/fault_driver.h"
 #include "lab/control_server.h"
+#include "lab/fault_driver.h"
 #include "lab/lab_fixture.h"
 
 namespace volmar::testing {

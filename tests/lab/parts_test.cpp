@@ -69,7 +69,8 @@ TEST_F(PartsTest, TheControlAloneAnswersAndRefusesWhatIsLeftOut) {
         EXPECT_TRUE(PumpUntil([&] { return client.canReadLine(); }));
         return QJsonDocument::fromJson(client.readLine()).object();
     };
-    const QJsonObject status = ask(R"({"cmd":"status"})").value(QStringLiteral("status")).toObject();
+    const QJsonObject status =
+        ask(R"({"cmd":"status"})").value(QStringLiteral("status")).toObject();
     EXPECT_EQ(status.value(QStringLiteral("port")).toInt(), 1);
     EXPECT_FALSE(status.contains(QStringLiteral("capture")));
     EXPECT_FALSE(status.contains(QStringLiteral("silent-since")));
