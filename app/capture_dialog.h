@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include "monitor/monitor.h"
+#include "lab/capture.h"
 
 namespace volmar {
 

@@ -79,8 +79,8 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     // Empty would quietly mean the program's own folder.
     if (parser.isSet(folder) && line.Folder.isEmpty())
         line.Error = QStringLiteral("--folder needs a folder.");
-    line.Monitor.ControlPath = parser.value(control);
-    line.Monitor.CapturePath = parser.value(capture);
+    line.Lab.ControlPath = parser.value(control);
+    line.Lab.CapturePath = parser.value(capture);
     line.Export = parser.value(exportTo);
     line.Faults = parser.value(faults);
     if (!line.Faults.isEmpty() && !line.Headless)

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "lab/lab.h"
 #include "monitor/monitor.h"
 
 namespace volmar {
@@ -23,8 +24,10 @@ struct TCommandLine {
     QString Export;
     // Headless: faults to arm from the start, one JSON object per line.
     QString Faults;
-    // The engine's port, device, speed and control socket for this run.
+    // The engine's port, device and speed for this run.
     TMonitorOptions Monitor;
+    // The lab's control socket and capture file for this run.
+    TLabOptions Lab;
     // Seconds until the program ends by itself; none: it runs until told.
     std::optional<double> Duration;
     // A mistake in the arguments; empty when there is none.

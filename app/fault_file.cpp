@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "dataport/file_store.h"
-#include "monitor/json_line.h"
+#include "lab/json_line.h"
 
 namespace volmar {
 

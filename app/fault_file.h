@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "monitor/faults.h"
+#include "lab/faults.h"
 
 namespace volmar {
 

@@ -15,7 +15,7 @@
 #include <functional>
 #include <optional>
 
-#include "monitor/faults.h"
+#include "lab/faults.h"
 
 namespace volmar {
 

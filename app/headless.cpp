@@ -13,10 +13,12 @@
 #include "app/fault_file.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
+#include "lab/control.h"
+#include "lab/events.h"
+#include "lab/fault_driver.h"
+#include "lab/line_writer.h"
+#include "lab/report.h"
 #include "monitor/error_reports.h"
-#include "monitor/line_writer.h"
-#include "monitor/monitor_events.h"
-#include "monitor/report.h"
 #include "serial/open_failure.h"
 
 namespace volmar {
@@ -48,10 +50,11 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     options.QuitRequested = [&quitRequested] { return quitRequested; };
     // No view, so no box: what the engine has to say goes to standard error.
     TMonitor monitor(std::move(options));
+    TLab lab(monitor, Line.Lab);
 
     if (!Line.Faults.isEmpty()) {
         QString error;
-        if (!ArmFaultFile(monitor.Faults(), Line.Faults, error)) {
+        if (!ArmFaultFile(lab.Faults()->Rules(), Line.Faults, error)) {
             ToStandardError(error);
             return kExitCannotRun;
         }
@@ -60,7 +63,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     std::unique_ptr<TLineWriter> out;
     if (!Line.Quiet) {
         out = std::make_unique<TLineWriter>(STDOUT_FILENO, "standard output");
-        QObject::connect(&monitor.Events(), &TMonitorEvents::Event, &monitor,
+        QObject::connect(&lab.Events(), &TMonitorEvents::Event, &monitor,
                          [&out](const QJsonObject& Event) {
                              QByteArray line = QJsonDocument(Event).toJson(QJsonDocument::Compact);
                              line.append('\n');
@@ -76,7 +79,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
                             ? QStringLiteral("no port is chosen: give --port N or --device PATH")
                             : QStringLiteral("COM%1 could not be opened").arg(port.ComNumber()));
         status = kExitCannotRun;
-    } else if (monitor.ControlFailed()) {
+    } else if (lab.Control() && lab.Control()->Failed()) {
         status = kExitCannotRun;
     } else if (!quitRequested) {
         if (Line.Duration)
@@ -86,7 +89,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     }
     if (!Line.Export.isEmpty() && status == 0) {
         try {
-            ExportReport(monitor, Line.Export);
+            ExportReport(monitor, lab.Statistics(), Line.Export);
         } catch (const std::exception& Error) {
             ToStandardError(PlainErrorText(Error));
             status = kExitSaveFailed;

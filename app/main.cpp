@@ -53,6 +53,7 @@ int RunWindow(const volmar::TCommandLine& Line, const volmar::TDataFolder& Folde
 
     volmar::TWindowOptions options;
     static_cast<volmar::TMonitorOptions&>(options) = Line.Monitor;
+    options.Lab = Line.Lab;
     options.Folder = Folder.Path;
     options.QuitRequested = [&quitRequested] { return quitRequested; };
     volmar::TfrmVolmar window(std::move(options));

@@ -25,7 +25,9 @@
 #include "app/log_grid.h"
 #include "app/logo_animation.h"
 #include "app/statistics_page.h"
-#include "monitor/report.h"
+#include "lab/fault_driver.h"
+#include "lab/line_watch.h"
+#include "lab/report.h"
 
 namespace volmar {
 
@@ -51,7 +53,8 @@ TMessageBoxes TMessageBoxes::Standard() {
 }
 
 TfrmVolmar::TfrmVolmar(TWindowOptions Options)
-    : FBoxes(std::move(Options.Boxes)), FMonitor(std::move(Options), this) {
+    : FBoxes(std::move(Options.Boxes)), FMonitor(std::move(Options), this),
+      FLab(FMonitor, std::move(Options.Lab)) {
     BuildWindow();
     BindComponents();
     FBigMeterSpin = MachinePage->Meter(miIn)->Spin();
@@ -149,7 +152,7 @@ void TfrmVolmar::BuildWindow() {
                         TitledWidths(kEventGridWidths, EventGridTitles, fontMetrics(), padding),
                         false);
     pgctrlPages->addTab(grdEvents, QStringLiteral("Events"));
-    StatisticsPage = new TStatisticsPage(FMonitor, pgctrlPages);
+    StatisticsPage = new TStatisticsPage(*FLab.Watch(), pgctrlPages);
     pgctrlPages->addTab(StatisticsPage, QStringLiteral("Statistics"));
     spltrDebug->addWidget(pgctrlPages);
 
@@ -217,7 +220,7 @@ void TfrmVolmar::BuildWindow() {
     connect(mnuFaults, &QAction::triggered, this,
             [this] { Guarded([this] { mnuFaultsClick(); }); });
     connect(btnFaults, &QPushButton::clicked, this,
-            [this] { Guarded([this] { FMonitor.Faults().Clear(); }); });
+            [this] { Guarded([this] { FLab.Faults()->Rules().Clear(); }); });
     FFaultsWatch.setInterval(kFaultsWatchMs);
     connect(&FFaultsWatch, &QTimer::timeout, this, &TfrmVolmar::CheckFaults);
     connect(actReset, &QAction::triggered, this, [this] { Guarded([this] { FMonitor.Reset(); }); });
@@ -252,6 +255,8 @@ void TfrmVolmar::BindComponents() {
     ShowGridModel(grdEvents, FEventsModel.get());
     FollowNewestRows(grdEvents);
     FDebugMemo = std::make_unique<TDebugMemo>(logs.Debug, *mmoDebug);
+    connect(FLab.Watch(), &TLineWatch::SilenceChanged, this, &TfrmVolmar::ShowMachineSilent);
+    connect(FLab.Faults(), &TFaultDriver::FaultsChanged, this, &TfrmVolmar::ShowFaultsActive);
 }
 
 void TfrmVolmar::StartUpBegins() {
@@ -367,7 +372,7 @@ void TfrmVolmar::ShowFaultsActive(bool Active) {
 }
 
 void TfrmVolmar::CheckFaults() {
-    const bool active = FMonitor.Faults().Active();
+    const bool active = FLab.Faults()->Rules().Active();
     if (active != FFaultsShown)
         ShowFaultsActive(active);
     else if (dlgFaults && dlgFaults->isVisible())
@@ -454,18 +459,17 @@ void TfrmVolmar::mnuEditMetersClick() {
 }
 
 void TfrmVolmar::mnuCaptureClick() {
-    TdlgCapture dialog(this, FMonitor.CaptureSettings(), FMonitor.SilenceLimit(),
-                       FMonitor.CapturePath(), FMonitor.CaptureError());
+    TdlgCapture dialog(this, FLab.Capture()->Settings(), FLab.Watch()->SilenceLimit(),
+                       FLab.Capture()->Path(), FLab.Capture()->Error());
     if (dialog.exec() != QDialog::Accepted) return;
-    FMonitor.SetCaptureSettings(dialog.Settings());
-    FMonitor.SetSilenceLimit(dialog.SilenceLimit());
+    FLab.Capture()->SetSettings(dialog.Settings());
+    FLab.Watch()->SetSilenceLimit(dialog.SilenceLimit());
 }
 
 void TfrmVolmar::mnuFaultsClick() {
     if (!dlgFaults)
-        dlgFaults = new TdlgFaults(this, FMonitor.Faults(), [this](const std::function<void()>& C) {
-            Guarded(C);
-        });
+        dlgFaults = new TdlgFaults(this, FLab.Faults()->Rules(),
+                                   [this](const std::function<void()>& C) { Guarded(C); });
     dlgFaults->Refresh();
     dlgFaults->show();
     dlgFaults->raise();
@@ -483,7 +487,7 @@ void TfrmVolmar::mnuExportClick() {
             base.chop(extension.size());
             break;
         }
-    const QStringList written = ExportReport(FMonitor, base);
+    const QStringList written = ExportReport(FMonitor, FLab.Statistics(), base);
     ShowStatusText(QStringLiteral("Exported to ") + written.join(QStringLiteral(", ")));
 }
 

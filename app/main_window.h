@@ -19,6 +19,7 @@
 
 #include "app/machine_page.h"
 #include "app/version_info.h"
+#include "lab/lab.h"
 #include "monitor/monitor.h"
 #include "monitor/monitor_view.h"
 #include "serial/ui/sl_controller.h"
@@ -45,6 +46,7 @@ struct TMessageBoxes {
 };
 
 struct TWindowOptions : TMonitorOptions {
+    TLabOptions Lab;
     TMessageBoxes Boxes = TMessageBoxes::Standard();
 };
 
@@ -55,6 +57,7 @@ public:
     ~TfrmVolmar() override;
 
     TMonitor& Monitor() { return FMonitor; }
+    TLab& Lab() { return FLab; }
 
     // What the engine shows.
     void SetIdentityText(TIdentityLabel Label, const std::string& Text) override;
@@ -71,8 +74,6 @@ public:
     void ShowBaud(std::int32_t Baud) override;
     void ShowSpeedSelectActive(bool Active) override;
     void SetStatusLightsActive(bool Active) override;
-    void ShowMachineSilent(const QString& Since) override;
-    void ShowFaultsActive(bool Active) override;
     void ShowStatusText(const QString& Text) override;
     void ShowAlert(const QString& Text) override;
     bool ShowBox(TBoxKind Kind, const QString& Text) override;
@@ -150,6 +151,11 @@ private:
     void mnuMuteClick();
     void mnuDevicesClick();
     void mnuFaultsClick();
+    // The machine has sent nothing since the time given ("hh:mm:ss"); empty:
+    // it speaks again.
+    void ShowMachineSilent(const QString& Since);
+    // Faults are armed on purpose: the answers are not what the table says.
+    void ShowFaultsActive(bool Active);
     void CheckFaults();
     void ShowTitle();
     void mnuEditMetersClick();
@@ -163,6 +169,7 @@ private:
     // Pointed at the program's own file at start-up.
     TVersionInfo VersionInfo1{QString()};
     TMonitor FMonitor;
+    TLab FLab;
     std::unique_ptr<TGridModel> FMessagesModel;
     std::unique_ptr<TGridModel> FEventsModel;
     std::unique_ptr<TDebugMemo> FDebugMemo;

@@ -10,7 +10,7 @@
 #include <array>
 
 #include "app/log_grid.h"
-#include "monitor/monitor.h"
+#include "lab/line_watch.h"
 
 namespace volmar {
 
@@ -76,9 +76,9 @@ private:
     std::array<TStatistics::TEntry, stKindCount> FShown{};
 };
 
-TStatisticsPage::TStatisticsPage(TMonitor& Monitor, QWidget* Parent)
-    : QWidget(Parent), FMonitor(Monitor),
-      FModel(std::make_unique<TStatisticsModel>(Monitor.Statistics())) {
+TStatisticsPage::TStatisticsPage(TLineWatch& Watch, QWidget* Parent)
+    : QWidget(Parent), FWatch(Watch),
+      FModel(std::make_unique<TStatisticsModel>(Watch.Statistics())) {
     auto* column = new QVBoxLayout(this);
     // One line for both, so that the grid does not jump as the machine
     // falls silent and speaks again.
@@ -116,7 +116,7 @@ TStatisticsPage::TStatisticsPage(TMonitor& Monitor, QWidget* Parent)
     FRefresh.setInterval(kRefreshMs);
     connect(&FRefresh, &QTimer::timeout, this, &TStatisticsPage::Refresh);
     connect(btnClear, &QPushButton::clicked, this, [this] {
-        FMonitor.ClearStatistics();
+        FWatch.Clear();
         Refresh();
     });
     Refresh();
@@ -126,7 +126,7 @@ TStatisticsPage::~TStatisticsPage() = default;
 
 void TStatisticsPage::Refresh() {
     FModel->Refresh();
-    const std::int64_t since = FMonitor.Statistics().SinceWallUs();
+    const std::int64_t since = FWatch.Statistics().SinceWallUs();
     lblSince->setText(since ? QStringLiteral("Counting since ") +
                                   LocalTime(since, QStringLiteral("yyyy-MM-dd hh:mm:ss"))
                             : QString());

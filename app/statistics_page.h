@@ -14,13 +14,13 @@
 
 namespace volmar {
 
-class TMonitor;
+class TLineWatch;
 class TStatisticsModel;
 
 class TStatisticsPage : public QWidget {
     Q_OBJECT
 public:
-    TStatisticsPage(TMonitor& Monitor, QWidget* Parent);
+    TStatisticsPage(TLineWatch& Watch, QWidget* Parent);
     ~TStatisticsPage() override;
 
     // Reads the counters now.
@@ -38,7 +38,7 @@ protected:
     void hideEvent(QHideEvent* Event) override;
 
 private:
-    TMonitor& FMonitor;
+    TLineWatch& FWatch;
     std::unique_ptr<TStatisticsModel> FModel;
     QTimer FRefresh;
 };

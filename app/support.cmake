@@ -8,5 +8,5 @@ add_library(volmar_app_support STATIC
     ${PROJECT_SOURCE_DIR}/app/command_line.cpp
 )
 target_include_directories(volmar_app_support PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(volmar_app_support PUBLIC volmar_monitor Qt6::Core Qt6::Network Qt6::Widgets)
+target_link_libraries(volmar_app_support PUBLIC volmar_lab Qt6::Core Qt6::Network Qt6::Widgets)
 volmar_own_code(volmar_app_support)

@@ -10,8 +10,8 @@
 #include <system_error>
 #include <vector>
 
-#include "monitor/capture_file.h"
-#include "monitor/capture_format.h"
+#include "lab/capture_file.h"
+#include "lab/capture_format.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "dataport/str_format.h"
 #include "monitor/monitor.h"
+#include "monitor/reply_gate.h"
 
 namespace volmar {
 
@@ -43,8 +44,9 @@ void TMonitor::BindComponents() {
     FVolmar.OnDPMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
                                  TAcception& Accepted) {
         ReleaseHeldFrame();
-        if (const std::optional<TAcception> forced = FFaults.ForcedAnswer(*Msg))
-            FInterpreter.ForceNextAnswer(*forced);
+        if (FReplyGate)
+            if (const std::optional<TAcception> instead = FReplyGate->AnswerInstead(*Msg))
+                FInterpreter.ForceNextAnswer(*instead);
         FInterpreter.VolmarDPMessage(Sender, Msg, WasInError, Accepted);
         HoldFrame(*Msg, Accepted);
     };
@@ -62,6 +64,17 @@ void TMonitor::BindComponents() {
         VolmarStateChange(Sender, State, Count);
     };
     FVolmar.OnReplyDropped = [this](TVolmarDataport*) { LogLineError(kTxQueueFull); };
+}
+
+void TMonitor::SetReplyGate(IReplyGate* Gate) {
+    FReplyGate = Gate;
+    if (!Gate) {
+        FVolmar.OnFilterReply = nullptr;
+        return;
+    }
+    FVolmar.OnFilterReply = [Gate](TVolmarDataport* Sender, std::uint8_t& Byte, TReplyCause Cause) {
+        return Gate->Pass(Byte, Cause, Sender->Msg().Code());
+    };
 }
 
 void TMonitor::PostCommand(TUserCommand Command, std::intptr_t Argument) {
@@ -112,7 +125,10 @@ void TMonitor::LogLineError(std::uint16_t Code) {
 }
 
 void TMonitor::ComPortPlusTriggerAvail(TCustomComPort*, std::uint16_t Count) {
-    if (Count > 0) BytesArrived();
+    if (Count > 0) {
+        FBatchMonoUs = MonoMicroseconds();
+        emit BytesArrived();
+    }
     TakeFromPort();
     PostCommand(ucProcessRx);
 }

@@ -3,15 +3,13 @@
 #include <QCoreApplication>
 
 #include "dataport/file_store.h"
-#include "monitor/capture_file.h"
-#include "monitor/control_commands.h"
-#include "monitor/control_server.h"
 #include "monitor/counters_keeper.h"
-#include "monitor/monitor_events.h"
 
 namespace volmar {
 
 namespace {
+
+constexpr int kStandardErrorWatchMs = 250;
 
 // Shows nothing: the engine without a view.
 IMonitorView& NoView() {
@@ -28,8 +26,10 @@ TMonitor::TMonitor(TMonitorOptions Options, IMonitorView* View)
     if (FOptions.Clock) FComPortPlus.SetClock(FOptions.Clock);
     BindComponents();
     BindRecording();
-    BindFaults();
     connect(&FReconnectTimer, &QTimer::timeout, this, [this] { WatchForLostDevice(); });
+    FStandardErrorWatch.setInterval(kStandardErrorWatchMs);
+    connect(&FStandardErrorWatch, &QTimer::timeout, this,
+            [this] { FReports.WatchStandardError(); });
 }
 
 TMonitor::~TMonitor() {
@@ -38,15 +38,17 @@ TMonitor::~TMonitor() {
     FVolmar.SetComPort(nullptr);
 }
 
-QString TMonitor::FilePath(const char* Name) const {
+QString TMonitor::FilePath(const QString& Name) const {
     const QString folder =
         FOptions.Folder.isEmpty() ? QCoreApplication::applicationDirPath() : FOptions.Folder;
-    return folder + QLatin1Char('/') + QLatin1String(Name);
+    return folder + QLatin1Char('/') + Name;
 }
 
-QString TMonitor::CountersPath() const { return FilePath(kCountersFileName); }
+QString TMonitor::CountersPath() const { return FilePath(QLatin1String(kCountersFileName)); }
 
-QString TMonitor::SettingsPath() const { return FilePath(kSettingsFileName); }
+QString TMonitor::SettingsPath() const { return FilePath(QLatin1String(kSettingsFileName)); }
+
+void TMonitor::AddSettingsPart(ISettingsPart* Part) { FSettingsParts.push_back(Part); }
 
 void TMonitor::StartUp() {
     FStarted = true;
@@ -68,9 +70,8 @@ void TMonitor::StartUp() {
 
     FView.StartLogo();
 
-    ClearStatistics();
     LoadSettings();
-    FSilenceTimer.start();
+    FStandardErrorWatch.start();
     FView.SettingsLoaded();
 
     FSpeedSignal = SpeedSignalPresent();
@@ -87,36 +88,7 @@ void TMonitor::StartUp() {
             ArmLineTrigger(true);
         });
     }
-    OpenControl();
-}
-
-TMonitorEvents& TMonitor::Events() {
-    if (!FEvents) FEvents = std::make_unique<TMonitorEvents>(*this);
-    return *FEvents;
-}
-
-QString TMonitor::ControlPath() const { return FControl ? FControl->Path() : QString(); }
-
-void TMonitor::OpenControl() {
-    if (FControlPath.isEmpty()) return;
-    auto control = std::make_unique<TControlServer>(
-        [this](const QJsonObject& Request) { return ControlRequest(*this, Request); });
-    if (!control->Listen(FControlPath)) {
-        FControlFailed = true;
-        FReports.ReportError(control->ErrorText());
-        return;
-    }
-    control->OnProblem = [this, shown = QString()](const QString& Problem) mutable {
-        if (!Problem.isEmpty()) {
-            shown = Problem;
-            FReports.ReportQuietly(Problem);
-        } else if (FReports.Alert() == shown) {
-            FReports.ShowAlert(QString());
-        }
-    };
-    connect(&Events(), &TMonitorEvents::Event, control.get(),
-            [server = control.get()](const QJsonObject& Event) { server->Broadcast(Event); });
-    FControl = std::move(control);
+    emit StartedUp();
 }
 
 void TMonitor::LoadCountersFile() {
@@ -156,8 +128,9 @@ void TMonitor::LoadCountersFile() {
 void TMonitor::ShutDown() {
     if (FShutDown) return;
     FShutDown = true;
-    // No client changes anything while the files are written.
-    FControl.reset();
+    // Nothing beside the engine (a control client) changes it while the
+    // files are written.
+    emit ShutDownBegins();
     // Nothing reopens the port behind the shut-down's back.
     FReconnectTimer.stop();
     FLostPort = 0;
@@ -176,9 +149,9 @@ void TMonitor::ShutDown() {
     });
     FReports.GuardedSave([this] { SaveSettings(); });
     FRxBuffer.reset();
-    FSilenceTimer.stop();
+    FStandardErrorWatch.stop();
     FlushDiscarded();
-    FCapture.reset();
+    emit ShutDownEnded();
 }
 
 void TMonitor::Reset() {

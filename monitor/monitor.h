@@ -2,8 +2,11 @@
 // It owns the port with its link driver and deferred commands, the receive
 // buffer, the receiver, the interpretation with its counters and logs, the
 // counters and settings files, Reset, and the port, baud and speed-signal
-// control. It shows what happens through its view, and tells observers
-// through its signals.
+// control. It shows what happens through its view, tells observers through
+// its signals and records everything on the line for them (TrafficRecorded).
+// What stands beside it adds settings sections of its own and may hold,
+// change or delay the replies through one gate; the engine knows nothing of
+// what it is.
 #pragma once
 
 #include <QObject>
@@ -27,36 +30,21 @@
 #include "interpret/interpreter.h"
 #include "interpret/logs.h"
 #include "interpret/machine_view.h"
-#include "monitor/capture_format.h"
 #include "monitor/error_reports.h"
-#include "monitor/faults.h"
 #include "monitor/monitor_view.h"
-#include "monitor/statistics.h"
 #include "monitor/traffic_record.h"
 #include "monitor/user_commands.h"
 #include "serial/com_port_plus.h"
 
 namespace volmar {
 
-class TCaptureFile;
-class TControlServer;
+class IReplyGate;
+class ISettingsPart;
 class TCountersKeeper;
-class TMonitorEvents;
 class TProfileFile;
 
 inline constexpr char kCountersFileName[] = "COUNTERS.DAT";
 inline constexpr char kSettingsFileName[] = "VolmarSim.Ini";
-
-// Where and how the traffic is captured.
-struct TCaptureSettings {
-    bool On = true;
-    TCaptureFormat Format = TCaptureFormat::Text;
-    // The file; empty: "volmarsim-capture.txt" (or ".jsonl") in the files' folder.
-    QString Path;
-    std::int64_t LimitBytes = std::int64_t{64} * 1024 * 1024;
-    int Keep = 10;
-    bool operator==(const TCaptureSettings&) const = default;
-};
 
 struct TMonitorOptions {
     // Where the counters and settings files live; empty: the program's folder.
@@ -74,11 +62,6 @@ struct TMonitorOptions {
     std::optional<std::uint16_t> Port;
     std::string Device;
     std::optional<TSpeedMode> Speed;
-    // The control socket, relative to the working folder; empty: the
-    // settings file's [Control] Path, if any, relative to the files' folder.
-    QString ControlPath;
-    // This run's capture file instead of the settings file's choice.
-    QString CapturePath;
 };
 
 class TMonitor : public QObject, public IMachineView {
@@ -96,6 +79,8 @@ public:
     void StartUp();
     // Writes the counters, closes the port and writes the settings; once.
     void ShutDown();
+    // Between the start-up and the shut-down.
+    bool Running() const { return FStarted && !FShutDown; }
     // Zeroes every count and total and resets the receiver; the counters
     // file follows within a second.
     void Reset();
@@ -153,35 +138,22 @@ public:
     std::uint16_t Switches() const { return FSwitches; }
     QString CountersPath() const;
     QString SettingsPath() const;
+    // A file of this name in the files' folder.
+    QString FilePath(const QString& Name) const;
+    // Another section of the settings file, read and written with the
+    // engine's keys in the order added. Part must outlive the shut-down.
+    void AddSettingsPart(ISettingsPart* Part);
     // What the machine last reported of itself.
     const std::string& IdentityText(TIdentityLabel Label) const { return FIdentity.at(Label); }
-    // The engine's events as JSON objects, made on first use.
-    TMonitorEvents& Events();
-    // What went right and wrong on the line, and the silent-machine watch.
-    const TStatistics& Statistics() const { return FStatistics; }
-    // The faults armed on purpose; each firing is recorded and logged.
-    TFaults& Faults() { return FFaults; }
-    void ClearStatistics();
-    // Seconds without a byte before the machine counts as silent; 0: never.
-    void SetSilenceLimit(int Seconds);
-    int SilenceLimit() const { return FSilenceLimitS; }
-    // "hh:mm:ss" of the last byte while the machine is silent, else empty.
-    const QString& SilentSince() const { return FSilentSince; }
-    // Records what happened: counted, captured and told to observers.
+    // Records what happened and tells it (TrafficRecorded) to whoever
+    // watches: the one stream of what happened on the line.
     void Record(TTrafficRecord Record);
-
-    const TCaptureSettings& CaptureSettings() const { return FCaptureSettings; }
-    // The operator's choice; kept in the settings file.
-    void SetCaptureSettings(const TCaptureSettings& Settings);
-    // The capture file in use; empty when capture is off.
-    QString CapturePath() const;
-    // The capture's trouble (a file that cannot be written), empty when none.
-    QString CaptureError() const;
-
-    // Where the control socket listens; empty when it does not.
-    QString ControlPath() const;
-    // The control socket was asked for and could not listen (reported).
-    bool ControlFailed() const { return FControlFailed; }
+    // Where each reply passes before it reaches the port; nullptr: replies
+    // go out as decided. Gate must outlive its use.
+    void SetReplyGate(IReplyGate* Gate);
+    // Puts bytes on the line after the fact (a late answer, bytes after it)
+    // and records them as replies; nothing when the port is closed.
+    void SendReplyBytes(const std::vector<std::uint8_t>& Bytes, TReplyCause Cause);
 
 signals:
     // A message the receiver delivered with its answer; a spoiled one (not
@@ -198,26 +170,27 @@ signals:
     void DeviceBack(quint16 Number, const QString& Path);
     // Everything recorded, as it is recorded.
     void TrafficRecorded(const volmar::TTrafficRecord& Record);
-    // The machine fell silent (Since: the last byte's time) or spoke again (empty).
-    void SilenceChanged(const QString& Since);
-    // A fault was armed or cleared, or ended by itself.
-    void FaultsChanged(bool Active);
+    // The start-up is over: the settings are applied and the port is open
+    // if it could be.
+    void StartedUp();
+    // The shut-down begins, before anything is written.
+    void ShutDownBegins();
+    // The shut-down is over: the files are written, the port is closed and
+    // the last records are made.
+    void ShutDownEnded();
+    // The port announced bytes from the machine.
+    void BytesArrived();
 
 protected:
     bool event(QEvent* Event) override;
 
 private:
     void BindComponents();
-    QString FilePath(const char* Name) const;
     void LoadCountersFile();
     void LoadSettings();
     void SaveSettings();
     void ReadDeviceMap(const TProfileFile& Ini);
-    void OpenControl();
     void BindRecording();
-    void BindFaults();
-    bool FilterReply(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code);
-    void SendLate(std::vector<std::uint8_t> Bytes, TReplyCause Cause);
     void RecordEvent(TLineEvent Event, std::int32_t Value = 0, std::string Detail = {});
     void RecordFrame(const TDPMessage& Msg, TFrameFault Fault);
     TTrafficRecord FrameRecord(const TDPMessage& Msg, TFrameFault Fault);
@@ -226,15 +199,6 @@ private:
     void HoldFrame(const TDPMessage& Msg, TAcception Accepted);
     void ReleaseHeldFrame();
     void FlushDiscarded();
-    void BytesArrived();
-    void WatchSilence();
-    void OpenCapture();
-    // The capture's trouble shown as the alert while it lasts, and its
-    // lost records counted.
-    void WatchCapture();
-    void CountCaptureLost();
-    void LoadRecordingSettings(const TProfileFile& Ini);
-    void SaveRecordingSettings(TProfileFile& Ini) const;
 
     void WMUser(int Command, std::intptr_t Argument);
     void ComPortPlusTriggerAvail(TCustomComPort* CP, std::uint16_t Count);
@@ -294,13 +258,9 @@ private:
     // command line's are in use.
     std::int32_t FFilePort = 0;
     std::int32_t FFileSpeedMode = sm9600;
-    QString FControlPath;
-    bool FControlFailed = false;
-    std::unique_ptr<TMonitorEvents> FEvents;
-    std::unique_ptr<TControlServer> FControl;
+    std::vector<ISettingsPart*> FSettingsParts;
 
-    TStatistics FStatistics;
-    TFaults FFaults{[this] { return FComPortPlus.Clock().Milliseconds(); }};
+    IReplyGate* FReplyGate = nullptr;
     // Bytes thrown away while waiting for quiet, recorded once per batch.
     std::vector<std::uint8_t> FDiscarded;
     struct THeldFrame {
@@ -311,20 +271,8 @@ private:
     std::optional<THeldFrame> FHeldFrame;
     // When the batch being framed was read from the port.
     std::int64_t FBatchMonoUs = 0;
-    TCaptureSettings FCaptureSettings;
-    bool FCaptureChosen = false;
-    // The operator chose during this run: the command line's file no longer holds.
-    bool FCaptureChosenInRun = false;
-    std::unique_ptr<TCaptureFile> FCapture;
-    QString FCaptureFilePath;
-    // The capture's error last seen, and how many of its records were lost.
-    QString FCaptureAlert;
-    std::uint64_t FCaptureLostSeen = 0;
-    int FSilenceLimitS = 10;
-    bool FSilenceChosen = false;
-    std::uint32_t FLastByteMs = 0;
-    QString FSilentSince;
-    QTimer FSilenceTimer;
+    // Looks now and then whether standard error has lost its reader.
+    QTimer FStandardErrorWatch;
 };
 
 } // namespace volmar

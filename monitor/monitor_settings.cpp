@@ -1,13 +1,13 @@
 // "VolmarSim.Ini": read and applied key by key at start-up, written at
-// shut-down; the engine's keys first, then the view's. Sections and keys
-// nobody writes (the device map among them) are kept as they are.
-#include <QDir>
-#include <QFileInfo>
+// shut-down; the engine's keys first, then the sections of the parts beside
+// it, then the view's. Sections and keys nobody writes (the device map among
+// them) are kept as they are.
 #include <QRegularExpression>
 #include <QStringList>
 
 #include "dataport/file_store.h"
 #include "monitor/monitor.h"
+#include "monitor/settings_part.h"
 #include "serial/device_map.h"
 #include "serial/profile_file.h"
 
@@ -17,7 +17,6 @@ namespace {
 constexpr char kComms[] = "Comms";
 constexpr char kDataport[] = "Dataport";
 constexpr char kDevices[] = "Devices";
-constexpr char kControl[] = "Control";
 } // namespace
 
 void TMonitor::ReadDeviceMap(const TProfileFile& Ini) {
@@ -43,9 +42,8 @@ void TMonitor::LoadSettings() {
     }
     ReadDeviceMap(ini);
     FView.ShowPortDevices();
-    // Capturing before the port opens, so that its opening is on record.
-    LoadRecordingSettings(ini);
-    OpenCapture();
+    // Before the port opens, so that what they record of its opening is whole.
+    for (ISettingsPart* part : FSettingsParts) part->Load(ini);
 
     // Each key is applied on its own: a failure is shown and the keys after
     // it still apply, so nothing read is lost when the file is written back.
@@ -88,17 +86,6 @@ void TMonitor::LoadSettings() {
         FReports.ReportQuietly(QLatin1String(kSettingsFileName) + QStringLiteral(": ") +
                                unusable.join(QStringLiteral("; ")));
 
-    // A path of the command line's is relative to the working folder, as
-    // for every path option; one of the settings file's to the files' folder.
-    FControlPath =
-        FOptions.ControlPath.isEmpty()
-            ? QString::fromStdString(ini.ReadString(kControl, "Path", std::string()))
-            : FOptions.ControlPath;
-    if (!FControlPath.isEmpty())
-        FControlPath = QDir::cleanPath(
-            (FOptions.ControlPath.isEmpty() ? QFileInfo(SettingsPath()).absoluteDir() : QDir::current())
-                .absoluteFilePath(FControlPath));
-
     FView.LoadSettings(ini);
 }
 
@@ -116,7 +103,7 @@ void TMonitor::SaveSettings() {
                                                                         : FComPortPlus.ComNumber());
     ini.WriteInteger(kDataport, "Speed Mode",
                      FOptions.Speed && FSpeedMode == *FOptions.Speed ? FFileSpeedMode : FSpeedMode);
-    SaveRecordingSettings(ini);
+    for (const ISettingsPart* part : FSettingsParts) part->Save(ini);
     FView.SaveSettings(ini);
     ini.Save(SettingsPath().toStdString());
 }

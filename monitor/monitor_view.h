@@ -45,11 +45,6 @@ public:
     // The port's status lights follow its lines while active.
     virtual void SetStatusLightsActive(bool /*Active*/) {}
 
-    // The machine has sent nothing since the time given ("hh:mm:ss"); empty:
-    // it speaks again.
-    virtual void ShowMachineSilent(const QString& /*Since*/) {}
-    // Faults are armed on purpose: the answers are not what the table says.
-    virtual void ShowFaultsActive(bool /*Active*/) {}
     // The status line; empty clears it.
     virtual void ShowStatusText(const QString& /*Text*/) {}
     // A problem that must be seen but must not wait for the operator; empty: none.

@@ -1,42 +1,10 @@
 // What happens on the line, recorded: every frame as the receiver framed
 // it, every reply, the bytes thrown away while waiting for quiet, and the
-// events of the port and the engine; counted in the statistics, written to
-// the capture file, and watched for a machine that has fallen silent.
-#include <QDateTime>
-#include <QTime>
-
-#include <chrono>
-
-#include "monitor/capture_file.h"
+// events of the port and the engine, each told to whoever watches the
+// records.
 #include "monitor/monitor.h"
-#include "serial/profile_file.h"
 
 namespace volmar {
-
-namespace {
-
-constexpr char kCapture[] = "Capture";
-constexpr char kWatchdog[] = "Watchdog";
-constexpr int kSilenceCheckMs = 250;
-constexpr std::int64_t kMiB = 1024 * 1024;
-
-std::int64_t WallMicroseconds() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-std::int64_t MonoMicroseconds() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-const char* FormatKey(TCaptureFormat Format) {
-    return Format == TCaptureFormat::JsonLines ? "jsonl" : "text";
-}
-
-} // namespace
 
 void TMonitor::BindRecording() {
     FVolmar.OnFrameAbandoned = [this](TVolmarDataport* Sender, TFrameFault Fault) {
@@ -69,11 +37,6 @@ void TMonitor::BindRecording() {
     connect(this, &TMonitor::PortClosed, this, port(TLineEvent::PortClosed));
     connect(this, &TMonitor::DeviceLost, this, port(TLineEvent::DeviceLost));
     connect(this, &TMonitor::DeviceBack, this, port(TLineEvent::DeviceBack));
-    // Silence counts from the moment the port is open.
-    connect(this, &TMonitor::PortOpened, this,
-            [this] { FLastByteMs = FComPortPlus.Clock().Milliseconds(); });
-    FSilenceTimer.setInterval(kSilenceCheckMs);
-    connect(&FSilenceTimer, &QTimer::timeout, this, [this] { WatchSilence(); });
 }
 
 void TMonitor::Record(TTrafficRecord R) {
@@ -81,18 +44,11 @@ void TMonitor::Record(TTrafficRecord R) {
     ReleaseHeldFrame();
     if (R.WallUs == 0) R.WallUs = WallMicroseconds();
     if (R.MonoUs == 0) R.MonoUs = MonoMicroseconds();
-    FStatistics.Count(R);
     emit TrafficRecorded(R);
-    if (FCapture) FCapture->Write(std::move(R));
 }
 
 void TMonitor::RecordEvent(TLineEvent Event, std::int32_t Value, std::string Detail) {
-    TTrafficRecord r;
-    r.Kind = TRecordKind::Event;
-    r.Event = Event;
-    r.Value = Value;
-    r.Detail = std::move(Detail);
-    Record(std::move(r));
+    Record(EventRecord(Event, Value, std::move(Detail)));
 }
 
 void TMonitor::RecordFrame(const TDPMessage& Msg, TFrameFault Fault) {
@@ -135,6 +91,20 @@ TTrafficRecord TMonitor::FrameRecord(const TDPMessage& Msg, TFrameFault Fault) {
     return r;
 }
 
+void TMonitor::SendReplyBytes(const std::vector<std::uint8_t>& Bytes, TReplyCause Cause) {
+    if (!FComPortPlus.Open()) return;
+    TTrafficRecord r;
+    r.Kind = TRecordKind::Reply;
+    r.Cause = Cause;
+    try {
+        for (std::uint8_t b : Bytes) FComPortPlus.PutChar(b);
+    } catch (const std::exception&) {
+        r.Dropped = true;
+    }
+    r.Bytes = TRecordBytes(Bytes.begin(), Bytes.end());
+    Record(std::move(r));
+}
+
 void TMonitor::FlushDiscarded() {
     if (FDiscarded.empty()) return;
     TTrafficRecord r;
@@ -142,125 +112,6 @@ void TMonitor::FlushDiscarded() {
     r.Bytes = TRecordBytes(FDiscarded.begin(), FDiscarded.end());
     FDiscarded.clear();
     Record(std::move(r));
-}
-
-void TMonitor::BytesArrived() {
-    FLastByteMs = FComPortPlus.Clock().Milliseconds();
-    FBatchMonoUs = MonoMicroseconds();
-    if (FSilentSince.isEmpty()) return;
-    FSilentSince.clear();
-    RecordEvent(TLineEvent::MachineSpeaks);
-    FView.ShowMachineSilent(QString());
-    emit SilenceChanged(QString());
-}
-
-void TMonitor::WatchSilence() {
-    // Faults that ran out their time end here even when the line is quiet.
-    FFaults.Active();
-    WatchCapture();
-    FReports.WatchStandardError();
-    if (FSilenceLimitS <= 0 || !FSilentSince.isEmpty() || !FComPortPlus.Open()) return;
-    const std::uint32_t quiet = FComPortPlus.Clock().Milliseconds() - FLastByteMs;
-    if (quiet < static_cast<std::uint32_t>(FSilenceLimitS) * 1000u) return;
-    FSilentSince = QTime::currentTime().addMSecs(-static_cast<int>(quiet)).toString(
-        QStringLiteral("hh:mm:ss"));
-    const std::string text = "Machine silent since " + FSilentSince.toStdString();
-    FLogs.LogNote(text);
-    RecordEvent(TLineEvent::MachineSilent, FSilenceLimitS, text);
-    FView.ShowMachineSilent(FSilentSince);
-    emit SilenceChanged(FSilentSince);
-}
-
-void TMonitor::WatchCapture() {
-    CountCaptureLost();
-    const QString error = CaptureError();
-    if (!error.isEmpty()) {
-        if (error != FReports.Alert()) FReports.ReportQuietly(error);
-    } else if (!FCaptureAlert.isEmpty() && FReports.Alert() == FCaptureAlert) {
-        FReports.ShowAlert(QString());
-    }
-    FCaptureAlert = error;
-}
-
-void TMonitor::CountCaptureLost() {
-    const std::uint64_t lost = FCapture ? FCapture->Lost() : 0;
-    if (lost > FCaptureLostSeen)
-        FStatistics.Add(stCaptureLost, WallMicroseconds(), lost - FCaptureLostSeen);
-    FCaptureLostSeen = lost;
-}
-
-void TMonitor::SetSilenceLimit(int Seconds) {
-    FSilenceLimitS = Seconds < 0 ? 0 : Seconds;
-    FSilenceChosen = true;
-}
-
-void TMonitor::ClearStatistics() { FStatistics.Clear(WallMicroseconds()); }
-
-QString TMonitor::CapturePath() const { return FCapture ? FCaptureFilePath : QString(); }
-
-QString TMonitor::CaptureError() const {
-    return FCapture ? QString::fromLocal8Bit(FCapture->Error().c_str()) : QString();
-}
-
-void TMonitor::SetCaptureSettings(const TCaptureSettings& Settings) {
-    FCaptureChosen = true;
-    FCaptureChosenInRun = true;
-    if (Settings == FCaptureSettings && (FCapture != nullptr) == Settings.On) return;
-    FCaptureSettings = Settings;
-    OpenCapture();
-}
-
-void TMonitor::OpenCapture() {
-    CountCaptureLost();
-    FCapture.reset();
-    FCaptureLostSeen = 0;
-    FCaptureFilePath.clear();
-    TCaptureSettings use = FCaptureSettings;
-    // A file given for the run is captured whatever the settings say, in
-    // the format its name asks for, until the operator chooses otherwise.
-    if (!FOptions.CapturePath.isEmpty() && !FCaptureChosenInRun) {
-        use.On = true;
-        use.Path = FOptions.CapturePath;
-        use.Format = use.Path.endsWith(QStringLiteral(".jsonl")) ? TCaptureFormat::JsonLines
-                                                                 : TCaptureFormat::Text;
-    }
-    if (!use.On) return;
-    if (use.Path.isEmpty())
-        use.Path = FilePath(use.Format == TCaptureFormat::JsonLines ? "volmarsim-capture.jsonl"
-                                                                    : "volmarsim-capture.txt");
-    FCaptureFilePath = use.Path;
-    FCapture = std::make_unique<TCaptureFile>(use.Path.toStdString(), use.LimitBytes, use.Keep,
-                                              TCaptureFile::kDefaultQueueLimit, use.Format);
-}
-
-void TMonitor::LoadRecordingSettings(const TProfileFile& Ini) {
-    FCaptureChosen = !Ini.Keys(kCapture).empty();
-    TCaptureSettings s;
-    s.On = Ini.ReadInteger(kCapture, "On", 1) != 0;
-    s.Format = Ini.ReadString(kCapture, "Format", "text") == "jsonl" ? TCaptureFormat::JsonLines
-                                                                      : TCaptureFormat::Text;
-    s.Path = QString::fromStdString(Ini.ReadString(kCapture, "Path", std::string()));
-    const std::int32_t limit = Ini.ReadInteger(kCapture, "Limit MiB", 64);
-    if (limit >= 1 && limit <= 1024 * 1024) s.LimitBytes = limit * kMiB;
-    const std::int32_t keep = Ini.ReadInteger(kCapture, "Files", 10);
-    if (keep >= 1 && keep <= 1000) s.Keep = keep;
-    FCaptureSettings = s;
-    FSilenceChosen = !Ini.Keys(kWatchdog).empty();
-    const std::int32_t silence = Ini.ReadInteger(kWatchdog, "Silent Seconds", 10);
-    FSilenceLimitS = silence >= 0 && silence <= 86400 ? silence : 10;
-}
-
-void TMonitor::SaveRecordingSettings(TProfileFile& Ini) const {
-    // Written once the operator chose them: a file that never had them stays as it was.
-    if (FCaptureChosen) {
-        const TCaptureSettings& s = FCaptureSettings;
-        Ini.WriteInteger(kCapture, "On", s.On ? 1 : 0);
-        Ini.WriteString(kCapture, "Format", FormatKey(s.Format));
-        Ini.WriteString(kCapture, "Path", s.Path.toStdString());
-        Ini.WriteInteger(kCapture, "Limit MiB", static_cast<std::int32_t>(s.LimitBytes / kMiB));
-        Ini.WriteInteger(kCapture, "Files", s.Keep);
-    }
-    if (FSilenceChosen) Ini.WriteInteger(kWatchdog, "Silent Seconds", FSilenceLimitS);
 }
 
 } // namespace volmar

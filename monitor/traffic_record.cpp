@@ -1,6 +1,29 @@
 #include "monitor/traffic_record.h"
 
+#include <chrono>
+
 namespace volmar {
+
+std::int64_t WallMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::int64_t MonoMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+TTrafficRecord EventRecord(TLineEvent Event, std::int32_t Value, std::string Detail) {
+    TTrafficRecord r;
+    r.Kind = TRecordKind::Event;
+    r.Event = Event;
+    r.Value = Value;
+    r.Detail = std::move(Detail);
+    return r;
+}
 
 const char* FrameFaultName(TFrameFault Fault) {
     switch (Fault) {

@@ -1,7 +1,8 @@
-// One thing that happened on the line, as the capture file keeps it and the
-// statistics count it: a frame as the receiver framed it, a reply byte, the
-// bytes thrown away while waiting for quiet, or an event of the port or the
-// engine. Times are taken when it happened, on the engine's thread.
+// One thing that happened on the line, as the engine records it for whoever
+// watches (a capture file keeps it, statistics count it): a frame as the
+// receiver framed it, a reply byte, the bytes thrown away while waiting for
+// quiet, or an event of the port, the engine or a part beside it. Times are
+// taken when it happened, on the engine's thread.
 #pragma once
 
 #include <QVarLengthArray>
@@ -69,6 +70,13 @@ struct TTrafficRecord {
     std::int32_t Value = 0;
     std::string Detail;
 };
+
+// Microseconds since the epoch, and on the monotonic clock, now.
+std::int64_t WallMicroseconds();
+std::int64_t MonoMicroseconds();
+
+// An event, to be recorded; its times are taken when it is.
+TTrafficRecord EventRecord(TLineEvent Event, std::int32_t Value = 0, std::string Detail = {});
 
 // Names as the capture and the exports write them.
 const char* FrameFaultName(TFrameFault Fault);   // "", "bad checksum", "gap", ...

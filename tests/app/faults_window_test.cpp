@@ -2,6 +2,7 @@
 // that show them while any is armed.
 #include "app/faults_dialog.h"
 #include "app/window_fixture.h"
+#include "lab/fault_driver.h"
 
 namespace volmar::testing {
 namespace {
@@ -49,7 +50,7 @@ TEST_F(FaultsWindowTest, ArmArmsTheChosenKindScopeFrequencyAndEnd) {
     d.spnDelayMax->setValue(400);
     d.btnArm->click();
 
-    const std::vector<TFaults::TArmed> armed = w.Monitor().Faults().List();
+    const std::vector<TFaults::TArmed> armed = w.Lab().Faults()->Rules().List();
     ASSERT_EQ(armed.size(), 1u);
     const TFaultRule& s = armed[0].Rule;
     EXPECT_EQ(s.Kind, TFaultKind::Delay);
@@ -71,13 +72,13 @@ TEST_F(FaultsWindowTest, ArmArmsTheChosenKindScopeFrequencyAndEnd) {
     d.edtCodes->setText(QStringLiteral("all"));
     d.spnByte->setValue(0x41);
     d.btnArm->click();
-    ASSERT_EQ(w.Monitor().Faults().List().size(), 2u);
-    EXPECT_EQ(w.Monitor().Faults().List()[1].Rule.Kind, TFaultKind::WrongByte);
-    EXPECT_EQ(w.Monitor().Faults().List()[1].Rule.Byte, 0x41);
-    EXPECT_TRUE(w.Monitor().Faults().List()[1].Rule.Codes.all());
+    ASSERT_EQ(w.Lab().Faults()->Rules().List().size(), 2u);
+    EXPECT_EQ(w.Lab().Faults()->Rules().List()[1].Rule.Kind, TFaultKind::WrongByte);
+    EXPECT_EQ(w.Lab().Faults()->Rules().List()[1].Rule.Byte, 0x41);
+    EXPECT_TRUE(w.Lab().Faults()->Rules().List()[1].Rule.Codes.all());
 
     d.btnClearAll->click();
-    EXPECT_FALSE(w.Monitor().Faults().Active());
+    EXPECT_FALSE(w.Lab().Faults()->Rules().Active());
     EXPECT_EQ(d.lstArmed->rowCount(), 0);
     ExpectNoBox();
 }
@@ -116,7 +117,7 @@ TEST_F(FaultsWindowTest, ABadCodeListOrReplyByteIsRefusedInTheDialogAndNothingIs
     for (const char* codes : {"zz", "20-", "2B-20", "80", "20-2B;70"}) {
         d.edtCodes->setText(QLatin1String(codes));
         d.btnArm->click();
-        EXPECT_FALSE(w.Monitor().Faults().Active()) << codes;
+        EXPECT_FALSE(w.Lab().Faults()->Rules().Active()) << codes;
         EXPECT_TRUE(d.lblMessage->isVisibleTo(&d)) << codes;
         EXPECT_TRUE(d.lblMessage->text().contains(QLatin1String("20-2B,70")))
             << d.lblMessage->text().toStdString();
@@ -126,7 +127,7 @@ TEST_F(FaultsWindowTest, ABadCodeListOrReplyByteIsRefusedInTheDialogAndNothingIs
     for (int reply : {0x06, 0x15, 0x1B}) {
         d.spnByte->setValue(reply);
         d.btnArm->click();
-        EXPECT_FALSE(w.Monitor().Faults().Active()) << reply;
+        EXPECT_FALSE(w.Lab().Faults()->Rules().Active()) << reply;
         EXPECT_TRUE(d.lblMessage->text().contains(QLatin1String("06h, 15h, 1Bh")))
             << d.lblMessage->text().toStdString();
     }
@@ -135,7 +136,7 @@ TEST_F(FaultsWindowTest, ABadCodeListOrReplyByteIsRefusedInTheDialogAndNothingIs
 
     d.spnByte->setValue(0x3F);
     d.btnArm->click();
-    EXPECT_TRUE(w.Monitor().Faults().Active()) << "armed once put right";
+    EXPECT_TRUE(w.Lab().Faults()->Rules().Active()) << "armed once put right";
 }
 
 TEST_F(FaultsWindowTest, TheBadgeAndTitleShowArmedFaultsUntilClearedOrSpent) {

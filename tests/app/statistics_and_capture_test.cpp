@@ -11,6 +11,8 @@
 #include "app/capture_dialog.h"
 #include "app/statistics_page.h"
 #include "app/window_fixture.h"
+#include "lab/line_watch.h"
+#include "lab/line_watch.h"
 
 namespace volmar::testing {
 namespace {
@@ -49,7 +51,7 @@ TEST_F(StatisticsAndCaptureTest, ThePageShowsMovedCountersWhileInViewAndClearZer
     EXPECT_EQ(Cell(stBadChecksum, 2), "") << "never moved";
 
     w.StatisticsPage->btnClear->click();
-    EXPECT_EQ(w.Monitor().Statistics()[stFrames].Count, 0u);
+    EXPECT_EQ(w.Lab().Watch()->Statistics()[stFrames].Count, 0u);
     EXPECT_EQ(Cell(stFrames, 1), "0");
     EXPECT_EQ(Cell(stAck, 2), "");
     const QRegularExpression since(
@@ -60,11 +62,12 @@ TEST_F(StatisticsAndCaptureTest, ThePageShowsMovedCountersWhileInViewAndClearZer
 
 TEST_F(StatisticsAndCaptureTest, ASilentMachineIsShownUntilItSpeaksAgain) {
     TfrmVolmar& w = StartOnCom1();
-    ASSERT_GT(w.Monitor().SilenceLimit(), 0);
-    clock.Advance(static_cast<std::uint32_t>(w.Monitor().SilenceLimit()) * 1000 + 1000);
+    ASSERT_GT(w.Lab().Watch()->SilenceLimit(), 0);
+    clock.Advance(static_cast<std::uint32_t>(w.Lab().Watch()->SilenceLimit()) * 1000 + 1000);
     ASSERT_TRUE(PumpUntil([&] { return !w.lblSilent->isHidden(); }));
-    const std::string shown = "Machine silent since " + w.Monitor().SilentSince().toStdString();
-    EXPECT_TRUE(kClockTime.match(w.Monitor().SilentSince()).hasMatch());
+    const std::string shown =
+        "Machine silent since " + w.Lab().Watch()->SilentSince().toStdString();
+    EXPECT_TRUE(kClockTime.match(w.Lab().Watch()->SilentSince()).hasMatch());
     EXPECT_EQ(w.lblSilent->text().toStdString(), shown);
     EXPECT_EQ(w.StatisticsPage->lblSilent->text().toStdString(), shown);
 
@@ -78,11 +81,11 @@ TEST_F(StatisticsAndCaptureTest, TheCaptureDialogShowsTheEnginesChoiceAndOkAppli
     TfrmVolmar& w = Start();
     const QString file = QString::fromStdString((dir / "line.jsonl").string());
     ASSERT_TRUE(WhileModal<TdlgCapture>(w.mnuCapture, [&](TdlgCapture& d) {
-        EXPECT_EQ(d.lblInUse->text(), QStringLiteral("Capturing to ") + w.Monitor().CapturePath());
-        EXPECT_EQ(d.chkCapture->isChecked(), w.Monitor().CaptureSettings().On);
+        EXPECT_EQ(d.lblInUse->text(), QStringLiteral("Capturing to ") + w.Lab().Capture()->Path());
+        EXPECT_EQ(d.chkCapture->isChecked(), w.Lab().Capture()->Settings().On);
         EXPECT_EQ(d.spnLimit->value(), 64);
         EXPECT_EQ(d.spnKeep->value(), 10);
-        EXPECT_EQ(d.spnSilence->value(), w.Monitor().SilenceLimit());
+        EXPECT_EQ(d.spnSilence->value(), w.Lab().Watch()->SilenceLimit());
         d.cmbxFormat->setCurrentText(QStringLiteral("JSON Lines"));
         d.edtPath->setText(file);
         d.spnLimit->setValue(2);
@@ -90,14 +93,14 @@ TEST_F(StatisticsAndCaptureTest, TheCaptureDialogShowsTheEnginesChoiceAndOkAppli
         d.spnSilence->setValue(0);
         d.accept();
     }));
-    const TCaptureSettings& s = w.Monitor().CaptureSettings();
+    const TCaptureSettings& s = w.Lab().Capture()->Settings();
     EXPECT_TRUE(s.On);
     EXPECT_EQ(s.Format, TCaptureFormat::JsonLines);
     EXPECT_EQ(s.Path, file);
     EXPECT_EQ(s.LimitBytes, 2 * 1024 * 1024);
     EXPECT_EQ(s.Keep, 3);
-    EXPECT_EQ(w.Monitor().SilenceLimit(), 0);
-    EXPECT_EQ(w.Monitor().CapturePath(), file);
+    EXPECT_EQ(w.Lab().Watch()->SilenceLimit(), 0);
+    EXPECT_EQ(w.Lab().Capture()->Path(), file);
 
     ASSERT_TRUE(WhileModal<TdlgCapture>(w.mnuCapture, [&](TdlgCapture& d) {
         EXPECT_EQ(d.lblInUse->text(), QStringLiteral("Capturing to ") + file);
@@ -109,8 +112,8 @@ TEST_F(StatisticsAndCaptureTest, TheCaptureDialogShowsTheEnginesChoiceAndOkAppli
         d.chkCapture->setChecked(false);
         d.accept();
     }));
-    EXPECT_FALSE(w.Monitor().CaptureSettings().On);
-    EXPECT_EQ(w.Monitor().CapturePath(), QString());
+    EXPECT_FALSE(w.Lab().Capture()->Settings().On);
+    EXPECT_EQ(w.Lab().Capture()->Path(), QString());
     ASSERT_TRUE(WhileModal<TdlgCapture>(w.mnuCapture, [&](TdlgCapture& d) {
         EXPECT_EQ(d.lblInUse->text().toStdString(), "Capture is off");
         d.reject();

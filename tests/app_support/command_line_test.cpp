@@ -18,7 +18,7 @@ TEST(CommandLineTest, NoOptionsIsTheWindowWithItsStoredChoices) {
     EXPECT_FALSE(line.Headless);
     EXPECT_TRUE(line.Folder.isEmpty());
     EXPECT_FALSE(line.Monitor.Port || line.Monitor.Speed || line.Duration);
-    EXPECT_TRUE(line.Monitor.Device.empty() && line.Monitor.ControlPath.isEmpty());
+    EXPECT_TRUE(line.Monitor.Device.empty() && line.Lab.ControlPath.isEmpty());
 }
 
 TEST(CommandLineTest, EveryOptionIsTaken) {
@@ -32,7 +32,7 @@ TEST(CommandLineTest, EveryOptionIsTaken) {
     EXPECT_EQ(line.Monitor.Device, "/dev/ttyUSB0");
     EXPECT_EQ(line.Monitor.Speed, std::optional<TSpeedMode>(smAuto));
     EXPECT_EQ(line.Duration, std::optional<double>(1.5));
-    EXPECT_EQ(line.Monitor.ControlPath, QStringLiteral("/tmp/c"));
+    EXPECT_EQ(line.Lab.ControlPath, QStringLiteral("/tmp/c"));
     EXPECT_TRUE(Parse({"--help-all"}).Help);
 }
 

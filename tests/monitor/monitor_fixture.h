@@ -14,7 +14,7 @@ namespace volmar::testing {
 class MonitorTest : public FolderAndLineTest {
 protected:
     void TearDown() override {
-        monitor.reset();
+        Release();
         FolderAndLineTest::TearDown();
     }
 
@@ -25,7 +25,9 @@ protected:
     }
 
     TMonitor& Start() {
-        Create().StartUp();
+        Create();
+        BeforeStartUp();
+        monitor->StartUp();
         Settle();
         return *monitor;
     }
@@ -40,8 +42,13 @@ protected:
     // Shuts down, writing both files, and lets the engine go.
     void Close() {
         monitor->ShutDown();
-        monitor.reset();
+        Release();
     }
+
+    // What a test adds beside the engine: made before its start-up, let go
+    // before it.
+    virtual void BeforeStartUp() {}
+    virtual void Release() { monitor.reset(); }
 
     RecordingMonitorView view;
     std::unique_ptr<TMonitor> monitor;

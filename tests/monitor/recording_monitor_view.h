@@ -51,9 +51,6 @@ public:
         Calls.push_back("Status=" + Text.toStdString());
     }
     void ShowAlert(const QString& Text) override { Calls.push_back("Alert=" + Text.toStdString()); }
-    void ShowMachineSilent(const QString& Since) override {
-        Calls.push_back("Silent=" + Since.toStdString());
-    }
     bool ShowBox(TBoxKind Kind, const QString& Text) override {
         auto& boxes = Kind == bkError ? Errors : Kind == bkWarning ? Warnings : Infos;
         boxes.push_back(Text.toStdString());

@@ -1,4 +1,4 @@
-#include "monitor/report.h"
+#include "lab/report.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "dataport/file_store.h"
+#include "lab/statistics.h"
 #include "monitor/monitor.h"
 
 namespace volmar {
@@ -111,15 +112,17 @@ QJsonArray EventRowsJson(TMonitor& Monitor) {
     return rows;
 }
 
-QJsonObject ReportJson(TMonitor& Monitor) {
-    return {{QStringLiteral("exported"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs)},
-            {QStringLiteral("totals"), TotalsJson(Monitor.Counters())},
-            {QStringLiteral("counts"), CountsJson(Monitor.Counters())},
-            {QStringLiteral("statistics"), StatisticsJson(Monitor.Statistics())},
-            {QStringLiteral("identity"), IdentityJson(Monitor)}};
+QJsonObject ReportJson(TMonitor& Monitor, const TStatistics* Statistics) {
+    QJsonObject report = {
+        {QStringLiteral("exported"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs)},
+        {QStringLiteral("totals"), TotalsJson(Monitor.Counters())},
+        {QStringLiteral("counts"), CountsJson(Monitor.Counters())},
+        {QStringLiteral("identity"), IdentityJson(Monitor)}};
+    if (Statistics) report.insert(QStringLiteral("statistics"), StatisticsJson(*Statistics));
+    return report;
 }
 
-QByteArray ReportCsv(TMonitor& Monitor) {
+QByteArray ReportCsv(TMonitor& Monitor, const TStatistics* Statistics) {
     QByteArray csv;
     CsvRow(csv, {"section", "key", "name", "value", "retries", "last_moved"});
     const TCounters& counters = Monitor.Counters();
@@ -131,9 +134,8 @@ QByteArray ReportCsv(TMonitor& Monitor) {
         CsvRow(csv, {"code", QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')),
                      Latin1(DPMessageNames[code]), QString::number(counters.Codes[code].Messages),
                      QString::number(counters.Codes[code].Retries), {}});
-    const TStatistics& stats = Monitor.Statistics();
-    for (int k = 0; k < stKindCount; ++k) {
-        const TStatistics::TEntry& e = stats[static_cast<TStatKind>(k)];
+    for (int k = 0; Statistics && k < stKindCount; ++k) {
+        const TStatistics::TEntry& e = (*Statistics)[static_cast<TStatKind>(k)];
         const TStatName& name = StatNames[static_cast<std::size_t>(k)];
         CsvRow(csv, {"error", name.Key, name.Text, QString::number(e.Count), {},
                      e.LastWallUs ? WallTime(e.LastWallUs) : QString()});
@@ -155,7 +157,7 @@ QByteArray EventLogCsv(TMonitor& Monitor) {
     return csv;
 }
 
-QStringList ExportReport(TMonitor& Monitor, const QString& Base) {
+QStringList ExportReport(TMonitor& Monitor, const TStatistics* Statistics, const QString& Base) {
     const QStringList paths = {Base + QStringLiteral(".csv"), Base + QStringLiteral(".json"),
                                Base + QStringLiteral("-events.csv")};
     for (const QString& path : paths) {
@@ -165,8 +167,9 @@ QStringList ExportReport(TMonitor& Monitor, const QString& Base) {
             !missing && type != std::filesystem::file_type::regular)
             throw EFileStoreError("Unable to write to " + name + ": it is " + FileTypeName(type));
     }
-    WriteWhole(paths[0], ReportCsv(Monitor));
-    WriteWhole(paths[1], QJsonDocument(ReportJson(Monitor)).toJson(QJsonDocument::Indented));
+    WriteWhole(paths[0], ReportCsv(Monitor, Statistics));
+    WriteWhole(paths[1],
+               QJsonDocument(ReportJson(Monitor, Statistics)).toJson(QJsonDocument::Indented));
     WriteWhole(paths[2], EventLogCsv(Monitor));
     return paths;
 }

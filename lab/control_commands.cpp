@@ -1,4 +1,4 @@
-#include "monitor/control_commands.h"
+#include "lab/control_commands.h"
 
 #include <QJsonArray>
 
@@ -10,14 +10,19 @@
 #include <optional>
 
 #include "dataport/message.h"
+#include "lab/capture.h"
+#include "lab/fault_driver.h"
+#include "lab/lab.h"
+#include "lab/line_watch.h"
+#include "lab/report.h"
 #include "monitor/monitor.h"
-#include "monitor/report.h"
 
 namespace volmar {
 
 namespace {
 
 using TReply = TControlServer::TReply;
+using TCommand = std::function<TReply(TLab&, const QJsonObject&)>;
 
 constexpr std::array<const char*, 3> kSpeedModeNames = {"auto", "1200", "9600"};
 // Edit Meters holds eight totals of at most eight digits.
@@ -29,23 +34,29 @@ QString DevicePath(const TComPortPlus& Port) {
     return Port.ComNumber() == 0 ? QString() : QString::fromLocal8Bit(Port.DevicePath().c_str());
 }
 
-QJsonObject Status(TMonitor& Monitor) {
-    TComPortPlus& port = Monitor.ComPortPlus();
-    const std::string_view receiver = DPStateNames[Monitor.Volmar().State()];
-    return {{QStringLiteral("port"), port.ComNumber()},
-            {QStringLiteral("device"), DevicePath(port)},
-            {QStringLiteral("open"), port.Open()},
-            {QStringLiteral("speed-mode"), QLatin1String(kSpeedModeNames[Monitor.SpeedMode()])},
-            {QStringLiteral("baud"), port.Baud()},
-            {QStringLiteral("receiver"),
-             QString::fromLatin1(receiver.data(), static_cast<qsizetype>(receiver.size()))},
-            {QStringLiteral("values"), Monitor.Interpreter().BCDValues() ? QStringLiteral("BCD")
-                                                                          : QStringLiteral("Binary")},
-            {QStringLiteral("identity"), IdentityJson(Monitor)},
-            {QStringLiteral("switches"), Monitor.Switches()},
-            {QStringLiteral("alert"), Monitor.Reports().Alert()},
-            {QStringLiteral("silent-since"), Monitor.SilentSince()},
-            {QStringLiteral("capture"), Monitor.CapturePath()}};
+QJsonObject Status(TLab& Lab) {
+    TMonitor& monitor = Lab.Monitor();
+    TComPortPlus& port = monitor.ComPortPlus();
+    const std::string_view receiver = DPStateNames[monitor.Volmar().State()];
+    QJsonObject status = {
+        {QStringLiteral("port"), port.ComNumber()},
+        {QStringLiteral("device"), DevicePath(port)},
+        {QStringLiteral("open"), port.Open()},
+        {QStringLiteral("speed-mode"), QLatin1String(kSpeedModeNames[monitor.SpeedMode()])},
+        {QStringLiteral("baud"), port.Baud()},
+        {QStringLiteral("receiver"),
+         QString::fromLatin1(receiver.data(), static_cast<qsizetype>(receiver.size()))},
+        {QStringLiteral("values"),
+         monitor.Interpreter().BCDValues() ? QStringLiteral("BCD") : QStringLiteral("Binary")},
+        {QStringLiteral("identity"), IdentityJson(monitor)},
+        {QStringLiteral("switches"), monitor.Switches()},
+        {QStringLiteral("alert"), monitor.Reports().Alert()}};
+    // A part left out of the run leaves its field out.
+    if (const TLineWatch* watch = Lab.Watch())
+        status.insert(QStringLiteral("silent-since"), watch->SilentSince());
+    if (const TCapture* capture = Lab.Capture())
+        status.insert(QStringLiteral("capture"), capture->Path());
+    return status;
 }
 
 // A total as the socket takes it: a JSON number that is a whole 0..99999999,
@@ -137,20 +148,23 @@ TReply SelectPort(TMonitor& Monitor, const QJsonObject& Request) {
          {QStringLiteral("open"), com.Open()}});
 }
 
-TReply Export(TMonitor& Monitor, const QJsonObject& Request) {
+TReply Export(TLab& Lab, const QJsonObject& Request) {
     const QString base = Request.value(QStringLiteral("path")).toString();
     if (base.isEmpty())
         return TControlServer::Error(
             QStringLiteral("export needs \"path\": the files' path without an extension"));
     QJsonArray files;
-    for (const QString& path : ExportReport(Monitor, base)) files.append(path);
+    for (const QString& path : ExportReport(Lab.Monitor(), Lab.Statistics(), base))
+        files.append(path);
     return TControlServer::Ok({{QStringLiteral("files"), files}});
 }
 
 // Arms one fault ("arm": {...}), clears them all ("clear": true), and
 // always tells the faults armed. A request that is wrong does neither.
-TReply Fault(TMonitor& Monitor, const QJsonObject& Request) {
-    TFaults& faults = Monitor.Faults();
+TReply Fault(TLab& Lab, const QJsonObject& Request) {
+    if (!Lab.Faults())
+        return TControlServer::Error(QStringLiteral("faults cannot be armed in this run"));
+    TFaults& faults = Lab.Faults()->Rules();
     const std::optional<bool> clear = Flag(Request, "clear");
     if (!clear) return NotAFlag("clear");
     std::optional<TFaultRule> rule;
@@ -177,50 +191,63 @@ TReply Fault(TMonitor& Monitor, const QJsonObject& Request) {
     return TControlServer::Ok(reply);
 }
 
+TReply Stats(TLab& Lab, const QJsonObject& Request) {
+    TLineWatch* watch = Lab.Watch();
+    if (!watch)
+        return TControlServer::Error(QStringLiteral("the statistics are not kept in this run"));
+    const std::optional<bool> clear = Flag(Request, "clear");
+    if (!clear) return NotAFlag("clear");
+    if (*clear) watch->Clear();
+    return TControlServer::Ok({{QStringLiteral("stats"), StatisticsJson(watch->Statistics())},
+                               {QStringLiteral("silent-since"), watch->SilentSince()}});
+}
+
 TReply Subscribe() {
     TReply reply = TControlServer::Ok();
     reply.Subscribe = true;
     return reply;
 }
 
-const std::map<QString, std::function<TReply(TMonitor&, const QJsonObject&)>>& Commands() {
-    static const std::map<QString, std::function<TReply(TMonitor&, const QJsonObject&)>> commands = {
-        {QStringLiteral("status"), [](TMonitor& M, const QJsonObject&) {
-             return TControlServer::Ok({{QStringLiteral("status"), Status(M)}});
+// A command that needs the engine alone.
+template <class TOnEngine>
+TCommand OnEngine(TOnEngine Command) {
+    return [Command](TLab& Lab, const QJsonObject& Request) {
+        return Command(Lab.Monitor(), Request);
+    };
+}
+
+const std::map<QString, TCommand>& Commands() {
+    static const std::map<QString, TCommand> commands = {
+        {QStringLiteral("status"), [](TLab& L, const QJsonObject&) {
+             return TControlServer::Ok({{QStringLiteral("status"), Status(L)}});
          }},
-        {QStringLiteral("totals"), [](TMonitor& M, const QJsonObject&) {
+        {QStringLiteral("totals"), OnEngine([](TMonitor& M, const QJsonObject&) {
              return TControlServer::Ok({{QStringLiteral("totals"), TotalsJson(M.Counters())}});
-         }},
-        {QStringLiteral("counts"), [](TMonitor& M, const QJsonObject&) {
+         })},
+        {QStringLiteral("counts"), OnEngine([](TMonitor& M, const QJsonObject&) {
              return TControlServer::Ok({{QStringLiteral("counts"), CountsJson(M.Counters())}});
-         }},
-        {QStringLiteral("log"), [](TMonitor& M, const QJsonObject&) {
+         })},
+        {QStringLiteral("log"), OnEngine([](TMonitor& M, const QJsonObject&) {
              return TControlServer::Ok({{QStringLiteral("rows"), EventRowsJson(M)}});
-         }},
-        {QStringLiteral("reset"), [](TMonitor& M, const QJsonObject&) {
+         })},
+        {QStringLiteral("reset"), OnEngine([](TMonitor& M, const QJsonObject&) {
              M.Reset();
              return TControlServer::Ok();
-         }},
-        {QStringLiteral("stats"), [](TMonitor& M, const QJsonObject& Request) {
-             const std::optional<bool> clear = Flag(Request, "clear");
-             if (!clear) return NotAFlag("clear");
-             if (*clear) M.ClearStatistics();
-             return TControlServer::Ok({{QStringLiteral("stats"), StatisticsJson(M.Statistics())},
-                                        {QStringLiteral("silent-since"), M.SilentSince()}});
-         }},
+         })},
+        {QStringLiteral("stats"), Stats},
         {QStringLiteral("export"), Export},
         {QStringLiteral("fault"), Fault},
-        {QStringLiteral("set-totals"), SetTotals},
-        {QStringLiteral("speed-mode"), SpeedMode},
-        {QStringLiteral("select-port"), SelectPort},
-        {QStringLiteral("subscribe"), [](TMonitor&, const QJsonObject&) { return Subscribe(); }},
+        {QStringLiteral("set-totals"), OnEngine(SetTotals)},
+        {QStringLiteral("speed-mode"), OnEngine(SpeedMode)},
+        {QStringLiteral("select-port"), OnEngine(SelectPort)},
+        {QStringLiteral("subscribe"), [](TLab&, const QJsonObject&) { return Subscribe(); }},
     };
     return commands;
 }
 
 } // namespace
 
-TReply ControlRequest(TMonitor& Monitor, const QJsonObject& Request) {
+TReply ControlRequest(TLab& Lab, const QJsonObject& Request) {
     const QString name = Request.value(QStringLiteral("cmd")).toString();
     const auto command = Commands().find(name);
     if (command == Commands().end())
@@ -228,12 +255,12 @@ TReply ControlRequest(TMonitor& Monitor, const QJsonObject& Request) {
                                                     : QStringLiteral("unknown cmd: ") + name);
     // A problem the command meets is the client's answer, and the alert;
     // never a box that waits for someone at the window.
-    TErrorReports& reports = Monitor.Reports();
+    TErrorReports& reports = Lab.Monitor().Reports();
     const int before = reports.ReportCount();
     reports.SetQuiet(true);
     TReply reply;
     try {
-        reply = command->second(Monitor, Request);
+        reply = command->second(Lab, Request);
     } catch (const std::exception& Error) {
         reports.ReportQuietly(PlainErrorText(Error));
     }

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "monitor/batch_queue.h"
+#include "lab/batch_queue.h"
 
 namespace volmar {
 

@@ -1,4 +1,4 @@
-#include "monitor/control_server.h"
+#include "lab/control_server.h"
 
 #include <QJsonDocument>
 #include <QTimer>
@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "monitor/json_line.h"
+#include "lab/json_line.h"
 
 namespace volmar {
 

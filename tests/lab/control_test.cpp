@@ -4,13 +4,15 @@
 #include <QJsonDocument>
 #include <QLocalSocket>
 
-#include "monitor/control_server.h"
-#include "monitor/monitor_fixture.h"
+#include "lab/control.h"
+#include "lab/control_server.h"
+#include "lab/fault_driver.h"
+#include "lab/lab_fixture.h"
 
 namespace volmar::testing {
 namespace {
 
-class ControlTest : public MonitorTest {
+class ControlTest : public LabTest {
 protected:
     TMonitor& StartWithControl() {
         // A relative path is the files' folder's.
@@ -42,7 +44,7 @@ protected:
 
 TEST_F(ControlTest, AClientReadsDrivesAndFollowsTheEngine) {
     TMonitor& m = StartWithControl();
-    EXPECT_EQ(m.ControlPath().toStdString(), socketPath);
+    EXPECT_EQ(lab->Control()->Path().toStdString(), socketPath);
     EXPECT_TRUE(Ask(R"({"cmd":"subscribe"})").value(QStringLiteral("ok")).toBool());
 
     EXPECT_EQ(Exchange(0x20), kAck);
@@ -121,7 +123,7 @@ TEST_F(ControlTest, AWrongRequestIsRefusedNamingWhatIsWrongAndChangesNothing) {
             << c.Request << " -> " << reply.value(QStringLiteral("error")).toString().toStdString();
     }
     EXPECT_EQ(m.Counters().In, 500);
-    EXPECT_FALSE(m.Faults().Active());
+    EXPECT_FALSE(lab->Faults()->Rules().Active());
     EXPECT_EQ(m.Counters().Codes[0x20].Messages, 1) << "not reset";
 }
 

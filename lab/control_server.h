@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "monitor/socket_listener.h"
+#include "lab/socket_listener.h"
 
 namespace volmar {
 

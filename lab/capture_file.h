@@ -23,8 +23,8 @@
 #include <variant>
 #include <vector>
 
-#include "monitor/capture_format.h"
-#include "monitor/line_writer.h"
+#include "lab/capture_format.h"
+#include "lab/line_writer.h"
 #include "monitor/traffic_record.h"
 
 namespace volmar {

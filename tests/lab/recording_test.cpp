@@ -7,16 +7,18 @@
 
 #include <sys/stat.h>
 
-#include "monitor/monitor_fixture.h"
-#include "monitor/report.h"
+#include "lab/capture.h"
+#include "lab/lab_fixture.h"
+#include "lab/line_watch.h"
+#include "lab/report.h"
 #include "serial/device_layer.h"
 
 namespace volmar::testing {
 namespace {
 
-class RecordingTest : public MonitorTest {
+class RecordingTest : public LabTest {
 protected:
-    std::uint64_t Stat(TStatKind Kind) { return monitor->Statistics()[Kind].Count; }
+    std::uint64_t Stat(TStatKind Kind) { return lab->Watch()->Statistics()[Kind].Count; }
     // Lets the line go quiet until the receiver's silence NAK.
     void SilenceNak() {
         clock.AdvanceTicks(kSilenceTicks + 1);
@@ -57,22 +59,23 @@ TEST_F(RecordingTest, EachKindOfFaultMovesItsOwnCounter) {
     EXPECT_EQ(Stat(stGap), 1u);
     EXPECT_EQ(Stat(stSilenceNaks), 4u);
 
-    for (std::uint8_t error : {kErrParity, kErrFraming, kErrOverrun}) {
+    for (std::uint8_t error : {kErrParity, kErrFraming, kErrOverrun, kErrOverflow}) {
         line->InjectError(error);
         Settle();
     }
     EXPECT_TRUE(PumpUntil([&] { return Stat(stFraming) == 1; }));
     EXPECT_EQ(Stat(stParity), 1u);
     EXPECT_EQ(Stat(stOverrun), 1u);
+    EXPECT_TRUE(PumpUntil([&] { return Stat(stBufferOverflow) == 1; }));
 
     EXPECT_EQ(Stat(stFrames), 6u);
     EXPECT_EQ(Stat(stValid), 2u);
     EXPECT_EQ(Stat(stAck), 2u);
     EXPECT_EQ(Stat(stNak), 5u);
-    EXPECT_NE(m.Statistics()[stGap].LastWallUs, 0);
-    m.ClearStatistics();
+    EXPECT_NE(lab->Watch()->Statistics()[stGap].LastWallUs, 0);
+    lab->Watch()->Clear();
     EXPECT_EQ(Stat(stFrames), 0u);
-    EXPECT_EQ(m.Statistics()[stGap].LastWallUs, 0);
+    EXPECT_EQ(lab->Watch()->Statistics()[stGap].LastWallUs, 0);
 }
 
 TEST_F(RecordingTest, ASilentMachineIsFlaggedOnceAndClearedByItsNextByte) {
@@ -80,17 +83,17 @@ TEST_F(RecordingTest, ASilentMachineIsFlaggedOnceAndClearedByItsNextByte) {
     EXPECT_EQ(Exchange(0x20), kAck);
     clock.Advance(9000);
     Settle(400);
-    EXPECT_TRUE(m.SilentSince().isEmpty());
+    EXPECT_TRUE(lab->Watch()->SilentSince().isEmpty());
     clock.Advance(1500);
-    ASSERT_TRUE(PumpUntil([&] { return !m.SilentSince().isEmpty(); }));
+    ASSERT_TRUE(PumpUntil([&] { return !lab->Watch()->SilentSince().isEmpty(); }));
     Settle(400);
     EXPECT_EQ(Stat(stMachineSilent), 1u) << "flagged once, however long it lasts";
-    EXPECT_EQ(view.Last("Silent="), m.SilentSince().toStdString());
+    EXPECT_EQ(view.Last("Silent="), lab->Watch()->SilentSince().toStdString());
     const TStringGrid& log = m.Logs().Events;
-    EXPECT_EQ(log.Cell(1, log.RowCount() - 1), "Machine silent since " + m.SilentSince().toStdString());
+    EXPECT_EQ(log.Cell(1, log.RowCount() - 1), "Machine silent since " + lab->Watch()->SilentSince().toStdString());
 
     EXPECT_EQ(Exchange(0x20), kAck);
-    EXPECT_TRUE(m.SilentSince().isEmpty());
+    EXPECT_TRUE(lab->Watch()->SilentSince().isEmpty());
     EXPECT_EQ(view.Last("Silent="), "");
     Close();
     const std::string settings = ReadFile(kSettingsFileName);
@@ -102,9 +105,9 @@ TEST_F(RecordingTest, TheCaptureAndTheExportReadBack) {
     TMonitor& m = StartOnCom1("[Capture]\nFormat=jsonl\n");
     EXPECT_EQ(Exchange(0x20), kAck);
     const QString base = QString::fromStdString((dir / "report").string());
-    const QStringList files = ExportReport(m, base);
+    const QStringList files = ExportReport(m, lab->Statistics(), base);
     ASSERT_EQ(files.size(), 3);
-    const QString capture = m.CapturePath();
+    const QString capture = lab->Capture()->Path();
     Close();
 
     QFile report(base + QStringLiteral(".json"));
@@ -141,7 +144,7 @@ TEST_F(RecordingTest, AnExportRefusesANameTakenByAFifoBeforeWritingAny) {
     ASSERT_EQ(::mkfifo((base + ".json").c_str(), 0600), 0);
     std::string error;
     try {
-        ExportReport(m, QString::fromStdString(base));
+        ExportReport(m, lab->Statistics(), QString::fromStdString(base));
     } catch (const std::exception& e) {
         error = e.what();
     }
@@ -158,14 +161,14 @@ TEST_F(RecordingTest, ACaptureThatFailsIsShownCountedAndMarkedUntilItWritesAgain
         StartOnCom1("[Capture]\nFormat=jsonl\nPath=" + (later / "capture.jsonl").string() + "\n");
     EXPECT_EQ(Exchange(0x20), kAck);
     ASSERT_TRUE(PumpUntil([&] { return !m.Reports().Alert().isEmpty(); }));
-    EXPECT_EQ(m.Reports().Alert(), m.CaptureError());
+    EXPECT_EQ(m.Reports().Alert(), lab->Capture()->Error());
     fs::create_directory(later);
     EXPECT_EQ(Exchange(0x20), kAck);
     EXPECT_TRUE(PumpUntil([&] { return m.Reports().Alert().isEmpty(); }))
         << "cleared once the capture writes again";
     const std::uint64_t lost = Stat(stCaptureLost);
     EXPECT_GT(lost, 0u);
-    const QString capture = m.CapturePath();
+    const QString capture = lab->Capture()->Path();
     Close();
 
     QFile captured(capture);

@@ -1,4 +1,4 @@
-#include "monitor/statistics.h"
+#include "lab/statistics.h"
 
 #include "serial/com_port.h"
 

@@ -20,8 +20,8 @@
 #include <thread>
 
 #include "interpret/logs.h"
-#include "monitor/capture_file.h"
-#include "monitor/capture_format.h"
+#include "lab/capture_file.h"
+#include "lab/capture_format.h"
 #include "support/file_fixtures.h"
 
 namespace volmar::testing {

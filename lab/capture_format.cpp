@@ -1,4 +1,4 @@
-#include "monitor/capture_format.h"
+#include "lab/capture_format.h"
 
 #include <array>
 #include <charconv>

@@ -1,21 +1,24 @@
 // Faults armed on purpose: what goes out on the line, and that the books
 // stay true to what the machine was told, resends included.
-#include "monitor/monitor_fixture.h"
+#include "lab/fault_driver.h"
+#include "lab/lab_fixture.h"
+#include "lab/line_watch.h"
 
 namespace volmar::testing {
 namespace {
 
-class InjectedFaultsTest : public MonitorTest {
+class InjectedFaultsTest : public LabTest {
 protected:
+    TFaults& Rules() { return lab->Faults()->Rules(); }
     TMonitor& StartWith(TFaultKind Kind, const std::string& Codes = "", int Firings = 1) {
         TMonitor& m = StartOnCom1();
-        m.Faults().SetSeed(1);
+        Rules().SetSeed(1);
         TFaultRule rule;
         rule.Kind = Kind;
         EXPECT_TRUE(ParseCodeList(QString::fromStdString(Codes), rule.Codes));
         rule.MaxFirings = Firings;
         rule.DelayMs = 40;
-        m.Faults().Arm(rule);
+        Rules().Arm(rule);
         return m;
     }
     // Everything that comes back within Ms.
@@ -23,7 +26,7 @@ protected:
         Settle(Ms);
         return line->TakeSent();
     }
-    std::uint64_t Stat(TStatKind Kind) { return monitor->Statistics()[Kind].Count; }
+    std::uint64_t Stat(TStatKind Kind) { return lab->Watch()->Statistics()[Kind].Count; }
     // Ends the run and forgets its counts, for the next case.
     void CloseAndForget() {
         Close();
@@ -72,7 +75,7 @@ TEST_F(InjectedFaultsTest, ARefusedRepeatIsStillARepeat) {
     TFaultRule nak;
     nak.EveryNth = 2;
     nak.MaxFirings = 1;
-    m.Faults().Arm(nak);
+    Rules().Arm(nak);
     Send({0x20, 0x20});
     EXPECT_TRUE(AnswersWithin(100).empty());
     EXPECT_EQ(Exchange(0xA0), kNak) << "the resend refused";
@@ -85,12 +88,12 @@ TEST_F(InjectedFaultsTest, SilenceHoldsEveryReplyBackUntilItEnds) {
     TMonitor& m = StartWith(TFaultKind::NoFirstNaks, "", 0);
     clock.AdvanceTicks(kFirstMessageTicks + 1);
     EXPECT_TRUE(AnswersWithin(100).empty()) << "no first-message NAK";
-    m.Faults().Clear();
+    Rules().Clear();
     TFaultRule silence;
     silence.Kind = TFaultKind::Silence;
     silence.SilenceSeconds = 2;
     silence.MaxFirings = 1;
-    m.Faults().Arm(silence);
+    Rules().Arm(silence);
     Send({0x20, 0x20});
     EXPECT_TRUE(AnswersWithin(100).empty());
     Send({0x26, 0x27});
@@ -100,18 +103,18 @@ TEST_F(InjectedFaultsTest, SilenceHoldsEveryReplyBackUntilItEnds) {
     clock.Advance(2000);
     EXPECT_EQ(Exchange(0x20), kAck);
     EXPECT_EQ(m.Counters().In, 2);
-    EXPECT_FALSE(m.Faults().Active());
+    EXPECT_FALSE(Rules().Active());
 }
 
 TEST_F(InjectedFaultsTest, FrequencyAndEndRules) {
-    TMonitor& m = StartOnCom1();
+    StartOnCom1();
     bool active = false;
-    QObject::connect(&m, &TMonitor::FaultsChanged, [&](bool A) { active = A; });
+    QObject::connect(lab->Faults(), &TFaultDriver::FaultsChanged, [&](bool A) { active = A; });
     TFaultRule rule;
     rule.Kind = TFaultKind::Nak;
     rule.EveryNth = 2;
     rule.MaxFirings = 2;
-    m.Faults().Arm(rule);
+    Rules().Arm(rule);
     Settle();
     EXPECT_TRUE(active);
     Bytes answers;
@@ -121,7 +124,7 @@ TEST_F(InjectedFaultsTest, FrequencyAndEndRules) {
 
     rule = {};
     rule.ForSeconds = 1;
-    m.Faults().Arm(rule);
+    Rules().Arm(rule);
     EXPECT_EQ(Exchange(0x26), kNak);
     clock.Advance(1000);
     EXPECT_EQ(Exchange(0x26), kAck);

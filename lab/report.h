@@ -28,9 +28,10 @@ QJsonObject StatisticsJson(const TStatistics& Statistics);
 QJsonArray EventRowsJson(TMonitor& Monitor);
 
 // Totals, counts, error counters and identity, as one JSON document and as
-// CSV rows "section,key,name,value,retries,last_moved".
-QJsonObject ReportJson(TMonitor& Monitor);
-QByteArray ReportCsv(TMonitor& Monitor);
+// CSV rows "section,key,name,value,retries,last_moved"; without Statistics
+// (none kept) the error counters are left out.
+QJsonObject ReportJson(TMonitor& Monitor, const TStatistics* Statistics);
+QByteArray ReportCsv(TMonitor& Monitor, const TStatistics* Statistics);
 // The event log with its titles as the header row.
 QByteArray EventLogCsv(TMonitor& Monitor);
 
@@ -38,6 +39,6 @@ QByteArray EventLogCsv(TMonitor& Monitor);
 // all; returns the paths written. Throws with the reason when one cannot be;
 // a name taken by other than a regular file (a FIFO, a folder, a device)
 // is refused, saying what it is, before any is written.
-QStringList ExportReport(TMonitor& Monitor, const QString& Base);
+QStringList ExportReport(TMonitor& Monitor, const TStatistics* Statistics, const QString& Base);
 
 } // namespace volmar

@@ -1,4 +1,4 @@
-#include "monitor/json_line.h"
+#include "lab/json_line.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "monitor/faults.h"
+#include "lab/faults.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "monitor/line_writer.h"
+#include "lab/line_writer.h"
 
 #include <atomic>
 #include <cerrno>

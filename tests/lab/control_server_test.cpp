@@ -14,7 +14,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "monitor/control_server.h"
+#include "lab/control_server.h"
 #include "support/qt_pump.h"
 
 namespace volmar {

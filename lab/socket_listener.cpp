@@ -1,4 +1,4 @@
-#include "monitor/socket_listener.h"
+#include "lab/socket_listener.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "monitor/monitor_events.h"
+#include "lab/events.h"
 
 #include <QDateTime>
 

@@ -1,4 +1,4 @@
-#include "monitor/capture_file.h"
+#include "lab/capture_file.h"
 
 #include <algorithm>
 #include <cerrno>

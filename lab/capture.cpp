@@ -1,0 +1,121 @@
+#include "lab/capture.h"
+
+#include "lab/capture_file.h"
+#include "monitor/monitor.h"
+#include "serial/profile_file.h"
+
+namespace volmar {
+
+namespace {
+
+constexpr char kCapture[] = "Capture";
+constexpr std::int64_t kMiB = 1024 * 1024;
+// How often the file's trouble and its lost records are looked at.
+constexpr int kWatchMs = 250;
+
+const char* FormatKey(TCaptureFormat Format) {
+    return Format == TCaptureFormat::JsonLines ? "jsonl" : "text";
+}
+
+} // namespace
+
+TCapture::TCapture(TMonitor& Monitor, QString RunPath)
+    : FMonitor(Monitor), FRunPath(std::move(RunPath)) {
+    Monitor.AddSettingsPart(this);
+    connect(&Monitor, &TMonitor::TrafficRecorded, this, [this](const TTrafficRecord& Record) {
+        if (FFile) FFile->Write(Record);
+    });
+    FWatch.setInterval(kWatchMs);
+    connect(&FWatch, &QTimer::timeout, this, &TCapture::Watch);
+    connect(&Monitor, &TMonitor::StartedUp, &FWatch, qOverload<>(&QTimer::start));
+    // After the engine's last records.
+    connect(&Monitor, &TMonitor::ShutDownEnded, this, [this] {
+        FWatch.stop();
+        FFile.reset();
+    });
+}
+
+TCapture::~TCapture() = default;
+
+QString TCapture::Path() const { return FFile ? FFilePath : QString(); }
+
+QString TCapture::Error() const {
+    return FFile ? QString::fromLocal8Bit(FFile->Error().c_str()) : QString();
+}
+
+void TCapture::SetSettings(const TCaptureSettings& Settings) {
+    FChosen = true;
+    FChosenInRun = true;
+    if (Settings == FSettings && (FFile != nullptr) == Settings.On) return;
+    FSettings = Settings;
+    Open();
+}
+
+void TCapture::Open() {
+    CountLost();
+    FFile.reset();
+    FLostSeen = 0;
+    FFilePath.clear();
+    TCaptureSettings use = FSettings;
+    // A file given for the run is captured whatever the settings say, in
+    // the format its name asks for, until the operator chooses otherwise.
+    if (!FRunPath.isEmpty() && !FChosenInRun) {
+        use.On = true;
+        use.Path = FRunPath;
+        use.Format = use.Path.endsWith(QStringLiteral(".jsonl")) ? TCaptureFormat::JsonLines
+                                                                 : TCaptureFormat::Text;
+    }
+    if (!use.On) return;
+    if (use.Path.isEmpty())
+        use.Path = FMonitor.FilePath(use.Format == TCaptureFormat::JsonLines
+                                         ? QStringLiteral("volmarsim-capture.jsonl")
+                                         : QStringLiteral("volmarsim-capture.txt"));
+    FFilePath = use.Path;
+    FFile = std::make_unique<TCaptureFile>(use.Path.toStdString(), use.LimitBytes, use.Keep,
+                                           TCaptureFile::kDefaultQueueLimit, use.Format);
+}
+
+void TCapture::Watch() {
+    CountLost();
+    TErrorReports& reports = FMonitor.Reports();
+    const QString error = Error();
+    if (!error.isEmpty()) {
+        if (error != reports.Alert()) reports.ReportQuietly(error);
+    } else if (!FAlert.isEmpty() && reports.Alert() == FAlert) {
+        reports.ShowAlert(QString());
+    }
+    FAlert = error;
+}
+
+void TCapture::CountLost() {
+    const std::uint64_t lost = FFile ? FFile->Lost() : 0;
+    if (lost > FLostSeen) emit RecordsLost(lost - FLostSeen);
+    FLostSeen = lost;
+}
+
+void TCapture::Load(const TProfileFile& Ini) {
+    FChosen = !Ini.Keys(kCapture).empty();
+    TCaptureSettings s;
+    s.On = Ini.ReadInteger(kCapture, "On", 1) != 0;
+    s.Format = Ini.ReadString(kCapture, "Format", "text") == "jsonl" ? TCaptureFormat::JsonLines
+                                                                     : TCaptureFormat::Text;
+    s.Path = QString::fromStdString(Ini.ReadString(kCapture, "Path", std::string()));
+    const std::int32_t limit = Ini.ReadInteger(kCapture, "Limit MiB", 64);
+    if (limit >= 1 && limit <= 1024 * 1024) s.LimitBytes = limit * kMiB;
+    const std::int32_t keep = Ini.ReadInteger(kCapture, "Files", 10);
+    if (keep >= 1 && keep <= 1000) s.Keep = keep;
+    FSettings = s;
+    Open();
+}
+
+void TCapture::Save(TProfileFile& Ini) const {
+    if (!FChosen) return;
+    const TCaptureSettings& s = FSettings;
+    Ini.WriteInteger(kCapture, "On", s.On ? 1 : 0);
+    Ini.WriteString(kCapture, "Format", FormatKey(s.Format));
+    Ini.WriteString(kCapture, "Path", s.Path.toStdString());
+    Ini.WriteInteger(kCapture, "Limit MiB", static_cast<std::int32_t>(s.LimitBytes / kMiB));
+    Ini.WriteInteger(kCapture, "Files", s.Keep);
+}
+
+} // namespace volmar

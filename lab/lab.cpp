@@ -1,0 +1,35 @@
+#include "lab/lab.h"
+
+#include "lab/capture.h"
+#include "lab/control.h"
+#include "lab/events.h"
+#include "lab/fault_driver.h"
+#include "lab/line_watch.h"
+#include "monitor/monitor.h"
+
+namespace volmar {
+
+TLab::TLab(TMonitor& Monitor, TLabOptions Options) : FMonitor(Monitor) {
+    // The capture's settings section before the watch's, as the file has them.
+    if (Options.Capture) FCapture = std::make_unique<TCapture>(Monitor, Options.CapturePath);
+    if (Options.Watch) FWatch = std::make_unique<TLineWatch>(Monitor);
+    if (FCapture && FWatch)
+        QObject::connect(
+            FCapture.get(), &TCapture::RecordsLost, FWatch.get(),
+            [watch = FWatch.get()](quint64 Count) { watch->Add(stCaptureLost, Count); });
+    if (Options.Faults) FFaults = std::make_unique<TFaultDriver>(Monitor);
+    if (Options.Control) FControl = std::make_unique<TControl>(*this, Options.ControlPath);
+}
+
+TLab::~TLab() {
+    if (FMonitor.Running()) FMonitor.ShutDown();
+}
+
+const TStatistics* TLab::Statistics() const { return FWatch ? &FWatch->Statistics() : nullptr; }
+
+TMonitorEvents& TLab::Events() {
+    if (!FEvents) FEvents = std::make_unique<TMonitorEvents>(FMonitor);
+    return *FEvents;
+}
+
+} // namespace volmar

@@ -1,0 +1,65 @@
+// TLab: the lab features beside one engine, made and wired in one place for
+// the window and the headless run alike. Each part watches the engine's
+// records and signals and uses its public operations; a part left out is
+// simply not made, and the engine runs the same without it.
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+namespace volmar {
+
+class TCapture;
+class TControl;
+class TFaultDriver;
+class TLineWatch;
+class TMonitor;
+class TMonitorEvents;
+class TStatistics;
+
+struct TLabOptions {
+    // The control socket, relative to the working folder; empty: the
+    // settings file's [Control] Path, if any, relative to the files' folder.
+    QString ControlPath;
+    // This run's capture file instead of the settings file's choice.
+    QString CapturePath;
+    // Which parts are made; all of them unless told otherwise.
+    bool Capture = true;
+    bool Watch = true;
+    bool Faults = true;
+    bool Control = true;
+};
+
+class TLab {
+public:
+    // Made after the engine and before its start-up; Monitor must outlive it.
+    explicit TLab(TMonitor& Monitor, TLabOptions Options = {});
+    // Shuts the engine down first if it still runs: the parts write their
+    // settings sections and their last records then.
+    ~TLab();
+    TLab(const TLab&) = delete;
+    TLab& operator=(const TLab&) = delete;
+
+    TMonitor& Monitor() { return FMonitor; }
+    // Null for a part left out.
+    TCapture* Capture() { return FCapture.get(); }
+    TLineWatch* Watch() { return FWatch.get(); }
+    TFaultDriver* Faults() { return FFaults.get(); }
+    TControl* Control() { return FControl.get(); }
+    // The line's statistics, for the export; null when they are not kept.
+    const TStatistics* Statistics() const;
+    // The engine's events as JSON objects, made on first use: a run that
+    // shows them to nobody spends nothing on them.
+    TMonitorEvents& Events();
+
+private:
+    TMonitor& FMonitor;
+    std::unique_ptr<TMonitorEvents> FEvents;
+    std::unique_ptr<TCapture> FCapture;
+    std::unique_ptr<TLineWatch> FWatch;
+    std::unique_ptr<TFaultDriver> FFaults;
+    std::unique_ptr<TControl> FControl;
+};
+
+} // namespace volmar
