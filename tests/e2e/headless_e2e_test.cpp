@@ -272,6 +272,9 @@ TEST_F(HeadlessEndToEnd, RefusesASecondCopyOnItsFolderAndAMistakenCommandLine) {
                                         "--port",     "1",       "--device", line.Device};
     first = folder.Launch(kNoDisplay, args);
     ASSERT_EQ(line.ReadByte(15000), kNak) << "the first copy runs\n" << folder.Errors();
+    EXPECT_NE(folder.Errors().find("volmarsim: settings and counters in " + dir + "\n"),
+              std::string::npos)
+        << folder.Errors();
 
     struct Case {
         std::vector<std::string> Args;
