@@ -154,9 +154,13 @@ QByteArray EventLogCsv(TMonitor& Monitor) {
     return csv;
 }
 
+QStringList ExportPaths(const QString& Base) {
+    return {Base + QStringLiteral(".csv"), Base + QStringLiteral(".json"),
+            Base + QStringLiteral("-events.csv")};
+}
+
 QStringList ExportReport(TMonitor& Monitor, const QString& Base) {
-    const QStringList paths = {Base + QStringLiteral(".csv"), Base + QStringLiteral(".json"),
-                               Base + QStringLiteral("-events.csv")};
+    const QStringList paths = ExportPaths(Base);
     WriteWhole(paths[0], ReportCsv(Monitor));
     WriteWhole(paths[1], QJsonDocument(ReportJson(Monitor)).toJson(QJsonDocument::Indented));
     WriteWhole(paths[2], EventLogCsv(Monitor));

@@ -34,6 +34,9 @@ QByteArray ReportCsv(TMonitor& Monitor);
 // The event log with its titles as the header row.
 QByteArray EventLogCsv(TMonitor& Monitor);
 
+// Base.csv, Base.json and Base-events.csv, in that order.
+QStringList ExportPaths(const QString& Base);
+
 // Writes Base.csv, Base.json and Base-events.csv, each whole or not at
 // all; returns the paths written. Throws with the reason when one cannot be.
 QStringList ExportReport(TMonitor& Monitor, const QString& Base);
