@@ -4,6 +4,7 @@
 // or followed by garbage. Each firing is an event-log row and a record.
 #include <QTimer>
 
+#include "dataport/str_format.h"
 #include "monitor/monitor.h"
 
 namespace volmar {
@@ -15,7 +16,13 @@ constexpr std::uint8_t kGarbage[] = {0xAA, 0x55};
 
 void TMonitor::BindFaults() {
     FFaults.OnFired = [this](const TFaultRule& Rule, const std::string& What) {
-        FLogs.LogNote("Fault injected: " + What);
+        // A refusal is decided before its message is logged; its row, as
+        // every fault's, follows the message's.
+        const std::string row = "Fault injected: " + What;
+        if (Rule.Kind == TFaultKind::Nak || Rule.Kind == TFaultKind::Esc)
+            FLogs.LogNoteAfterNextMessage(row);
+        else
+            FLogs.LogNote(row);
         RecordEvent(TLineEvent::FaultInjected, static_cast<std::int32_t>(Rule.Kind), What);
     };
     FFaults.OnChanged = [this] {
@@ -36,7 +43,13 @@ void TMonitor::BindFaults() {
 }
 
 bool TMonitor::FilterReply(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code) {
+    const std::uint8_t answer = Byte;
     const TReplyAction action = FFaults.FilterReply(Byte, Cause, Code);
+    // The message's row says what went on the line: nothing, or another byte.
+    if (Cause == rcAnswer && !action.Send && action.DelayMs < 0)
+        FLogs.ShowSentInstead("none");
+    else if (Cause == rcAnswer && Byte != answer)
+        FLogs.ShowSentInstead(StrFormat("%.2Xh", Byte));
     if (action.DelayMs >= 0) {
         const std::vector<std::uint8_t> late{Byte};
         QTimer::singleShot(action.DelayMs, this, [this, late, Cause] { SendLate(late, Cause); });
