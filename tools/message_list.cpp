@@ -11,17 +11,6 @@ namespace volmar::machine {
 
 namespace {
 
-// The interpretation wants somewhere to show the machine; nobody looks.
-class TUnseenMachine : public IMachineView {
-public:
-    void SetIdentityText(TIdentityLabel, const std::string&) override {}
-    void SetCheckListBits(TSupportList, std::uint32_t) override {}
-    void SetAttendantLamp(bool) override {}
-    void SetSwitchStates(std::uint16_t) override {}
-    void ShowValuesMode(bool) override {}
-    void PostUpdateMeters(int) override {}
-};
-
 // Where the data decides the answer rather than the code.
 struct TAnswerNote {
     std::uint8_t Code;
@@ -37,7 +26,7 @@ constexpr TAnswerNote kNotes[] = {
 std::vector<TListedMessage> MessageList() {
     TCounters counters{};
     TLogs logs;
-    TUnseenMachine view;
+    TUnseenMachineView view;
     TInterpreter interpreter(counters, logs, view);
     std::array<std::uint8_t, kDataBlockSize> data{};
     std::vector<TListedMessage> list;
