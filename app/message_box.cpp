@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStringList>
 
@@ -16,6 +17,9 @@ constexpr int kNarrowestText = 200;
 } // namespace
 
 QString WrappedBetweenWords(const QString& Text, const QFontMetrics& Metrics, int Width) {
+    // A longer word widens every line, so the text stays one block.
+    for (const QString& word : Text.split(QRegularExpression(QStringLiteral("\\s+"))))
+        Width = std::max(Width, Metrics.horizontalAdvance(word));
     QStringList lines;
     for (const QString& paragraph : Text.split(QLatin1Char('\n'))) {
         QString line;

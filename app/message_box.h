@@ -11,8 +11,8 @@
 
 namespace volmar {
 
-// Text with its paragraphs broken into lines of at most Width pixels,
-// only at blanks; a word longer than that has a line of its own.
+// Text with its paragraphs broken into lines of at most Width pixels, or
+// as wide as its widest word, only at blanks.
 QString WrappedBetweenWords(const QString& Text, const QFontMetrics& Metrics, int Width);
 
 // A box built but not shown.
