@@ -1,10 +1,13 @@
 #include "app/about_box.h"
 
+#include <algorithm>
+
 #include "app/version_info.h"
 #include "resources/about_picture.h"
 
 #include <QDir>
 #include <QFontMetrics>
+#include <QStringList>
 #include <QGraphicsDropShadowEffect>
 #include <QPainter>
 #include <QPixmap>
@@ -111,8 +114,9 @@ TfrmVolmarSimAbout::TfrmVolmarSimAbout(QWidget* Owner)
         MakeLabel(Image1, "lblNotice",
                   QStringLiteral("Monitoring unit simulator for coin-operated gaming machines"), 11,
                   false, aqua, at(180, 87, 379, 14));
-    // Right of the coins, between the version and the notice.
-    lblFolder = MakeLabel(Image1, "lblFolder", QString(), 11, false, aqua, at(380, 64, 179, 14));
+    // Right of the coins, between the version and the notice: room for
+    // three lines.
+    lblFolder = MakeLabel(Image1, "lblFolder", QString(), 11, false, aqua, at(380, 48, 179, 38));
 
     SpeedButton1 = new QToolButton(Image1);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
@@ -136,15 +140,39 @@ void TfrmVolmarSimAbout::SpeedButton1Click() {
 }
 
 void TfrmVolmarSimAbout::SetFolder(const QString& Folder) {
+    lblFolder->setToolTip(QDir::toNativeSeparators(Folder));
+    if (Folder.isEmpty()) {
+        lblFolder->clear();
+        return;
+    }
     const QString home = QDir::homePath() + QLatin1Char('/');
     QString path = QDir::toNativeSeparators(Folder);
     if (path.startsWith(home)) path = QStringLiteral("~/") + path.mid(home.size());
-    const QString prefix = QStringLiteral("Files in ");
+    // Broken only after a slash, into as few lines as fit; a name too long
+    // for a line of its own, or a path deeper than the lines, loses its middle.
     const QFontMetrics metrics(lblFolder->font());
-    path = metrics.elidedText(path, Qt::ElideMiddle,
-                              lblFolder->width() - metrics.horizontalAdvance(prefix));
-    lblFolder->setText(Folder.isEmpty() ? QString() : prefix + path);
-    lblFolder->setToolTip(QDir::toNativeSeparators(Folder));
+    const int width = lblFolder->width();
+    const qsizetype most = std::max(1, lblFolder->height() / metrics.lineSpacing());
+    const QString text = QStringLiteral("Files in ") + path;
+    QStringList lines{QString()};
+    qsizetype from = 0;
+    while (from < text.size()) {
+        const qsizetype slash = text.indexOf(QLatin1Char('/'), from);
+        const qsizetype end = slash < 0 ? text.size() : slash + 1;
+        const QString piece = text.mid(from, end - from);
+        if (!lines.back().isEmpty() && metrics.horizontalAdvance(lines.back() + piece) > width)
+            lines << QString();
+        lines.back() += piece;
+        from = end;
+    }
+    if (lines.size() > most && most == 1) {
+        lines = QStringList{text};
+    } else if (lines.size() > most) {
+        lines = QStringList{lines.front()} + lines.mid(lines.size() - (most - 1));
+        lines[1].prepend(QStringLiteral("\u2026/"));
+    }
+    for (QString& line : lines) line = metrics.elidedText(line, Qt::ElideMiddle, width);
+    lblFolder->setText(lines.join(QLatin1Char('\n')));
 }
 
 std::unique_ptr<TfrmVolmarSimAbout> CreateAboutBox(QWidget* Owner, const TVersionInfo& Info,

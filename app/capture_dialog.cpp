@@ -57,7 +57,10 @@ TdlgCapture::TdlgCapture(QWidget* Owner, const TCaptureSettings& Settings, int S
     pathRow->addWidget(edtPath, 1);
     btnBrowse = new QPushButton(QStringLiteral("Browse..."), this);
     pathRow->addWidget(btnBrowse);
-    form->addRow(QStringLiteral("F&ile:"), pathRow);
+    // A row of two widgets makes no buddy of its own.
+    auto* pathLabel = new QLabel(QStringLiteral("F&ile:"), this);
+    pathLabel->setBuddy(edtPath);
+    form->addRow(pathLabel, pathRow);
 
     spnLimit = new QSpinBox(this);
     spnLimit->setRange(1, kMaxLimitMiB);

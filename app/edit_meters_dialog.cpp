@@ -15,17 +15,33 @@ const QString kMask = QStringLiteral("00000000; ");
 // The text a field showed when its total was set.
 constexpr char kShownProperty[] = "shownTotal";
 
-QLineEdit* Field(QDialog* Parent, const char* Caption, int Column, int Row) {
-    auto* label = new QLabel(QString::fromLatin1(Caption), Parent);
-    label->move(Column == 0 ? 22 : 182, 20 + Row * 32);
-    label->adjustSize();
-    auto* field = new QLineEdit(Parent);
-    field->setInputMask(kMask);
-    // The design's place, unless a wider font would make the label touch it.
-    const int left = std::max(Column == 0 ? 78 : 238, label->geometry().right() + 6);
-    field->setGeometry(left, 16 + Row * 32, 65, 23);
-    label->setBuddy(field);
-    return field;
+struct TColumn {
+    int LabelLeft;
+    int FieldLeft;
+};
+constexpr TColumn kColumns[] = {{22, 78}, {182, 238}};
+
+// The four label-and-field rows of a column. The fields keep the design's
+// place unless a font wider than the designed one makes a label touch its
+// field; then the whole column's fields move right together.
+std::array<QLineEdit*, 4> Column(QDialog* Parent, const TColumn& Place,
+                                 const std::array<const char*, 4>& Captions) {
+    std::array<QLabel*, 4> labels{};
+    int fieldLeft = Place.FieldLeft;
+    for (std::size_t row = 0; row < labels.size(); ++row) {
+        labels[row] = new QLabel(QString::fromLatin1(Captions[row]), Parent);
+        labels[row]->move(Place.LabelLeft, 20 + static_cast<int>(row) * 32);
+        labels[row]->adjustSize();
+        fieldLeft = std::max(fieldLeft, labels[row]->geometry().right() + 6);
+    }
+    std::array<QLineEdit*, 4> fields{};
+    for (std::size_t row = 0; row < fields.size(); ++row) {
+        fields[row] = new QLineEdit(Parent);
+        fields[row]->setInputMask(kMask);
+        fields[row]->setGeometry(fieldLeft, 16 + static_cast<int>(row) * 32, 65, 23);
+        labels[row]->setBuddy(fields[row]);
+    }
+    return fields;
 }
 
 } // namespace
@@ -37,14 +53,16 @@ TfrmEditMetersDlg::TfrmEditMetersDlg(QWidget* Owner) : QDialog(Owner) {
     QFont small = font();
     small.setPixelSize(11);
     setFont(small);
-    mskedIn = Field(this, "Cash In:", 0, 0);
-    mskedOut = Field(this, "Cash Out:", 0, 1);
-    mskedGames = Field(this, "Games:", 0, 2);
-    mskedStakes = Field(this, "Stakes", 0, 3);
-    mskedCashbox = Field(this, "Cashbox:", 1, 0);
-    mskedRefills = Field(this, "Refills:", 1, 1);
-    mskedDumps = Field(this, "Dumps:", 1, 2);
-    mskedWins = Field(this, "Wins", 1, 3);
+    const auto left = Column(this, kColumns[0], {"Cash In:", "Cash Out:", "Games:", "Stakes"});
+    mskedIn = left[0];
+    mskedOut = left[1];
+    mskedGames = left[2];
+    mskedStakes = left[3];
+    const auto right = Column(this, kColumns[1], {"Cashbox:", "Refills:", "Dumps:", "Wins"});
+    mskedCashbox = right[0];
+    mskedRefills = right[1];
+    mskedDumps = right[2];
+    mskedWins = right[3];
 
     btnOK = new QPushButton(QStringLiteral("OK"), this);
     btnOK->setGeometry(150, 140, 75, 25);

@@ -173,6 +173,11 @@ TdlgFaults::TdlgFaults(QWidget* Owner, TFaults& Faults, TGuard Guard)
 
     lblMessage = new QLabel(armBox);
     lblMessage->setWordWrap(true);
+    // Its line stays reserved while it is hidden, so the form never jumps.
+    QSizePolicy keepRoom = lblMessage->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    lblMessage->setSizePolicy(keepRoom);
+    lblMessage->setMinimumHeight(lblMessage->fontMetrics().lineSpacing());
     lblMessage->hide();
     armColumn->addWidget(lblMessage);
     btnArm = new QPushButton(QStringLiteral("Arm"), armBox);

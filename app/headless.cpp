@@ -38,6 +38,10 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
         return kExitCannotRun;
     }
 
+    // No status bar or About box to look in: say where the files are.
+    ToStandardError(QStringLiteral("settings and counters in %1")
+                        .arg(QDir::toNativeSeparators(Folder.Path)));
+
     bool quitRequested = false;
     InstallQuitSignals([&quitRequested] {
         quitRequested = true;

@@ -1,8 +1,12 @@
 #include "app/log_grid.h"
 
+#include <QAbstractItemView>
 #include <QEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 
 #include <algorithm>
 #include <functional>
@@ -38,6 +42,27 @@ private:
     std::function<void(bool)> FChanged;
 };
 
+// A cell too narrow for its text shows all of it in a tooltip; a cell
+// that shows its text whole has none.
+class TWholeTextDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* Event, QAbstractItemView* View, const QStyleOptionViewItem& Option,
+                   const QModelIndex& Index) override {
+        if (!Event || !View || Event->type() != QEvent::ToolTip)
+            return QStyledItemDelegate::helpEvent(Event, View, Option, Index);
+        QStyleOptionViewItem cell = Option;
+        initStyleOption(&cell, Index);
+        const QRect room = View->style()->subElementRect(QStyle::SE_ItemViewItemText, &cell, View);
+        if (cell.text.isEmpty() || cell.fontMetrics.horizontalAdvance(cell.text) <= room.width())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(Event->globalPos(), cell.text, View->viewport(), Option.rect);
+        return true;
+    }
+};
+
 } // namespace
 
 std::vector<int> TitledWidths(std::span<const int> Widths,
@@ -70,6 +95,9 @@ QTableView* LogGrid(QWidget* Parent, std::span<const int> Widths, bool GridLines
     grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grid->setWordWrap(false);
+    // Tab leaves the grid for the next control; the arrows move in it.
+    grid->setTabKeyNavigation(false);
+    grid->setItemDelegate(new TWholeTextDelegate(grid));
     grid->setProperty(kWidthsProperty,
                       QVariant::fromValue(QList<int>(Widths.begin(), Widths.end())));
     return grid;

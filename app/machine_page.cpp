@@ -89,6 +89,9 @@ QListWidget* SupportList(const QString& Title, const auto& Names, QWidget* Paren
 } // namespace
 
 TMachinePage::TMachinePage(QWidget* Parent) : QScrollArea(Parent), FContent(new QWidget) {
+    // A page, not a control: Tab goes on to the lists on it, and the page
+    // scrolls to show the one that takes the focus.
+    setFocusPolicy(Qt::NoFocus);
     FContent->setAutoFillBackground(true);
     QPalette silver = FContent->palette();
     silver.setColor(QPalette::Window, kSilver);

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -24,6 +25,7 @@
 #include "app/grid_model.h"
 #include "app/log_grid.h"
 #include "app/logo_animation.h"
+#include "app/message_box.h"
 #include "app/statistics_page.h"
 #include "lab/fault_driver.h"
 #include "lab/line_watch.h"
@@ -43,11 +45,20 @@ QString Latin1(const std::string& Text) {
 } // namespace
 
 TMessageBoxes TMessageBoxes::Standard() {
+    const auto box = [](QMessageBox::Icon Icon) {
+        return [Icon](QWidget* Parent, const QString& Text) {
+            MakeMessageBox(Parent, Icon, kTitle, Text)->exec();
+        };
+    };
     return {
-        [](QWidget* Parent, const QString& Text) { QMessageBox::warning(Parent, kTitle, Text); },
-        [](QWidget* Parent, const QString& Text) { QMessageBox::critical(Parent, kTitle, Text); },
+        box(QMessageBox::Warning),
+        box(QMessageBox::Critical),
+        box(QMessageBox::Information),
         [](QWidget* Parent, const QString& Text) {
-            QMessageBox::information(Parent, kTitle, Text);
+            const auto question = MakeMessageBox(Parent, QMessageBox::Question, kTitle, Text,
+                                                 QMessageBox::Yes | QMessageBox::No);
+            question->setDefaultButton(QMessageBox::No);
+            return question->exec() == QMessageBox::Yes;
         },
     };
 }
@@ -120,6 +131,17 @@ void TfrmVolmar::BuildWindow() {
     ToolButton7 = buttons->addAction(QStringLiteral("Reset SM"));
     for (QAction* hidden : {ToolButton5, ToolButton6, ToolButton7})
         hidden->setVisible(false);
+    // Tab reaches the buttons too, and each has a key of its own.
+    for (QAction* command : {actReset, btnAutoBaud, btn1200Baud, btn9600Baud})
+        buttons->widgetForAction(command)->setFocusPolicy(Qt::TabFocus);
+    actReset->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    btnAutoBaud->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    btn1200Baud->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+    btn9600Baud->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_9));
+    for (QAction* command : {btnAutoBaud, btn1200Baud, btn9600Baud})
+        command->setToolTip(command->text() + QStringLiteral(" (") +
+                            command->shortcut().toString(QKeySequence::NativeText) +
+                            QLatin1Char(')'));
 
     auto* logoBar = addToolBar(QStringLiteral("Logo"));
     logoBar->setMovable(false);
@@ -173,6 +195,9 @@ void TfrmVolmar::BuildWindow() {
     column->addWidget(pnlSmallMeters);
     setCentralWidget(central);
     statusBar()->setSizeGripEnabled(true);
+    // A message too long for the bar (a path, the export's three files) is
+    // there whole when the mouse rests on it.
+    connect(statusBar(), &QStatusBar::messageChanged, statusBar(), &QWidget::setToolTip);
     lblSilent = new QLabel(statusBar());
     lblSilent->setStyleSheet(QStringLiteral("color: #b00000;"));
     lblSilent->hide();
@@ -196,6 +221,14 @@ void TfrmVolmar::BuildWindow() {
 
     popmnuMeters = new QMenu(this);
     mnuEditMeters = popmnuMeters->addAction(QStringLiteral("&Edit Meters..."));
+    mnuEditMeters->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    // The commands of the tool bar and of the meters' menu, after the
+    // designed entries, for the keyboard.
+    options->addSeparator();
+    options->addAction(mnuEditMeters);
+    options->addAction(actReset);
+    options->addSeparator();
+    options->addActions({btnAutoBaud, btn1200Baud, btn9600Baud});
     connect(mnuEditMeters, &QAction::triggered, this,
             [this] { Guarded([this] { mnuEditMetersClick(); }); });
     for (TAWPMeter* meter : AllMeters()) {
@@ -478,15 +511,26 @@ void TfrmVolmar::mnuFaultsClick() {
 
 void TfrmVolmar::mnuExportClick() {
     const QString folder = QFileInfo(FMonitor.SettingsPath()).absolutePath();
-    QString base = QFileDialog::getSaveFileName(this, QStringLiteral("Export"),
-                                                folder + QStringLiteral("/volmarsim-report.csv"),
-                                                QStringLiteral("CSV and JSON (*.csv *.json)"));
+    // The dialog would ask about the one file chosen; three are written.
+    QString base = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export"), folder + QStringLiteral("/volmarsim-report.csv"),
+        QStringLiteral("CSV and JSON (*.csv *.json)"), nullptr, QFileDialog::DontConfirmOverwrite);
     if (base.isEmpty()) return;
     for (const QString& extension : {QStringLiteral(".csv"), QStringLiteral(".json")})
         if (base.endsWith(extension, Qt::CaseInsensitive)) {
             base.chop(extension.size());
             break;
         }
+    QStringList existing;
+    for (const QString& path : ExportPaths(base))
+        if (QFileInfo::exists(path)) existing << QDir::toNativeSeparators(path);
+    if (!existing.isEmpty() && FBoxes.Question) {
+        const QString question =
+            (existing.size() == 1 ? QStringLiteral("This file already exists:\n%1\nReplace it?")
+                                  : QStringLiteral("These files already exist:\n%1\nReplace them?"))
+                .arg(existing.join(QLatin1Char('\n')));
+        if (!FBoxes.Question(this, question)) return;
+    }
     const QStringList written = ExportReport(FMonitor, FLab.Statistics(), base);
     ShowStatusText(QStringLiteral("Exported to ") + written.join(QStringLiteral(", ")));
 }

@@ -42,6 +42,8 @@ struct TMessageBoxes {
     std::function<void(QWidget* Parent, const QString& Text)> Warning;
     std::function<void(QWidget* Parent, const QString& Text)> Error;
     std::function<void(QWidget* Parent, const QString& Text)> Information;
+    // A yes-or-no question; true for yes.
+    std::function<bool(QWidget* Parent, const QString& Text)> Question;
     static TMessageBoxes Standard();
 };
 
@@ -178,6 +180,8 @@ private:
     bool FSmallMeterSpin = false;
     bool FMuteMeters = true;
     int FScrollBarWidth = 0;
+    // The geometry the settings gave the window, its height as first shown.
+    QRect FRestored;
     // As designed, or wider where the font needs it for a title.
     std::vector<int> FMessageGridWidths;
     // The title as designed, without the faults' mark.

@@ -10,16 +10,6 @@ namespace {
 
 using namespace volmar;
 
-class NullView : public IMachineView {
-public:
-    void SetIdentityText(TIdentityLabel, const std::string&) override {}
-    void SetCheckListBits(TSupportList, std::uint32_t) override {}
-    void SetAttendantLamp(bool) override {}
-    void SetSwitchStates(std::uint16_t) override {}
-    void ShowValuesMode(bool) override {}
-    void PostUpdateMeters(int) override {}
-};
-
 struct Frame {
     std::uint8_t header;
     std::vector<std::uint8_t> data;
@@ -29,7 +19,7 @@ void BM_InterpretMessage(benchmark::State& state) {
     TCounters counters{};
     TLogs logs{{[] { return 12345u; }, [] { return std::string("12:34:56"); }}};
     logs.InitLogGrids(counters);
-    NullView view;
+    TUnseenMachineView view;
     TInterpreter interp(counters, logs, view);
 
     const std::vector<Frame> mix = {

@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <utility>
+
 #include "dataport/str_format.h"
 
 namespace volmar {
@@ -95,6 +97,17 @@ void TLogs::LogMessage(const TDPMessage* Msg, TAcception Acception, const std::s
     Events.SetCell(3, r, (Msg->Header & 0x80) ? "Yes" : "No");
     Events.SetCell(4, r, std::string(ReplyNames[Acception <= acNotSupported ? Acception
                                                                             : acNotSupported]));
+    FRowsSinceMessage = 0;
+    for (const std::string& note : std::exchange(FNotesAfterMessage, {})) LogNote(note);
+}
+
+void TLogs::LogNoteAfterNextMessage(std::string Text) {
+    FNotesAfterMessage.push_back(std::move(Text));
+}
+
+void TLogs::ShowSentInstead(const std::string& Text) {
+    const int row = Events.RowCount() - 1 - FRowsSinceMessage;
+    if (FRowsSinceMessage >= 0 && row >= 1) Events.SetCell(4, row, Text);
 }
 
 void TLogs::LogLineError(std::uint16_t Code) {
@@ -103,6 +116,7 @@ void TLogs::LogLineError(std::uint16_t Code) {
 }
 
 void TLogs::LogNote(const std::string& Text) {
+    if (FRowsSinceMessage >= 0) ++FRowsSinceMessage;
     AddGridRow(Events, kEventLogLimit);
     const int r = Events.RowCount() - 1;
     Events.SetCell(0, r, FClock.LongTimeNow());
@@ -110,6 +124,7 @@ void TLogs::LogNote(const std::string& Text) {
 }
 
 void TLogs::CutEventLog() {
+    FRowsSinceMessage = -1;
     Events.SetRowCount(1);
     Events.SetFixedRows(0);
 }

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dataport/message.h"
 #include "interpret/counters.h"
@@ -85,6 +86,12 @@ public:
     void LogLineError(std::uint16_t Code);
     // A row of the port's own: its time and Text, nothing else.
     void LogNote(const std::string& Text);
+    // A note about the next message, known before the message is logged
+    // (a fault that refuses it): its row follows the message's.
+    void LogNoteAfterNextMessage(std::string Text);
+    // What went on the line for the newest message when it was not the
+    // answer logged: "none", or the byte sent instead ("3Fh").
+    void ShowSentInstead(const std::string& Text);
     // Back to the title row alone, with no fixed row.
     void CutEventLog();
     // "%d %s: %s" with the tick count, only while the debug panel is visible.
@@ -92,6 +99,9 @@ public:
 
 private:
     TLogClock FClock;
+    std::vector<std::string> FNotesAfterMessage;
+    // Rows logged since the newest message's; -1 when it is not in the log.
+    int FRowsSinceMessage = -1;
 };
 
 } // namespace volmar

@@ -45,4 +45,15 @@ public:
     virtual void PostUpdateMeters(int MeterIndex) = 0;
 };
 
+// Shows nothing: for running the interpretation where nobody looks.
+class TUnseenMachineView : public IMachineView {
+public:
+    void SetIdentityText(TIdentityLabel, const std::string&) override {}
+    void SetCheckListBits(TSupportList, std::uint32_t) override {}
+    void SetAttendantLamp(bool) override {}
+    void SetSwitchStates(std::uint16_t) override {}
+    void ShowValuesMode(bool) override {}
+    void PostUpdateMeters(int) override {}
+};
+
 } // namespace volmar

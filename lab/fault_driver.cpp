@@ -1,5 +1,6 @@
 #include "lab/fault_driver.h"
 
+#include "dataport/str_format.h"
 #include "monitor/monitor.h"
 
 namespace volmar {
@@ -15,7 +16,13 @@ TFaultDriver::TFaultDriver(TMonitor& Monitor)
     : FMonitor(Monitor),
       FFaults([&Monitor] { return Monitor.ComPortPlus().Clock().Milliseconds(); }) {
     FFaults.OnFired = [this](const TFaultRule& Rule, const std::string& What) {
-        FMonitor.Logs().LogNote("Fault injected: " + What);
+        // A refusal is decided before its message is logged; its row, as
+        // every fault's, follows the message's.
+        const std::string row = "Fault injected: " + What;
+        if (Rule.Kind == TFaultKind::Nak || Rule.Kind == TFaultKind::Esc)
+            FMonitor.Logs().LogNoteAfterNextMessage(row);
+        else
+            FMonitor.Logs().LogNote(row);
         FMonitor.Record(
             EventRecord(TLineEvent::FaultInjected, static_cast<std::int32_t>(Rule.Kind), What));
     };
@@ -38,7 +45,13 @@ std::optional<TAcception> TFaultDriver::AnswerInstead(const TDPMessage& Msg) {
 }
 
 bool TFaultDriver::Pass(std::uint8_t& Byte, TReplyCause Cause, std::uint8_t Code) {
+    const std::uint8_t answer = Byte;
     const TReplyAction action = FFaults.FilterReply(Byte, Cause, Code);
+    // The message's row says what went on the line: nothing, or another byte.
+    if (Cause == rcAnswer && !action.Send && action.DelayMs < 0)
+        FMonitor.Logs().ShowSentInstead("none");
+    else if (Cause == rcAnswer && Byte != answer)
+        FMonitor.Logs().ShowSentInstead(StrFormat("%.2Xh", Byte));
     if (action.DelayMs >= 0) {
         const std::vector<std::uint8_t> late{Byte};
         QTimer::singleShot(action.DelayMs, this,

@@ -157,9 +157,13 @@ QByteArray EventLogCsv(TMonitor& Monitor) {
     return csv;
 }
 
+QStringList ExportPaths(const QString& Base) {
+    return {Base + QStringLiteral(".csv"), Base + QStringLiteral(".json"),
+            Base + QStringLiteral("-events.csv")};
+}
+
 QStringList ExportReport(TMonitor& Monitor, const TStatistics* Statistics, const QString& Base) {
-    const QStringList paths = {Base + QStringLiteral(".csv"), Base + QStringLiteral(".json"),
-                               Base + QStringLiteral("-events.csv")};
+    const QStringList paths = ExportPaths(Base);
     for (const QString& path : paths) {
         std::error_code missing;
         const std::string name = path.toStdString();

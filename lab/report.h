@@ -35,6 +35,9 @@ QByteArray ReportCsv(TMonitor& Monitor, const TStatistics* Statistics);
 // The event log with its titles as the header row.
 QByteArray EventLogCsv(TMonitor& Monitor);
 
+// Base.csv, Base.json and Base-events.csv, in that order.
+QStringList ExportPaths(const QString& Base);
+
 // Writes Base.csv, Base.json and Base-events.csv, each whole or not at
 // all; returns the paths written. Throws with the reason when one cannot be;
 // a name taken by other than a regular file (a FIFO, a folder, a device)

@@ -3,6 +3,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -79,11 +80,31 @@ std::string Missing(const std::string& Subject, const std::string& Why, std::uin
     return text;
 }
 
+std::string UserName(uid_t Uid) {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    while (::getpwuid_r(Uid, &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    return found ? std::string(found->pw_name) : "uid " + std::to_string(Uid);
+}
+
+// A pseudo-terminal's far end, as the kernel numbers them (136 to 143).
+bool IsPseudoTerminal(const struct stat& Node) {
+    return S_ISCHR(Node.st_mode) && ::major(Node.st_rdev) >= 136 && ::major(Node.st_rdev) <= 143;
+}
+
 std::string Refused(const std::string& Subject, const std::optional<struct stat>& Node) {
     std::string text = Subject + " may not be opened by this user";
     const bool groupMayUse = Node && Node->st_gid != 0 &&
                              (Node->st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
     const std::optional<TGroup> group = groupMayUse ? GroupOf(Node->st_gid) : std::nullopt;
+    if (!group && Node && IsPseudoTerminal(*Node)) {
+        // Its maker owns it; no group a user may join opens it.
+        const std::string owner = UserName(Node->st_uid);
+        return text + ": it is a pseudo-terminal, and another user (" + owner +
+               ") owns it. Make the line as this user, or run the simulator as " + owner + ".";
+    }
     if (!group) {
         // Joining a group would not help: the device has to be given one
         // for serial users, which is the administrator's matter.

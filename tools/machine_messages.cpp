@@ -78,6 +78,39 @@ std::optional<std::uint8_t> ParseHexByte(std::string_view Text) {
     return static_cast<std::uint8_t>(*n);
 }
 
+std::vector<std::string> NearestNames(std::string_view Name) {
+    // Levenshtein distance over one row, case ignored.
+    const auto distance = [](std::string_view A, std::string_view B) {
+        std::vector<std::size_t> row(B.size() + 1);
+        for (std::size_t j = 0; j <= B.size(); ++j) row[j] = j;
+        for (std::size_t i = 1; i <= A.size(); ++i) {
+            std::size_t diagonal = row[0];
+            row[0] = i;
+            for (std::size_t j = 1; j <= B.size(); ++j) {
+                const std::size_t above = row[j];
+                row[j] = std::min({row[j] + 1, row[j - 1] + 1,
+                                   diagonal + (Lower(A[i - 1]) == Lower(B[j - 1]) ? 0 : 1)});
+                diagonal = above;
+            }
+        }
+        return row[B.size()];
+    };
+    // A typo or two, and never more than a third of the name.
+    const std::size_t limit = std::min<std::size_t>(2, std::max<std::size_t>(1, Name.size() / 3));
+    std::size_t best = limit + 1;
+    std::vector<std::string> nearest;
+    for (const std::string_view candidate : DPMessageNames) {
+        const std::size_t d = distance(Name, candidate);
+        if (d > best) continue;
+        if (d < best) nearest.clear();
+        best = d;
+        if (std::find(nearest.begin(), nearest.end(), candidate) == nearest.end() &&
+            nearest.size() < 3)
+            nearest.emplace_back(candidate);
+    }
+    return nearest;
+}
+
 std::string CodeText(std::uint8_t Code) {
     static constexpr char digits[] = "0123456789ABCDEF";
     return {digits[Code >> 4], digits[Code & 15], 'h'};
@@ -89,7 +122,15 @@ std::uint8_t ResolveMessage(std::string_view Token, bool Quoted) {
         for (std::size_t code = 0; code < DPMessageNames.size(); ++code)
             if (SameText(DPMessageNames[code], Token))
                 codes.push_back(static_cast<std::uint8_t>(code));
-        if (codes.empty()) throw EBadValue("no message is named \"" + std::string(Token) + "\"");
+        if (codes.empty()) {
+            std::string text = "no message is named \"" + std::string(Token) + "\"";
+            const std::vector<std::string> near = NearestNames(Token);
+            for (std::size_t i = 0; i < near.size(); ++i)
+                text += (i == 0 ? "; did you mean \"" : i + 1 == near.size() ? " or \"" : ", \"") +
+                        near[i] + "\"";
+            throw EBadValue(text + (near.empty() ? "" : "?") +
+                            " (volmar-machine --list names every message)");
+        }
         if (codes.size() > 1)
             throw EBadValue("\"" + std::string(Token) + "\" names " + std::to_string(codes.size()) +
                             " codes (" + CodeText(codes.front()) + " to " + CodeText(codes.back()) +

@@ -29,6 +29,10 @@ std::optional<std::uint8_t> ParseHexByte(std::string_view Text);
 // several codes, an unknown name or a code above 7Fh.
 std::uint8_t ResolveMessage(std::string_view Token, bool Quoted);
 
+// The catalogue's names nearest to Name (an edit or two away, case
+// ignored), best first and at most three; none when nothing is near.
+std::vector<std::string> NearestNames(std::string_view Name);
+
 // Two-digit upper-case hexadecimal with an "h": "26h".
 std::string CodeText(std::uint8_t Code);
 

@@ -36,6 +36,10 @@ TOptions ParseCommandLine(const std::vector<std::string>& Args) {
         };
         if (option == "--help" || option == "-h") {
             o.Help = true;
+        } else if (option == "--list") {
+            o.List = true;
+        } else if (option == "--version") {
+            o.Version = true;
         } else if (option == "--device") {
             o.Device = value();
             if (o.Device.empty()) throw EUsage("--device needs a path");
@@ -64,7 +68,7 @@ TOptions ParseCommandLine(const std::vector<std::string>& Args) {
             throw EUsage("unknown option \"" + Args[i] + "\"");
         }
     }
-    if (o.Help) return o;
+    if (o.Help || o.List || o.Version) return o;
     if (o.Pty == !o.Device.empty()) throw EUsage("give one of --device PATH and --pty [LINK]");
     if (haveScript == o.Demo) throw EUsage("give one of --script FILE and --demo");
     return o;
@@ -76,7 +80,7 @@ std::string HelpText() {
 Usage:
   volmar-machine (--device PATH | --pty [LINK]) [--baud 1200|9600]
                  [--reply-timeout MS] [--retries N] (--script FILE | --demo)
-  volmar-machine --help
+  volmar-machine --list | --version | --help
 
 The line:
   --device PATH       a serial device, e.g. /dev/ttyUSB0 (odd parity, 8 data
@@ -96,6 +100,11 @@ The line:
                       wait and is lost: below 600 ms one broken frame costs
                       the next message too (a warning says so)
   --retries N         resends after a NAK or no answer (default 3)
+
+Information:
+  --list              every message code with its class, its name and what the
+                      simulator answers to it
+  --version           the program's version
 
 What to send:
   --script FILE       the lines of FILE, in order ("-" reads standard input);
@@ -120,6 +129,7 @@ case):
   send <message> [retry] [noretry] [args...] [-> Ack|Nak|Esc|none]
       <message> is a code (26h, 0x26 or 38) or a name in double quotes
       ("100Ft In"); a name several codes share ("Reserved") needs the code.
+      volmar-machine --list shows them all.
       retry    sends with bit 7 set from the start
       noretry  no resends for this line
       args     one- and two-data-byte messages: one number (decimal, or

@@ -17,6 +17,8 @@ struct TOptions {
     std::string ScriptFile; // --script FILE ("-": standard input)
     bool Demo = false;
     bool Help = false;
+    bool List = false;     // --list: the message codes
+    bool Version = false;  // --version
 };
 
 // A command line that cannot run; what() says why.

@@ -4,6 +4,7 @@
 #include "tools/machine_exchange.h"
 #include "tools/machine_options.h"
 #include "tools/machine_script.h"
+#include "tools/message_list.h"
 #include "tools/port_line.h"
 #include "tools/pseudo_terminal.h"
 
@@ -134,8 +135,10 @@ int main(int argc, char** argv) {
                   << std::endl;
         return kExitError;
     }
-    if (options.Help) {
-        std::cout << HelpText();
+    if (options.Help || options.List || options.Version) {
+        std::cout << (options.Help   ? HelpText()
+                      : options.List ? MessageListText()
+                                     : std::string("volmar-machine " VOLMAR_VERSION "\n"));
         return 0;
     }
     if (const std::string warning = ReplyTimeoutWarning(options.ReplyTimeoutMs); !warning.empty())

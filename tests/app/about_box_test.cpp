@@ -95,7 +95,10 @@ TEST(AboutBox, FolderLineFitsAndNamesTheFolder) {
     const QString deep = QStringLiteral("/srv/arcade/floor-2/machines/volmar-12/files");
     const auto box = CreateAboutBox(nullptr, TVersionInfo(), deep);
     const QLabel* line = box->lblFolder;
-    EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()), line->width()) << "not cut";
+    const QStringList lines = line->text().split(QLatin1Char('\n'));
+    EXPECT_LE(lines.size() * line->fontMetrics().lineSpacing(), line->height()) << "not cut";
+    for (const QString& each : lines)
+        EXPECT_LE(line->fontMetrics().horizontalAdvance(each), line->width()) << "not cut";
     EXPECT_TRUE(line->text().endsWith(QStringLiteral("files"))) << qPrintable(line->text());
     EXPECT_EQ(line->toolTip(), deep);
     EXPECT_TRUE(box->Image1->rect().contains(line->geometry()));
@@ -107,6 +110,11 @@ TEST(AboutBox, FolderLineFitsAndNamesTheFolder) {
 
     box->SetFolder(QDir::homePath() + QStringLiteral("/.local/share/volmarsim"));
     EXPECT_EQ(line->text(), QStringLiteral("Files in ~/.local/share/volmarsim"));
+
+    // Too long for one line, it is broken after a slash, not cut.
+    const QString longer = QStringLiteral("/home/operator/volmar-lab-settings-2026");
+    box->SetFolder(longer);
+    EXPECT_EQ(line->text(), QStringLiteral("Files in /home/operator/\nvolmar-lab-settings-2026"));
 }
 
 TEST(AboutBox, SpeedButton1ClosesTheBox) {

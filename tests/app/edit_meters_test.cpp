@@ -1,6 +1,7 @@
 // The edit meters dialog and the window's command that opens it.
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QTimer>
 
 #include "app/edit_meters_dialog.h"
@@ -61,8 +62,21 @@ TEST_F(EditMetersTest, TheDialogShowsTheTotalsAsLaidOut) {
         EXPECT_EQ(d.TotalCashbox(), 700);
         EXPECT_EQ(d.TotalRefills(), 250);
         EXPECT_EQ(d.TotalDumps(), 10);
-        EXPECT_EQ(d.mskedIn->geometry().left(), 78);
-        EXPECT_EQ(d.mskedCashbox->geometry().left(), 238);
+        // The design's places, a column moved right together only as far as
+        // its widest label needs in the font in use.
+        const auto column = [&](std::initializer_list<QLineEdit*> Fields, int Designed) {
+            int needed = Designed;
+            for (QLineEdit* field : Fields) {
+                const QWidget* label = nullptr;
+                for (const QLabel* l : d.findChildren<QLabel*>())
+                    if (l->buddy() == field) label = l;
+                EXPECT_NE(label, nullptr);
+                if (label) needed = std::max(needed, label->geometry().right() + 6);
+            }
+            for (QLineEdit* field : Fields) EXPECT_EQ(field->geometry().left(), needed);
+        };
+        column({d.mskedIn, d.mskedOut, d.mskedGames, d.mskedStakes}, 78);
+        column({d.mskedCashbox, d.mskedRefills, d.mskedDumps, d.mskedWins}, 238);
         EXPECT_EQ(d.mskedOut->geometry().top() - d.mskedIn->geometry().top(), 32);
         EXPECT_TRUE(d.btnOK->isDefault());
         // Tab order: the four left fields, the four right ones, OK, Cancel.

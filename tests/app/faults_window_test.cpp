@@ -36,6 +36,20 @@ protected:
     }
 };
 
+TEST_F(FaultsWindowTest, TheFormIsLaidOutTheSameOnceAFaultIsArmed) {
+    Start();
+    TdlgFaults& d = OpenFaults();
+    Settle();
+    const QRect kind = d.cmbxKind->geometry(), arm = d.btnArm->geometry();
+    const QSize size = d.size();
+    d.btnArm->click();
+    Settle();
+    ASSERT_TRUE(d.lblMessage->isVisible());
+    EXPECT_EQ(d.cmbxKind->geometry(), kind);
+    EXPECT_EQ(d.btnArm->geometry(), arm);
+    EXPECT_EQ(d.size(), size);
+}
+
 TEST_F(FaultsWindowTest, ArmArmsTheChosenKindScopeFrequencyAndEnd) {
     TfrmVolmar& w = Start();
     EXPECT_EQ(w.mnuFaults->text().toStdString(), "&Faults...");

@@ -4,10 +4,16 @@
 #include <QAbstractScrollArea>
 #include <QLabel>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+
+#include <algorithm>
 
 #include "app/about_box.h"
 #include "app/edit_meters_dialog.h"
 #include "app/logo_animation.h"
+#include "app/message_box.h"
 #include "app/window_fixture.h"
 #include "support/artefacts.h"
 
@@ -57,6 +63,43 @@ TEST_F(WindowTest, NoTextTouchesAnotherControl) {
     ExpectNothingTouches(&edit);
     TfrmVolmarSimAbout about(&w);
     ExpectNothingTouches(&about);
+}
+
+// The label's text as it shows it, line by line.
+QStringList Lines(const QLabel& Label) {
+    if (!Label.wordWrap()) return Label.text().split(QLatin1Char('\n'));
+    QTextDocument document;
+    document.setDocumentMargin(0);
+    document.setDefaultFont(Label.font());
+    document.setPlainText(Label.text());
+    document.setTextWidth(Label.contentsRect().width());
+    document.size();  // lays the text out
+    QStringList lines;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+        for (int i = 0; i < block.layout()->lineCount(); ++i) {
+            const QTextLine line = block.layout()->lineAt(i);
+            lines << block.text().mid(line.textStart(), line.textLength());
+        }
+    return lines;
+}
+
+TEST_F(WindowTest, APathInAMessageBoxStaysWholeOnOneLine) {
+    const QString path = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R-if00");
+    // Wherever the path falls in the text, it is never broken.
+    for (int lead = 0; lead < 48; lead += 3) {
+        const QString text = QStringLiteral("COM1 is ") + QString(lead, QLatin1Char('x')) +
+                             QStringLiteral(" ") + path +
+                             QStringLiteral(", which does not exist. No serial device is "
+                                            "plugged in.\nPlug the device in, or assign another.");
+        const auto box = MakeMessageBox(nullptr, QMessageBox::Critical, QStringLiteral("t"), text);
+        box->show();
+        const auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+        ASSERT_NE(label, nullptr);
+        const QStringList lines = Lines(*label);
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [&](const QString& Line) { return Line.contains(path); }))
+            << lines.join(QLatin1Char('|')).toStdString();
+    }
 }
 
 TEST_F(WindowTest, TheSmallMetersStayWholeAtTheNarrowestWindow) {

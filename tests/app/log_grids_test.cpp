@@ -92,6 +92,24 @@ TEST_F(LogGridsTest, MessageTitlesStayOnTopWhileTheRowsScroll) {
     QToolTip::hideText();
 }
 
+TEST_F(LogGridsTest, ACutCellShowsItsWholeTextInATooltip) {
+    TfrmVolmar& w = StartShown(kEventsPage);
+    const QString whole = QStringLiteral("Fault injected: 3 garbage bytes after the answer to 4Bh");
+    w.Monitor().Logs().LogNote(whole.toStdString());
+    Settle();
+    QTableView* grid = w.grdEvents;
+    const auto ask = [&](int Col) {
+        const QPoint at = grid->visualRect(grid->model()->index(LastRow(grid), Col)).center();
+        QHelpEvent help(QEvent::ToolTip, at, grid->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(grid->viewport(), &help);
+    };
+    ask(0);
+    EXPECT_FALSE(QToolTip::isVisible()) << "the time is shown whole";
+    ask(1);
+    EXPECT_EQ(QToolTip::text(), whole);
+    QToolTip::hideText();
+}
+
 TEST_F(LogGridsTest, EventTitlesBecomeAHeaderWithTheFirstEntryUntilReset) {
     TfrmVolmar& w = StartShown(kEventsPage);
     QTableView* grid = w.grdEvents;

@@ -12,6 +12,8 @@
 #include "app/window_fixture.h"
 #include "interpret/counters.h"
 
+#include <cmath>
+
 namespace volmar::testing {
 namespace {
 
@@ -47,7 +49,7 @@ TEST_F(WindowTest, FirstStartWithNeitherFile) {
 
 TEST_F(WindowTest, StoredSettingsAreApplied) {
     WriteSettings("[Comms]\nPort=0x1\n[Dataport]\nSpeed Mode=1\n[Options]\nBig Meter Spin=1\n"
-                  "Mute Meters=0\n[Window]\nLeft=$20\nTop=30\nWidth=800\nHeight=700\n");
+                  "Mute Meters=0\n[Window]\nLeft=$20\nTop=30\nWidth=700\nHeight=500\n");
     TfrmVolmar& w = Start();
     EXPECT_EQ(w.cmbxComPort->currentText().toStdString(), "COM1");
     EXPECT_TRUE(w.btn1200Baud->isChecked());
@@ -58,11 +60,11 @@ TEST_F(WindowTest, StoredSettingsAreApplied) {
     EXPECT_FALSE(w.mnuMute->isChecked());
     EXPECT_EQ(w.x(), 0x20);
     EXPECT_EQ(w.y(), 30);
-    EXPECT_EQ(w.width(), 800);
-    EXPECT_EQ(w.height(), 700 - kDebugPanelHeight - kSplitterHeight);
+    EXPECT_EQ(w.width(), 700);
+    EXPECT_EQ(w.height(), 500 - kDebugPanelHeight - kSplitterHeight);
     Close();
     const std::string ini = ReadFile(kSettingsFileName);
-    EXPECT_NE(ini.find("Left=32\nTop=30\nWidth=800\nHeight=700\n"), std::string::npos);
+    EXPECT_NE(ini.find("Left=32\nTop=30\nWidth=700\nHeight=500\n"), std::string::npos);
 }
 
 TEST_F(WindowTest, AStoredGeometryIsBroughtOntoTheScreen) {
@@ -72,6 +74,46 @@ TEST_F(WindowTest, AStoredGeometryIsBroughtOntoTheScreen) {
     EXPECT_LE(w.width(), room.width());
     EXPECT_LE(w.height(), room.height());
     EXPECT_TRUE(room.contains(w.pos()));
+}
+
+TEST_F(WindowTest, AWindowStoredPastTheScreensEdgeComesBackWhole) {
+    // As stored on a larger screen, or at a smaller scale: its frame would
+    // reach past this screen's right and bottom edges.
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    WriteSettings("[Window]\nLeft=" + std::to_string(room.right() - 300) +
+                      "\nTop=" + std::to_string(room.bottom() - 200) + "\nWidth=600\nHeight=560\n",
+                  false);
+    TfrmVolmar& w = Start();
+    w.show();
+    Settle();
+    // Within the screen, or at its top left where the window cannot be smaller.
+    const QRect frame = w.frameGeometry();
+    const auto fits = [](int First, int Extent, int RoomFirst, int RoomExtent) {
+        return Extent <= RoomExtent ? First >= RoomFirst && First + Extent <= RoomFirst + RoomExtent
+                                    : First == RoomFirst;
+    };
+    EXPECT_TRUE(fits(frame.x(), frame.width(), room.x(), room.width()) &&
+                fits(frame.y(), frame.height(), room.y(), room.height()))
+        << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height()
+        << " on " << room.width() << "x" << room.height() << " geometry " << w.geometry().x()
+        << "," << w.geometry().y();
+}
+
+TEST_F(WindowTest, AWholeSizeStoredAtAFractionalScaleComesBackTheSame) {
+    WriteSettings("[Window]\nLeft=10\nTop=10\nWidth=401\nHeight=371\n", false);
+    {
+        TfrmVolmar& w = Start();
+        // The window system sizes it in whole device pixels, in steps of two
+        // at a scale of 1.5: read back, it is a pixel short.
+        w.resize(w.width() - 1, w.height() - 1);
+        Close();
+    }
+    const bool fractional = qApp->devicePixelRatio() != std::floor(qApp->devicePixelRatio());
+    EXPECT_NE(ReadFile(kSettingsFileName)
+                  .find(fractional ? "Width=401\nHeight=371\n" : "Width=400\nHeight=370\n"),
+              std::string::npos)
+        << "at a fractional scale the stored size stays, else the operator's is kept\n"
+        << ReadFile(kSettingsFileName);
 }
 
 TEST_F(WindowTest, StoredHeightWithTheDebugPanelShown) {

@@ -8,6 +8,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <fstream>
+
 #include "app/capture_dialog.h"
 #include "app/statistics_page.h"
 #include "app/window_fixture.h"
@@ -134,6 +136,30 @@ TEST_F(StatisticsAndCaptureTest, ExportWritesTheThreeFilesNamedAfterTheChosenOne
         QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile("report.json")));
     EXPECT_EQ(report[QStringLiteral("totals")][QStringLiteral("in")].toInt(), 1234);
     EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(StatisticsAndCaptureTest, AnExportOverFilesThereNamesEachAndTheBarShowsThemWhole) {
+    TfrmVolmar& w = Start();
+    std::ofstream(dir / "report.json") << "old";
+    std::ofstream(dir / "report-events.csv") << "old";
+    answerYes = false;
+    SaveAs(dir / "report.csv");
+    ASSERT_EQ(questions.size(), 1u);
+    for (const char* name : {"report.json", "report-events.csv"})
+        EXPECT_NE(questions[0].find((dir / name).string()), std::string::npos) << questions[0];
+    EXPECT_EQ(questions[0].find((dir / "report.csv").string()), std::string::npos)
+        << "not there, so not asked about";
+    EXPECT_EQ(ReadFile("report.json"), "old") << "No replaces nothing";
+    EXPECT_FALSE(fs::exists(dir / "report.csv"));
+
+    answerYes = true;
+    SaveAs(dir / "report.csv");
+    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_NE(ReadFile("report.json"), "old");
+    // The bar cuts the message at the window's width; its tooltip has it whole.
+    for (const char* name : {"report.csv", "report.json", "report-events.csv"})
+        EXPECT_TRUE(w.statusBar()->toolTip().contains(QString::fromStdString((dir / name).string())))
+            << w.statusBar()->toolTip().toStdString();
 }
 
 TEST_F(StatisticsAndCaptureTest, AnExportThatCannotBeWrittenGoesToTheErrorBox) {

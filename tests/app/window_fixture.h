@@ -28,6 +28,10 @@ protected:
             [this](QWidget*, const QString& Text) { warnings.push_back(Text.toStdString()); },
             [this](QWidget*, const QString& Text) { errors.push_back(Text.toStdString()); },
             [this](QWidget*, const QString& Text) { infos.push_back(Text.toStdString()); },
+            [this](QWidget*, const QString& Text) {
+                questions.push_back(Text.toStdString());
+                return answerYes;
+            },
         };
         window = std::make_unique<TfrmVolmar>(std::move(options));
         Settle();
@@ -68,7 +72,8 @@ protected:
         return ran;
     }
 
-    std::vector<std::string> warnings, errors, infos;
+    std::vector<std::string> warnings, errors, infos, questions;
+    bool answerYes = true;
     std::unique_ptr<TfrmVolmar> window;
 };
 

@@ -248,6 +248,9 @@ TEST_F(HeadlessEndToEnd, RefusesASecondCopyOnItsFolderAndAMistakenCommandLine) {
                                         "--port",     "1",       "--device", line.Device};
     first = folder.Launch(kNoDisplay, args);
     ASSERT_EQ(line.ReadByte(15000), kNak) << "the first copy runs\n" << folder.Errors();
+    EXPECT_NE(folder.Errors().find("volmarsim: settings and counters in " + dir + "\n"),
+              std::string::npos)
+        << folder.Errors();
 
     // A faults file that nobody writes to never holds up the start.
     const std::string fifo = (folder.Dir / "faults.fifo").string();

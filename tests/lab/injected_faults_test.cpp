@@ -44,8 +44,11 @@ TEST_F(InjectedFaultsTest, ARefusalIsNotActedOnAndTheResendIsDecidedAfresh) {
         EXPECT_EQ(m.Counters().Codes[0x20].Retries, 1);
         EXPECT_EQ(Stat(stFaultsInjected), 1u);
         EXPECT_EQ(Stat(stRepeats), 0u);
+        // The message's row with the refusal that went out, then the fault's.
         const TStringGrid& log = m.Logs().Events;
-        EXPECT_EQ(log.Cell(1, 1).rfind("Fault injected: ", 0), 0u) << log.Cell(1, 1);
+        EXPECT_EQ(log.Cell(5, 1), "20 20");
+        EXPECT_EQ(log.Cell(4, 1), kind == TFaultKind::Nak ? "Nak" : "Esc");
+        EXPECT_EQ(log.Cell(1, 2).rfind("Fault injected: ", 0), 0u) << log.Cell(1, 2);
         CloseAndForget();
     }
 }
@@ -53,15 +56,20 @@ TEST_F(InjectedFaultsTest, ARefusalIsNotActedOnAndTheResendIsDecidedAfresh) {
 TEST_F(InjectedFaultsTest, AGarbledAnswerWasActedOnAndItsResendIsARepeat) {
     struct Case {
         TFaultKind Kind;
-        Bytes Line;  // what the machine gets for the first message
+        Bytes Line;            // what the machine gets for the first message
+        const char* Response;  // what the message's row says went out
     };
-    for (const Case& c : {Case{TFaultKind::Withhold, {}}, Case{TFaultKind::WrongByte, {0x3F}},
-                          Case{TFaultKind::Delay, {kAck}},
-                          Case{TFaultKind::Garbage, {kAck, 0xAA, 0x55, 0xAA}}}) {
+    for (const Case& c :
+         {Case{TFaultKind::Withhold, {}, "none"}, Case{TFaultKind::WrongByte, {0x3F}, "3Fh"},
+          Case{TFaultKind::Delay, {kAck}, "Ack"},
+          Case{TFaultKind::Garbage, {kAck, 0xAA, 0x55, 0xAA}, "Ack"}}) {
         TMonitor& m = StartWith(c.Kind);
         Send({0x20, 0x20});
         const Bytes first = AnswersWithin(c.Kind == TFaultKind::Delay ? 300 : 100);
         EXPECT_EQ(first, c.Line) << FaultKindKey(c.Kind);
+        const TStringGrid& log = m.Logs().Events;
+        EXPECT_EQ(log.Cell(4, 1), c.Response) << FaultKindKey(c.Kind);
+        EXPECT_EQ(log.Cell(1, 2).rfind("Fault injected: ", 0), 0u) << log.Cell(1, 2);
         EXPECT_EQ(m.Counters().In, 1) << "acted on";
         EXPECT_EQ(Exchange(0xA0), kAck);
         EXPECT_EQ(m.Counters().In, 1) << "the resend is not counted twice";

@@ -90,32 +90,26 @@ TEST_F(OpenFailure, MissingDeviceListsThoseThatExist) {
     EXPECT_THAT(failure.Detail(), HasSubstr("COM3 is " + missing + ", which does not exist."));
 }
 
-TEST_F(OpenFailure, PermissionDeniedNamesTheGroupAndTheCommand) {
-    if (::geteuid() != 0) GTEST_SKIP() << "a device of this user's own opens: nothing to refuse";
-    const group* serialGroup = ::getgrnam("dialout");
-    if (!serialGroup) serialGroup = ::getgrnam("uucp");
+// The detail a process running as the user nobody gets for the pty.
+std::string DetailAsNobody(const char* Pts, const TDeviceRoots& Roots) {
     const passwd* nobody = ::getpwnam("nobody");
-    if (!serialGroup || !nobody) GTEST_SKIP() << "no dialout or uucp group, or no user nobody";
-    const std::string groupName = serialGroup->gr_name;
+    if (!nobody) return "no user nobody";
     const uid_t uid = nobody->pw_uid;
     const gid_t gid = nobody->pw_gid;
-    ASSERT_EQ(::fchown(FSlave, 0, serialGroup->gr_gid), 0);
-    ASSERT_EQ(::fchmod(FSlave, 0660), 0);
-
     int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
+    if (::pipe(pipeFds) != 0) return "no pipe";
     const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
+    if (child < 0) return "no fork";
     if (child == 0) {
         ::close(pipeFds[0]);
         std::string text = "could not become nobody";
         if (::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0) {
             try {
                 TPosixDeviceLayer layer;
-                layer.Open(FPts);
+                layer.Open(Pts);
                 text = "opened";
             } catch (const EPortException& e) {
-                text = OpenFailureDetail(e.SystemError(), kCom, FPts, FRoots);
+                text = OpenFailureDetail(e.SystemError(), 3, Pts, Roots);
             }
         }
         const ssize_t written = ::write(pipeFds[1], text.data(), text.size());
@@ -127,12 +121,35 @@ TEST_F(OpenFailure, PermissionDeniedNamesTheGroupAndTheCommand) {
     for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
         text.append(buffer, static_cast<std::size_t>(n));
     ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    ::waitpid(child, nullptr, 0);
+    return text;
+}
 
+TEST_F(OpenFailure, PermissionDeniedNamesTheGroupAndTheCommand) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a device of this user's own opens: nothing to refuse";
+    const group* serialGroup = ::getgrnam("dialout");
+    if (!serialGroup) serialGroup = ::getgrnam("uucp");
+    if (!serialGroup || !::getpwnam("nobody"))
+        GTEST_SKIP() << "no dialout or uucp group, or no user nobody";
+    const std::string groupName = serialGroup->gr_name;
+    ASSERT_EQ(::fchown(FSlave, 0, serialGroup->gr_gid), 0);
+    ASSERT_EQ(::fchmod(FSlave, 0660), 0);
+    const std::string text = DetailAsNobody(FPts, FRoots);
     EXPECT_EQ(text, "COM3 is " + std::string(FPts) + ", which may not be opened by this user: "
                         "it is open to the group " + groupName + ". Join that group with: "
                         "sudo usermod -aG " + groupName + " $USER, then log out and in again.");
+}
+
+TEST_F(OpenFailure, AnotherUsersPseudoTerminalIsNamedSoAndNoGroupAdvised) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a device of this user's own opens: nothing to refuse";
+    if (!::getpwnam("nobody")) GTEST_SKIP() << "no user nobody";
+    // As openpty leaves it: root's, its group may only write.
+    ASSERT_EQ(::fchown(FSlave, 0, 0), 0);
+    ASSERT_EQ(::fchmod(FSlave, 0620), 0);
+    EXPECT_EQ(DetailAsNobody(FPts, FRoots),
+              "COM3 is " + std::string(FPts) + ", which may not be opened by this user: it is a "
+              "pseudo-terminal, and another user (root) owns it. Make the line as this user, or "
+              "run the simulator as root.");
 }
 
 TEST_F(OpenFailure, BusyNamesTheHoldingProcessAndItsPid) {

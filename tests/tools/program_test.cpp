@@ -2,6 +2,7 @@
 // prints first, its link, and how it ends.
 #include "tools/far_end.h"
 #include "tools/machine_options.h"
+#include "tools/message_list.h"
 
 #include <fcntl.h>
 #include <filesystem>
@@ -141,6 +142,15 @@ TEST_F(ProgramTest, HelpDocumentsTheLineAndTheScript) {
                               "--demo", "send <message>", "raw <hex", "wait=MS", "pause <ms>",
                               "rts on", "noretry", "manufacturer=", "Example:", "Exit status"})
         EXPECT_NE(p.Out.find(topic), std::string::npos) << topic;
+}
+
+TEST_F(ProgramTest, ListAndVersionNeedNoLine) {
+    Program list({"--list"});
+    EXPECT_EQ(list.Exit(), 0);
+    EXPECT_EQ(list.Out, MessageListText());
+    Program version({"--version"});
+    EXPECT_EQ(version.Exit(), 0);
+    EXPECT_EQ(version.Out, std::string("volmar-machine ") + VOLMAR_EXPECTED_VERSION + "\n");
 }
 
 TEST_F(ProgramTest, MistakesExitWith2BeforeAnythingHappens) {

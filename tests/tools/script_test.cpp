@@ -109,6 +109,7 @@ TEST(ScriptErrors, EachBadLineIsNamedWithItsNumberAndWhy) {
         {"fly 26h", "not a command"},
         {"send \"Reserved\"", "give the code"},
         {"send \"No Such Thing\"", "no message is named"},
+        {"send \"100 Ft In\"", "did you mean \"100Ft In\" or \"1000Ft In\"?"},
         {"send 80h", "above 7Fh"},
         {"send 26h 5", "carries no data"},
         {"send 69h", "needs its value"},
