@@ -10,7 +10,8 @@
 //
 //   bench_machine_latency [lock-step messages] [paced messages] [turns]
 //                                            (4000, 200 and 2 by default)
-//   BENCH_VOLMARSIM=path runs another build of the simulator instead.
+//   BENCH_VOLMARSIM=path runs another build of the simulator instead;
+//   BENCH_VOLMARSIM_BESIDE=path measures another build beside it, in the same turns.
 #include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
@@ -136,10 +137,13 @@ struct Variant {
     std::vector<std::string> Args;
     std::string ExtraSettings;
     std::vector<std::string> Environment;
+    // Another build of the simulator; empty: this one (or BENCH_VOLMARSIM's).
+    std::string Program;
 };
 
 // BENCH_VOLMARSIM names another build of the simulator, to compare two.
-std::string SimulatorPath() {
+std::string SimulatorPath(const Variant& V) {
+    if (!V.Program.empty()) return V.Program;
     const char* other = std::getenv("BENCH_VOLMARSIM");
     return other && *other ? other : VOLMARSIM_PATH;
 }
@@ -152,7 +156,7 @@ struct SimulatorRun {
 
 SimulatorRun Simulate(const Variant& V, const Load& L, int Count) {
     SimulatorRun run;
-    ProgramFolder folder(SimulatorPath(), "volmarbench");
+    ProgramFolder folder(SimulatorPath(V), "volmarbench");
     const auto session =
         RunSession(VOLMAR_MACHINE_PATH, folder, kSettleLines + Messages(L, Count),
                    kSettleExchanges + static_cast<std::size_t>(Count),
@@ -237,7 +241,7 @@ std::uint64_t CpuNanoseconds(pid_t Pid) {
 double IdleShare(const Variant& V, int Seconds) {
     PtyPair pty;
     pty.ReleaseSlave();
-    ProgramFolder folder(SimulatorPath(), "volmarbench");
+    ProgramFolder folder(SimulatorPath(V), "volmarbench");
     folder.WriteSettings(pty.SlavePath, V.ExtraSettings);
     pid_t pid = folder.Launch(V.Environment, V.Args);
     double share = -1;
@@ -302,11 +306,19 @@ int main(int argc, char** argv) {
     std::vector<Responder> responders = {
         {"floor (poll/read/write)", BENCH_FLOOR_PATH, {}},
         {"QSerialPort responder", BENCH_QSERIALPORT_PATH, {}},
-        {"simulator, window offscreen", {}, {"window offscreen", {}, spin, {}}},
-        {"  the same, capture off", {}, {"window offscreen", {}, spin + noCapture, {}}},
-        {"simulator, headless", {}, {"headless", {"--headless", "--quiet"}, {}, {}}},
-        {"  the same, capture off", {}, {"headless", {"--headless", "--quiet"}, noCapture, {}}},
+        {"simulator, window offscreen", {}, {"window offscreen", {}, spin, {}, {}}},
+        {"  the same, capture off", {}, {"window offscreen", {}, spin + noCapture, {}, {}}},
+        {"simulator, headless", {}, {"headless", {"--headless", "--quiet"}, {}, {}, {}}},
+        {"  the same, capture off", {}, {"headless", {"--headless", "--quiet"}, noCapture, {}, {}}},
     };
+    // BENCH_VOLMARSIM_BESIDE names another build measured in the same turns,
+    // so that a change's cost is not hidden by the machine's moods between runs.
+    if (const char* beside = std::getenv("BENCH_VOLMARSIM_BESIDE"); beside && *beside) {
+        responders.push_back({"other build, window offscreen", {},
+                              {"window offscreen", {}, spin, {}, beside}});
+        responders.push_back({"other build, headless", {},
+                              {"headless", {"--headless", "--quiet"}, {}, {}, beside}});
+    }
     if (const char* display = std::getenv("DISPLAY"); display && *display) {
         const char* platform = std::getenv("QT_QPA_PLATFORM");
         const std::string qpa = platform && *platform && std::string(platform) != "offscreen"
@@ -314,7 +326,7 @@ int main(int argc, char** argv) {
                                     : "xcb";
         responders.push_back({std::string("simulator, window on ") + display,
                               {},
-                              {"window on the display", {}, spin, {"QT_QPA_PLATFORM=" + qpa}}});
+                              {"window on the display", {}, spin, {"QT_QPA_PLATFORM=" + qpa}, {}}});
     }
     const Load loads[] = {{"lock step", false}, {"a message every 150 ms", true}};
     ProgramFolder scratch(VOLMARSIM_PATH, "volmarbench");
