@@ -4,19 +4,20 @@
 // be written) is the alert while it lasts, and the records it lost are told.
 #pragma once
 
+#include "lab/capture_file.h"
+#include "lab/capture_format.h"
+#include "lab/report.h"
+#include "monitor/settings_part.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
+#include <array>
 #include <cstdint>
 #include <memory>
 
-#include "lab/capture_format.h"
-#include "monitor/settings_part.h"
-
 namespace volmar {
 
-class TCaptureFile;
 class TMonitor;
 
 // Where and how the traffic is captured.
@@ -32,7 +33,7 @@ struct TCaptureSettings {
 
 class TCapture : public QObject, public ISettingsPart {
     Q_OBJECT
-public:
+  public:
     // RunPath: this run's capture file instead of the settings file's
     // choice, in the format its name asks for; empty: none.
     TCapture(TMonitor& Monitor, QString RunPath);
@@ -51,14 +52,16 @@ public:
     // Written once the operator chose them: a file that never had them stays as it was.
     void Save(TProfileFile& Ini) const override;
 
-signals:
+  signals:
     // Records lost since the last time it said so.
     void RecordsLost(quint64 Count);
 
-private:
+  private:
     void Open();
     void Watch();
     void CountLost();
+    // Queues the line's state when it changed since it was last queued.
+    void QueueState();
 
     TMonitor& FMonitor;
     const QString FRunPath;
@@ -68,6 +71,8 @@ private:
     bool FChosenInRun = false;
     std::unique_ptr<TCaptureFile> FFile;
     QString FFilePath;
+    TCaptureState FStateQueued;
+    std::array<std::int32_t, kTotalCount> FTotalsQueued{};
     // The error last seen, and how many of the file's records were lost.
     QString FAlert;
     std::uint64_t FLostSeen = 0;

@@ -1,18 +1,17 @@
 #include "lab/capture_file.h"
 
+#include "dataport/file_store.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <limits>
-#include <system_error>
-
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
-
-#include "dataport/file_store.h"
 
 namespace volmar {
 
@@ -33,10 +32,8 @@ constexpr std::size_t kWriteChunk = 16 * 1024;
 // The buffer is written out once it holds this much.
 constexpr std::size_t kWriteOutAt = 4 * kWriteChunk;
 
-template <class TClock>
-std::int64_t Now() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               TClock::now().time_since_epoch())
+template <class TClock> std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(TClock::now().time_since_epoch())
         .count();
 }
 
@@ -60,6 +57,8 @@ bool Replaceable(const fs::path& Path, fs::file_type& Type) {
 
 std::size_t QueuedBytes(const TCaptureItem& Item) {
     if (const auto* line = std::get_if<std::string>(&Item)) return line->size();
+    if (const auto* state = std::get_if<TCaptureState>(&Item))
+        return sizeof *state + state->Totals.size();
     // About what the record holds; its line is of a like size.
     const auto& record = std::get<TTrafficRecord>(Item);
     return sizeof record + static_cast<std::size_t>(record.Bytes.size()) + record.Text.size() +
@@ -89,6 +88,10 @@ void TCaptureFile::Write(TTrafficRecord Record) {
     FQueue.Push(std::move(Record));
 }
 
+void TCaptureFile::Write(TCaptureState State) {
+    FQueue.Push(std::move(State));
+}
+
 bool TCaptureFile::Flush(std::chrono::milliseconds Wait) {
     return FQueue.Drain(Wait);
 }
@@ -108,14 +111,32 @@ void TCaptureFile::Run() {
     FLines.clear();
     FGaps.reserve(TQueue::kGapsKept);
     TQueue::TBatch batch;
-    while (FQueue.Take(batch, kGather, &FGaps)) FQueue.Done(WriteBatch(batch, FGaps));
+    while (FQueue.Take(batch, kGather, &FGaps))
+        FQueue.Done(WriteBatch(batch, FGaps));
     // Records lost at the very end are marked too, if the file takes it.
-    for (const TQueue::TGap& gap : FGaps) FHole += gap.Count;
-    if (FHole == 0) return;
-    if (FFd < 0) Open();
+    for (const TQueue::TGap& gap : FGaps)
+        FHole += gap.Count;
+    if (FHole > 0 && FFd < 0) Open();
     if (FFd < 0) return;
-    Append(HoleLine(0, 0), 0, FHole);
+    if (FHole > 0) Append(HoleLine(0, 0), 0, FHole);
+    // The file's last line: the totals it ends with.
+    if (FStateKnown && !FStartDue) {
+        FBuffer += StateLines(false, 0, 0);
+        FLines.push_back({FBuffer.size(), 0, 0});
+    }
     WriteOut();
+}
+
+std::string TCaptureFile::StateLines(bool Start, std::int64_t WallUs, std::int64_t MonoUs) const {
+    TTrafficRecord r = EventRecord(TLineEvent::Totals, 0, FState.Totals);
+    r.WallUs = WallUs ? WallUs : Now<std::chrono::system_clock>();
+    r.MonoUs = MonoUs ? MonoUs : Now<std::chrono::steady_clock>();
+    if (!Start) return FormatRecord(r, FFormat);
+    TTrafficRecord start = r;
+    start.Event = TLineEvent::StartState;
+    start.Value = FState.Baud;
+    start.Detail = "speed mode " + FState.SpeedMode;
+    return FormatRecord(start, FFormat) + FormatRecord(r, FFormat);
 }
 
 const std::string& TCaptureFile::LineOf(const TCaptureItem& Item) {
@@ -132,11 +153,13 @@ std::uint64_t TCaptureFile::WriteBatch(const TQueue::TBatch& Batch, const TQueue
     auto gap = Gaps.begin();
     for (const auto& chunk : Batch)
         for (const TCaptureItem& item : chunk) {
-            for (; gap != Gaps.end() && gap->At <= index; ++gap) FHole += gap->Count;
+            for (; gap != Gaps.end() && gap->At <= index; ++gap)
+                FHole += gap->Count;
             ++index;
             lost += FFd < 0 ? Lose(0) : Put(item);
         }
-    for (; gap != Gaps.end(); ++gap) FHole += gap->Count;
+    for (; gap != Gaps.end(); ++gap)
+        FHole += gap->Count;
     lost += WriteOut();
     if (!FFailed) {
         const std::lock_guard<std::mutex> lock(FErrorLock);
@@ -146,9 +169,18 @@ std::uint64_t TCaptureFile::WriteBatch(const TQueue::TBatch& Batch, const TQueue
 }
 
 std::uint64_t TCaptureFile::Put(const TCaptureItem& Item) {
+    if (const auto* state = std::get_if<TCaptureState>(&Item)) {
+        FState = *state;
+        FStateKnown = true;
+        return 0;
+    }
     const TTrafficRecord* record = RecordOf(Item);
     const std::int64_t wall = record ? record->WallUs : 0;
     std::uint64_t lost = 0;
+    if (FStartDue && FStateKnown) {
+        FStartDue = false;
+        lost += Append(StateLines(true, wall, record ? record->MonoUs : 0), wall, 0);
+    }
     if (FHole > 0) lost += Append(HoleLine(wall, record ? record->MonoUs : 0), 0, FHole);
     return lost + Append(LineOf(Item), wall, 0);
 }
@@ -162,8 +194,18 @@ std::uint64_t TCaptureFile::Append(const std::string& Line, std::int64_t WallUs,
     // has a file to itself.
     const std::uint64_t size = FSize + FBuffer.size();
     if (FRotates && size > 0 && size + Line.size() > FSizeLimit) {
+        // The file ends with its totals, even past the limit.
+        if (FStateKnown && !FStartDue) {
+            FBuffer += StateLines(false, WallUs, 0);
+            FLines.push_back({FBuffer.size(), 0, 0});
+        }
         lost += WriteOut();
         Rotate();
+        if (FStateKnown && FFd >= 0) {
+            FStartDue = false;
+            FBuffer += StateLines(true, WallUs, 0);
+            FLines.push_back({FBuffer.size(), 0, 0});
+        }
     }
     if (FFd < 0) return lost + Lose(Marks);
     FBuffer += Line;
@@ -224,7 +266,8 @@ std::uint64_t TCaptureFile::WriteOut() {
             break;
         }
     std::uint64_t lost = 0;
-    for (std::size_t i = whole; i < FLines.size(); ++i) lost += Lose(FLines[i].Marks);
+    for (std::size_t i = whole; i < FLines.size(); ++i)
+        lost += Lose(FLines[i].Marks);
     if (done > kept && !FFifo && ::ftruncate(FFd, static_cast<off_t>(FSize + kept)) != 0)
         error = errno;
     FSize += kept;
@@ -323,7 +366,8 @@ void TCaptureFile::Rotate() {
         if (ec) Fail("cannot remove " + FPath + ": " + ec.message());
     } else {
         // The oldest goes as the one before it is renamed onto it.
-        for (int n = FKeep - 2; n >= 1; --n) move(numbered(n), numbered(n + 1));
+        for (int n = FKeep - 2; n >= 1; --n)
+            move(numbered(n), numbered(n + 1));
         move(FPath, numbered(1));
     }
     Open();

@@ -13,6 +13,10 @@
 // were, written as soon as the file takes lines again.
 #pragma once
 
+#include "lab/capture_format.h"
+#include "lab/line_writer.h"
+#include "monitor/traffic_record.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -23,18 +27,24 @@
 #include <variant>
 #include <vector>
 
-#include "lab/capture_format.h"
-#include "lab/line_writer.h"
-#include "monitor/traffic_record.h"
-
 namespace volmar {
 
-// A line as it is, or a record to be formatted into one.
-using TCaptureItem = std::variant<std::string, TTrafficRecord>;
+// The line's state a replay starts from and ends with: written at the top
+// of each file (start-state and totals events) and at its end (totals).
+struct TCaptureState {
+    std::int32_t Baud = 0;
+    std::string SpeedMode; // "auto", "1200", "9600"
+    std::string Totals;    // "in=N out=N ...", as the control socket names them
+    bool operator==(const TCaptureState&) const = default;
+};
+
+// A line as it is, a record to be formatted into one, or the state from
+// this point in the queue on.
+using TCaptureItem = std::variant<std::string, TTrafficRecord, TCaptureState>;
 std::size_t QueuedBytes(const TCaptureItem& Item);
 
 class TCaptureFile {
-public:
+  public:
     static constexpr std::uint64_t kDefaultSizeLimit = 64ull * 1024 * 1024;
     static constexpr int kDefaultKeep = 10;
     static constexpr std::size_t kDefaultQueueLimit = 16 * 1024 * 1024;
@@ -54,6 +64,8 @@ public:
     void Write(std::string Line);
     // Queues Record, to be formatted as a line by the writing thread.
     void Write(TTrafficRecord Record);
+    // The state from here on, for the edges of the files.
+    void Write(TCaptureState State);
     // Waits at most Wait until every line queued is in the file; true if
     // they all are.
     bool Flush(std::chrono::milliseconds Wait = std::chrono::seconds(2));
@@ -66,7 +78,7 @@ public:
     // gone to the file without trouble.
     std::string Error() const;
 
-private:
+  private:
     using TQueue = TBatchQueue<TCaptureItem>;
     // A line in FBuffer: where it ends, its record's wall time (0: none),
     // and for a capture-lost line, how many records it stands for.
@@ -99,6 +111,8 @@ private:
     // Why Errno stopped the file, in the operator's words.
     std::string Reason(int Errno) const;
     void Fail(std::string Text);
+    // The state's events as lines, stamped as the record after them (0: now).
+    std::string StateLines(bool Start, std::int64_t WallUs, std::int64_t MonoUs) const;
 
     const std::string FPath;
     const std::uint64_t FSizeLimit;
@@ -115,6 +129,11 @@ private:
     std::string FLine; // the record last formatted
     int FFd = -1;
     std::uint64_t FSize = 0;
+    // The state last queued; whether it is known, and whether the file in
+    // use still waits for its top lines.
+    TCaptureState FState;
+    bool FStateKnown = false;
+    bool FStartDue = true;
     bool FFifo = false;
     bool FHadReader = false;
     bool FRotates = false;

@@ -21,6 +21,7 @@ void TMonitor::BindRecording() {
         Record(std::move(r));
     };
     FVolmar.OnQuietByte = [this](TVolmarDataport*, std::uint8_t Byte) {
+        if (FDiscarded.empty()) FDiscardedFirstUs = FBatchMonoUs;
         FDiscarded.push_back(Byte);
     };
     connect(this, &TMonitor::ReceiverReset, this,
@@ -78,6 +79,9 @@ TTrafficRecord TMonitor::FrameRecord(const TDPMessage& Msg, TFrameFault Fault) {
     TTrafficRecord r;
     r.Kind = TRecordKind::Frame;
     r.Bytes = TRecordBytes(FVolmar.FrameBytes(), FVolmar.FrameBytes() + FVolmar.FrameSize());
+    r.FirstMonoUs = FFrameFirstUs;
+    // The next frame begins with this batch at the earliest.
+    FFrameFirstUs = FBatchMonoUs;
     r.Class = ClassifyHeader(Msg.Header).MsgClass;
     r.Code = Msg.Code();
     r.Retry = Msg.Retry;
@@ -97,7 +101,8 @@ void TMonitor::SendReplyBytes(const std::vector<std::uint8_t>& Bytes, TReplyCaus
     r.Kind = TRecordKind::Reply;
     r.Cause = Cause;
     try {
-        for (std::uint8_t b : Bytes) FComPortPlus.PutChar(b);
+        for (std::uint8_t b : Bytes)
+            FComPortPlus.PutChar(b);
     } catch (const std::exception&) {
         r.Dropped = true;
     }
@@ -110,6 +115,7 @@ void TMonitor::FlushDiscarded() {
     TTrafficRecord r;
     r.Kind = TRecordKind::Discarded;
     r.Bytes = TRecordBytes(FDiscarded.begin(), FDiscarded.end());
+    r.FirstMonoUs = FDiscardedFirstUs;
     FDiscarded.clear();
     Record(std::move(r));
 }
