@@ -44,9 +44,7 @@ TCapture::TCapture(TMonitor& Monitor, QString RunPath)
 
 TCapture::~TCapture() = default;
 
-QString TCapture::Path() const {
-    return FFile ? FFilePath : QString();
-}
+QString TCapture::Path() const { return FFile ? FFilePath : QString(); }
 
 QString TCapture::Error() const {
     return FFile ? QString::fromLocal8Bit(FFile->Error().c_str()) : QString();

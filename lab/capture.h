@@ -4,17 +4,18 @@
 // be written) is the alert while it lasts, and the records it lost are told.
 #pragma once
 
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
 #include "lab/capture_file.h"
 #include "lab/capture_format.h"
 #include "lab/report.h"
 #include "monitor/settings_part.h"
-
-#include <QObject>
-#include <QString>
-#include <QTimer>
-#include <array>
-#include <cstdint>
-#include <memory>
 
 namespace volmar {
 
@@ -33,7 +34,7 @@ struct TCaptureSettings {
 
 class TCapture : public QObject, public ISettingsPart {
     Q_OBJECT
-  public:
+public:
     // RunPath: this run's capture file instead of the settings file's
     // choice, in the format its name asks for; empty: none.
     TCapture(TMonitor& Monitor, QString RunPath);
@@ -52,11 +53,11 @@ class TCapture : public QObject, public ISettingsPart {
     // Written once the operator chose them: a file that never had them stays as it was.
     void Save(TProfileFile& Ini) const override;
 
-  signals:
+signals:
     // Records lost since the last time it said so.
     void RecordsLost(quint64 Count);
 
-  private:
+private:
     void Open();
     void Watch();
     void CountLost();

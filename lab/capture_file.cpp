@@ -1,17 +1,18 @@
 #include "lab/capture_file.h"
 
-#include "dataport/file_store.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <filesystem>
 #include <limits>
+#include <system_error>
+
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
+
+#include "dataport/file_store.h"
 
 namespace volmar {
 
@@ -32,8 +33,10 @@ constexpr std::size_t kWriteChunk = 16 * 1024;
 // The buffer is written out once it holds this much.
 constexpr std::size_t kWriteOutAt = 4 * kWriteChunk;
 
-template <class TClock> std::int64_t Now() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(TClock::now().time_since_epoch())
+template <class TClock>
+std::int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               TClock::now().time_since_epoch())
         .count();
 }
 
@@ -111,11 +114,9 @@ void TCaptureFile::Run() {
     FLines.clear();
     FGaps.reserve(TQueue::kGapsKept);
     TQueue::TBatch batch;
-    while (FQueue.Take(batch, kGather, &FGaps))
-        FQueue.Done(WriteBatch(batch, FGaps));
+    while (FQueue.Take(batch, kGather, &FGaps)) FQueue.Done(WriteBatch(batch, FGaps));
     // Records lost at the very end are marked too, if the file takes it.
-    for (const TQueue::TGap& gap : FGaps)
-        FHole += gap.Count;
+    for (const TQueue::TGap& gap : FGaps) FHole += gap.Count;
     if (FHole > 0 && FFd < 0) Open();
     if (FFd < 0) return;
     if (FHole > 0) Append(HoleLine(0, 0), 0, FHole);
@@ -153,13 +154,11 @@ std::uint64_t TCaptureFile::WriteBatch(const TQueue::TBatch& Batch, const TQueue
     auto gap = Gaps.begin();
     for (const auto& chunk : Batch)
         for (const TCaptureItem& item : chunk) {
-            for (; gap != Gaps.end() && gap->At <= index; ++gap)
-                FHole += gap->Count;
+            for (; gap != Gaps.end() && gap->At <= index; ++gap) FHole += gap->Count;
             ++index;
             lost += FFd < 0 ? Lose(0) : Put(item);
         }
-    for (; gap != Gaps.end(); ++gap)
-        FHole += gap->Count;
+    for (; gap != Gaps.end(); ++gap) FHole += gap->Count;
     lost += WriteOut();
     if (!FFailed) {
         const std::lock_guard<std::mutex> lock(FErrorLock);
@@ -266,8 +265,7 @@ std::uint64_t TCaptureFile::WriteOut() {
             break;
         }
     std::uint64_t lost = 0;
-    for (std::size_t i = whole; i < FLines.size(); ++i)
-        lost += Lose(FLines[i].Marks);
+    for (std::size_t i = whole; i < FLines.size(); ++i) lost += Lose(FLines[i].Marks);
     if (done > kept && !FFifo && ::ftruncate(FFd, static_cast<off_t>(FSize + kept)) != 0)
         error = errno;
     FSize += kept;
@@ -366,8 +364,7 @@ void TCaptureFile::Rotate() {
         if (ec) Fail("cannot remove " + FPath + ": " + ec.message());
     } else {
         // The oldest goes as the one before it is renamed onto it.
-        for (int n = FKeep - 2; n >= 1; --n)
-            move(numbered(n), numbered(n + 1));
+        for (int n = FKeep - 2; n >= 1; --n) move(numbered(n), numbered(n + 1));
         move(FPath, numbered(1));
     }
     Open();

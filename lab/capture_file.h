@@ -13,10 +13,6 @@
 // were, written as soon as the file takes lines again.
 #pragma once
 
-#include "lab/capture_format.h"
-#include "lab/line_writer.h"
-#include "monitor/traffic_record.h"
-
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -26,6 +22,10 @@
 #include <thread>
 #include <variant>
 #include <vector>
+
+#include "lab/capture_format.h"
+#include "lab/line_writer.h"
+#include "monitor/traffic_record.h"
 
 namespace volmar {
 
@@ -44,7 +44,7 @@ using TCaptureItem = std::variant<std::string, TTrafficRecord, TCaptureState>;
 std::size_t QueuedBytes(const TCaptureItem& Item);
 
 class TCaptureFile {
-  public:
+public:
     static constexpr std::uint64_t kDefaultSizeLimit = 64ull * 1024 * 1024;
     static constexpr int kDefaultKeep = 10;
     static constexpr std::size_t kDefaultQueueLimit = 16 * 1024 * 1024;
@@ -78,7 +78,7 @@ class TCaptureFile {
     // gone to the file without trouble.
     std::string Error() const;
 
-  private:
+private:
     using TQueue = TBatchQueue<TCaptureItem>;
     // A line in FBuffer: where it ends, its record's wall time (0: none),
     // and for a capture-lost line, how many records it stands for.

@@ -1,12 +1,13 @@
 // The link between the port, the receive buffer and the receiver: bytes are
 // moved and work is deferred to the engine's own queue, so the receiver runs
 // one command at a time, in order, after the port's handler has returned.
+#include <QCoreApplication>
+
+#include <algorithm>
+
 #include "dataport/str_format.h"
 #include "monitor/monitor.h"
 #include "monitor/reply_gate.h"
-
-#include <QCoreApplication>
-#include <algorithm>
 
 namespace volmar {
 
@@ -35,8 +36,9 @@ void TMonitor::BindComponents() {
     FComPortPlus.OnDeviceLost = [this](TCustomComPort* CP) {
         FReports.GuardedLink([&] { ComPortPlusDeviceLost(CP); });
     };
-    SetPortErrorHandler(
-        [this](const std::exception& Error) { FReports.ReportQuietly(PlainErrorText(Error)); });
+    SetPortErrorHandler([this](const std::exception& Error) {
+        FReports.ReportQuietly(PlainErrorText(Error));
+    });
 
     FVolmar.SetComPort(&FComPortPlus);
     FVolmar.OnDPMessage = [this](TVolmarDataport* Sender, PDPMessage Msg, bool WasInError,
@@ -141,8 +143,7 @@ int TMonitor::TakeFromPort() {
     std::uint64_t n = std::min<std::uint64_t>(room, FComPortPlus.InBuffAnnounced());
     if (!FLineErrorsAt.empty())
         n = std::min(n, std::max(FLineErrorsAt.front(), FBytesTaken) - FBytesTaken);
-    for (std::uint64_t i = 0; i < n; ++i)
-        FRxBuffer->Put(FComPortPlus.GetChar());
+    for (std::uint64_t i = 0; i < n; ++i) FRxBuffer->Put(FComPortPlus.GetChar());
     FBytesTaken += n;
     return static_cast<int>(n);
 }
@@ -189,12 +190,8 @@ void TMonitor::CountRx() {
     FReports.ShowBox(bkInformation, QString::fromLatin1(text.c_str()));
 }
 
-void TMonitor::ResetRx() {
-    if (FRxBuffer) FRxBuffer->Reset();
-}
+void TMonitor::ResetRx() { if (FRxBuffer) FRxBuffer->Reset(); }
 
-void TMonitor::ResetSM() {
-    PostCommand(ucResetDataport);
-}
+void TMonitor::ResetSM() { PostCommand(ucResetDataport); }
 
 } // namespace volmar

@@ -101,8 +101,7 @@ void TMonitor::SendReplyBytes(const std::vector<std::uint8_t>& Bytes, TReplyCaus
     r.Kind = TRecordKind::Reply;
     r.Cause = Cause;
     try {
-        for (std::uint8_t b : Bytes)
-            FComPortPlus.PutChar(b);
+        for (std::uint8_t b : Bytes) FComPortPlus.PutChar(b);
     } catch (const std::exception&) {
         r.Dropped = true;
     }
