@@ -120,9 +120,10 @@ void TCaptureFile::Run() {
     if (FHole > 0 && FFd < 0) Open();
     if (FFd < 0) return;
     if (FHole > 0) Append(HoleLine(0, 0), 0, FHole);
-    // The file's last line: the totals it ends with.
-    if (FStateKnown && !FStartDue) {
-        FBuffer += StateLines(false, 0, 0);
+    // The file's last line: the totals it ends with, after the state it
+    // began with if no traffic came.
+    if (FStateKnown) {
+        FBuffer += StateLines(FStartDue, 0, 0);
         FLines.push_back({FBuffer.size(), 0, 0});
     }
     WriteOut();
@@ -176,7 +177,9 @@ std::uint64_t TCaptureFile::Put(const TCaptureItem& Item) {
     const TTrafficRecord* record = RecordOf(Item);
     const std::int64_t wall = record ? record->WallUs : 0;
     std::uint64_t lost = 0;
-    if (FStartDue && FStateKnown) {
+    // The state is written where the traffic begins: the port's opening
+    // and its speed are settled by then.
+    if (FStartDue && FStateKnown && record && record->Kind != TRecordKind::Event) {
         FStartDue = false;
         lost += Append(StateLines(true, wall, record ? record->MonoUs : 0), wall, 0);
     }

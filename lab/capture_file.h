@@ -29,8 +29,9 @@
 
 namespace volmar {
 
-// The line's state a replay starts from and ends with: written at the top
-// of each file (start-state and totals events) and at its end (totals).
+// The line's state a replay starts from and ends with: written where each
+// file's traffic begins (start-state and totals events) and at its end
+// (totals).
 struct TCaptureState {
     std::int32_t Baud = 0;
     std::string SpeedMode; // "auto", "1200", "9600"

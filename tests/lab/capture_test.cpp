@@ -588,7 +588,10 @@ TEST_F(CaptureFileTest, EachFileBeginsWithTheStateAndEndsWithItsTotals) {
         TCaptureFile capture(path.string(), 600, 3);
         for (int i = 0; i < 12; ++i) {
             capture.Write(TCaptureState{1200, "auto", "in=" + std::to_string(i)});
-            capture.Write(EventRecord(TLineEvent::Reset));
+            TTrafficRecord reply;
+            reply.Kind = TRecordKind::Reply;
+            reply.Bytes = {kAck};
+            capture.Write(reply);
         }
     }
     const auto totals = [](const std::string& Line) {
