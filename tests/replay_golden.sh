@@ -32,10 +32,15 @@ grep -q '^replay: ' "$dir/out" || { echo "no summary" >&2; exit 1; }
 if [ -z "$extra" ]; then
     exit "$status"
 fi
-# The extra fault's answers, and only those, differ.
+# The extra fault's answers, and only those, differ: one difference for
+# each frame of the code (or its resend) that the capture has answered ACK.
 [ "$status" -eq 1 ] || { echo "exit status $status, not 1" >&2; exit 1; }
+retry=$(printf '%02X' $((0x$code | 0x80)))
 differences=$(grep -c '^difference: ' "$dir/out")
-others=$(grep '^difference: ' "$dir/out" | grep -vc "  $code [0-9A-F ]*  captured Ack  now ")
-captured=$(grep -c "\"bytes\":\"$code [0-9A-F ]*\".*\"valid\":true" "$capture")
-echo "differences: $differences, of other frames: $others, frames $code captured: $captured"
-[ "$differences" -gt 0 ] && [ "$others" -eq 0 ]
+others=$(grep '^difference: ' "$dir/out" | grep -Evc "  ($code|$retry) [0-9A-F ]*  captured Ack  now Esc$")
+answered=$(awk -v frame="\"bytes\":\"($code|$retry) " '
+    /"kind":"frame"/ { mine = $0 ~ frame; next }
+    /"kind":"reply"/ { if (mine && /"byte":"06"/ && /"cause":"answer"/) n++; mine = 0 }
+    END { print n + 0 }' "$capture")
+echo "differences: $differences, of other frames: $others, frames $code answered ACK: $answered"
+[ "$differences" -gt 0 ] && [ "$others" -eq 0 ] && [ "$differences" -eq "$answered" ]
