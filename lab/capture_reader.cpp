@@ -119,7 +119,8 @@ TCapturedRecord TextRecord(std::string_view Line) {
             r.Bytes = HexBytes(fields[0].substr(0, name), "the reply's bytes");
         }
         r.Cause = std::string(fields[1]);
-        for (std::size_t i = 2; i < fields.size(); ++i) r.Dropped = r.Dropped || fields[i] == "dropped";
+        for (std::size_t i = 2; i < fields.size(); ++i)
+            r.Dropped = r.Dropped || fields[i] == "dropped";
     } else if (kind == "DISCARD") {
         r.Kind = TCapturedKind::Discarded;
         TakeFirst(fields, r);
@@ -263,8 +264,8 @@ TCapturedSession ReadCapture(const std::string& Path) {
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         std::error_code ec;
-        throw ECaptureError(Path, 0,
-                            std::string("it is ") + FileTypeName(std::filesystem::status(Path, ec).type()));
+        const auto type = std::filesystem::status(Path, ec).type();
+        throw ECaptureError(Path, 0, std::string("it is ") + FileTypeName(type));
     }
     std::string content;
     char buffer[65536];

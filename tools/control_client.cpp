@@ -3,7 +3,6 @@
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QThread>
-
 #include <chrono>
 #include <stdexcept>
 
@@ -45,17 +44,20 @@ QJsonObject TControlClient::Ask(const QJsonObject& Request) {
     }
     const QJsonObject reply = QJsonDocument::fromJson(FSocket->readLine()).object();
     if (!reply.value(QStringLiteral("ok")).toBool())
-        throw std::runtime_error("the simulator refused " +
-                                 QJsonDocument(Request).toJson(QJsonDocument::Compact).toStdString() +
-                                 ": " + reply.value(QStringLiteral("error")).toString().toStdString());
+        throw std::runtime_error(
+            "the simulator refused " +
+            QJsonDocument(Request).toJson(QJsonDocument::Compact).toStdString() + ": " +
+            reply.value(QStringLiteral("error")).toString().toStdString());
     return reply;
 }
 
 std::map<std::string, std::int64_t> TControlClient::Totals() {
     std::map<std::string, std::int64_t> totals;
-    const QJsonObject t =
-        Ask({{QStringLiteral("cmd"), QStringLiteral("totals")}}).value(QStringLiteral("totals")).toObject();
-    for (auto it = t.begin(); it != t.end(); ++it) totals[it.key().toStdString()] = it.value().toInteger();
+    const QJsonObject t = Ask({{QStringLiteral("cmd"), QStringLiteral("totals")}})
+                              .value(QStringLiteral("totals"))
+                              .toObject();
+    for (auto it = t.begin(); it != t.end(); ++it)
+        totals[it.key().toStdString()] = it.value().toInteger();
     return totals;
 }
 

@@ -30,7 +30,9 @@ std::vector<std::uint8_t> AllBytes(const TReplayStep& Step) {
     return bytes;
 }
 
-int Ms(std::int64_t Us) { return static_cast<int>(std::clamp<std::int64_t>((Us + 999) / 1000, 0, 86400000)); }
+int Ms(std::int64_t Us) {
+    return static_cast<int>(std::clamp<std::int64_t>((Us + 999) / 1000, 0, 86400000));
+}
 
 } // namespace
 
@@ -71,8 +73,8 @@ TReplayPlan PlanReplay(const TCapturedSession& Session) {
         case TCapturedKind::Event:
             if (r.Event == "start-state" && !plan.StartBaud) {
                 plan.StartBaud = static_cast<std::int32_t>(r.Value);
-                plan.StartSpeedMode = r.Detail.starts_with("speed mode ") ? r.Detail.substr(11)
-                                                                          : r.Detail;
+                plan.StartSpeedMode =
+                    r.Detail.starts_with("speed mode ") ? r.Detail.substr(11) : r.Detail;
             } else if (r.Event == "totals") {
                 if (plan.Steps.empty() && !open && plan.StartTotals.empty())
                     plan.StartTotals = r.Detail;
@@ -98,9 +100,12 @@ TReplayCounts RunReplay(const TReplayPlan& Plan, TReplayPace Pace, int ReplyTime
             const TReplayStep& step = Plan.Steps[i];
             if (!Pace.Fast() && i > 0) {
                 // A new session in the same file starts its clock afresh.
-                const std::int64_t since = std::max<std::int64_t>(0, step.StartUs - Plan.Steps[i - 1].StartUs);
-                due += std::chrono::microseconds(static_cast<std::int64_t>(static_cast<double>(since) / Pace.Speed));
-                const auto left = std::chrono::duration_cast<std::chrono::microseconds>(due - Steady::now());
+                const std::int64_t since =
+                    std::max<std::int64_t>(0, step.StartUs - Plan.Steps[i - 1].StartUs);
+                due += std::chrono::microseconds(
+                    static_cast<std::int64_t>(static_cast<double>(since) / Pace.Speed));
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::microseconds>(due - Steady::now());
                 if (left.count() > 0) Line.Idle(Ms(left.count()));
             }
             TExchange x;
@@ -112,7 +117,8 @@ TReplayCounts RunReplay(const TReplayPlan& Plan, TReplayPace Pace, int ReplyTime
             const auto first = Steady::now();
             for (const TReplayStep::TPart& part : step.Parts) {
                 const auto at = first + std::chrono::microseconds(part.OffsetUs);
-                const auto left = std::chrono::duration_cast<std::chrono::microseconds>(at - Steady::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::microseconds>(at - Steady::now());
                 if (left.count() > 0) Line.Idle(Ms(left.count()));
                 Line.Send(part.Bytes);
             }
@@ -122,12 +128,15 @@ TReplayCounts RunReplay(const TReplayPlan& Plan, TReplayPace Pace, int ReplyTime
             // than the captured machine did before it sent the next.
             if (!Pace.Fast() && step.AnswerMissing && i + 1 < Plan.Steps.size()) {
                 const std::int64_t until = Plan.Steps[i + 1].StartUs - step.StartUs;
-                wait = std::min(wait, Ms(static_cast<std::int64_t>(static_cast<double>(until) / Pace.Speed)));
+                wait = std::min(
+                    wait, Ms(static_cast<std::int64_t>(static_cast<double>(until) / Pace.Speed)));
             }
             const std::optional<std::uint8_t> now = Line.WaitByte(wait);
             if (now) {
                 x.Answer = AnswerOf(*now);
-                x.LatencyUs = std::chrono::duration_cast<std::chrono::microseconds>(Steady::now() - sent).count();
+                x.LatencyUs =
+                    std::chrono::duration_cast<std::chrono::microseconds>(Steady::now() - sent)
+                        .count();
             }
             ++counts.Played;
             Out << FormatExchangeLine(x) << '\n';

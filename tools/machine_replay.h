@@ -23,8 +23,8 @@ struct TReplayStep {
         std::int64_t OffsetUs = 0; // after the step's first byte
         std::vector<std::uint8_t> Bytes;
     };
-    int Line = 0;       // the capture's line of its first record
-    std::string Wall;   // the captured time of its first record
+    int Line = 0;             // the capture's line of its first record
+    std::string Wall;         // the captured time of its first record
     std::int64_t StartUs = 0; // the capture's monotonic time of its first byte
     std::vector<TPart> Parts;
     // The answer captured; none when nothing reached the line. Missing:
@@ -40,7 +40,7 @@ struct TReplayPlan {
     std::string StartSpeedMode;
     std::string StartTotals; // "in=N out=N ..."
     std::string EndTotals;
-    int RecordsLost = 0;     // told by capture-lost events
+    int RecordsLost = 0; // told by capture-lost events
 };
 
 TReplayPlan PlanReplay(const TCapturedSession& Session);

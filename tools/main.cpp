@@ -79,7 +79,8 @@ void StartFrom(const TReplayPlan& Plan, const TOptions& Options, TControlClient*
     if (Options.SetTotalsFirst) {
         QJsonObject totals;
         // The eight Edit Meters sets; the others only the traffic moves.
-        for (const char* name : {"in", "out", "games", "stakes", "wins", "cashbox", "refills", "dumps"})
+        for (const char* name :
+             {"in", "out", "games", "stakes", "wins", "cashbox", "refills", "dumps"})
             if (const auto it = captured.find(name); it != captured.end())
                 totals.insert(QLatin1String(name), static_cast<qint64>(it->second));
         Control->Ask({{QStringLiteral("cmd"), QStringLiteral("set-totals")},

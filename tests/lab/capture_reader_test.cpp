@@ -67,7 +67,8 @@ TEST(CaptureReaderTest, BothFormsReadBackAsTheCaptureWroteThem) {
 TEST(CaptureReaderTest, ABrokenCaptureIsRefusedNamingItsLine) {
     const std::vector<TTrafficRecord> records = OneOfEach();
     for (TCaptureFormat format : {TCaptureFormat::Text, TCaptureFormat::JsonLines}) {
-        const std::string good = FormatRecord(records[1], format) + FormatRecord(records[2], format);
+        const std::string good =
+            FormatRecord(records[1], format) + FormatRecord(records[2], format);
         const auto refusal = [](const std::string& Content) {
             try {
                 ParseCapture(Content, "c");
@@ -83,7 +84,8 @@ TEST(CaptureReaderTest, ABrokenCaptureIsRefusedNamingItsLine) {
         EXPECT_TRUE(refusal(good + "\n").starts_with("c:3: not a record"));
         std::string badBytes = FormatRecord(records[1], format);
         badBytes.replace(badBytes.find("20 20"), 5, "20 2G");
-        EXPECT_TRUE(refusal(good + badBytes).starts_with("c:3: not a record")) << refusal(good + badBytes);
+        EXPECT_TRUE(refusal(good + badBytes).starts_with("c:3: not a record"))
+            << refusal(good + badBytes);
     }
     test::TScratchFolder folder;
     const std::string fifo = (folder.Path() / "fifo").string();

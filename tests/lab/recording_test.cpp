@@ -149,7 +149,8 @@ TEST_F(RecordingTest, TheCaptureAndTheExportReadBack) {
               QStringLiteral("in=0 out=0 games=0 stakes=0 wins=0 cashbox=0 refills=0 dumps=0 "
                              "cancelled-credits=0 credits-taken=0"));
     EXPECT_EQ(records.back().value(QStringLiteral("event")).toString(), QStringLiteral("totals"));
-    EXPECT_TRUE(records.back().value(QStringLiteral("detail")).toString().startsWith(QStringLiteral("in=1 ")));
+    EXPECT_TRUE(records.back().value(QStringLiteral("detail")).toString().startsWith(
+        QStringLiteral("in=1 ")));
     EXPECT_EQ(records[records.size() - 2].value(QStringLiteral("event")).toString(),
               QStringLiteral("port-closed"));
 }

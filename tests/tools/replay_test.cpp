@@ -4,9 +4,8 @@
 #include "lab/capture_format.h"
 #include "tools/machine_replay.h"
 
-#include <gtest/gtest.h>
-
 #include <deque>
+#include <gtest/gtest.h>
 #include <sstream>
 
 namespace volmar::machine {
@@ -82,7 +81,8 @@ TEST(ReplayTest, StepsKeepTheirPausesAndKnowAMissingAnswer) {
 // Answers from a list; what is sent and how long it idled, on record.
 class ScriptedLine : public IMachineLine {
   public:
-    explicit ScriptedLine(std::deque<std::optional<std::uint8_t>> Answers) : FAnswers(std::move(Answers)) {}
+    explicit ScriptedLine(std::deque<std::optional<std::uint8_t>> Answers)
+        : FAnswers(std::move(Answers)) {}
     void Send(const std::vector<std::uint8_t>& Bytes) override {
         Sent.push_back(Bytes);
         IdleBeforeSend.push_back(FIdled);
@@ -117,7 +117,8 @@ TEST(ReplayTest, FastPlayKeepsTheGapAndReportsEachDifferentAnswer) {
     ASSERT_EQ(line.Sent.size(), 5u);
     EXPECT_GE(line.IdleBeforeSend[1], 299) << "the gap inside the frame is kept at fast pace";
     EXPECT_LT(line.IdleBeforeSend[2], 100) << "fast: no wait between frames";
-    EXPECT_NE(out.str().find("difference: " + Plan().Steps[0].Wall + " (line 4)  20 20  captured Nak  now Ack\n"),
+    EXPECT_NE(out.str().find("difference: " + Plan().Steps[0].Wall +
+                             " (line 4)  20 20  captured Nak  now Ack\n"),
               std::string::npos)
         << out.str();
     EXPECT_NE(out.str().find("replay: 4 frames played, 2 answers equal, 1 different, 1 without an "
