@@ -16,7 +16,9 @@ trap cleanup EXIT
 cp "$faults" "$dir/faults"
 [ -n "$extra" ] && echo "$extra" >> "$dir/faults"
 
-"$machine" --pty "$dir/line" --replay "$capture" --pace fast --expect \
+# A long reply timeout costs nothing when every answer comes, and keeps a
+# busy machine's late silence NAK from reading as none.
+"$machine" --pty "$dir/line" --replay "$capture" --pace fast --expect --reply-timeout 5000 \
     --control "$dir/control.sock" --set-totals-first > "$dir/out" 2> "$dir/err" &
 machinepid=$!
 # The link appears once the pseudo-terminal is made: a generous bound.
