@@ -1,6 +1,7 @@
 #include "lab/capture.h"
 
-#include "lab/capture_file.h"
+#include "interpret/counters.h"
+#include "lab/report.h"
 #include "monitor/monitor.h"
 #include "serial/profile_file.h"
 
@@ -23,7 +24,13 @@ TCapture::TCapture(TMonitor& Monitor, QString RunPath)
     : FMonitor(Monitor), FRunPath(std::move(RunPath)) {
     Monitor.AddSettingsPart(this);
     connect(&Monitor, &TMonitor::TrafficRecorded, this, [this](const TTrafficRecord& Record) {
-        if (FFile) FFile->Write(Record);
+        if (!FFile) return;
+        // A frame's totals count it already: its state goes after it, any
+        // other record's before it, where a file may begin.
+        const bool frame = Record.Kind == TRecordKind::Frame;
+        if (!frame) QueueState();
+        FFile->Write(Record);
+        if (frame) QueueState();
     });
     FWatch.setInterval(kWatchMs);
     connect(&FWatch, &QTimer::timeout, this, &TCapture::Watch);
@@ -73,6 +80,31 @@ void TCapture::Open() {
     FFilePath = use.Path;
     FFile = std::make_unique<TCaptureFile>(use.Path.toStdString(), use.LimitBytes, use.Keep,
                                            TCaptureFile::kDefaultQueueLimit, use.Format);
+    FStateQueued = {};
+    QueueState();
+}
+
+void TCapture::QueueState() {
+    // Compared as numbers first: this runs for every record.
+    TCounters& counters = FMonitor.Counters();
+    std::array<std::int32_t, kTotalCount> totals{};
+    for (int i = 0; i < kTotalCount; ++i)
+        totals[static_cast<std::size_t>(i)] = *MeterTotal(counters, i + 1);
+    const std::int32_t baud = FMonitor.ComPortPlus().Baud();
+    const char* mode = kSpeedModeNames.at(FMonitor.SpeedMode());
+    if (totals == FTotalsQueued && baud == FStateQueued.Baud && FStateQueued.SpeedMode == mode)
+        return;
+    FTotalsQueued = totals;
+    TCaptureState state;
+    state.Baud = baud;
+    state.SpeedMode = mode;
+    for (int i = 0; i < kTotalCount; ++i) {
+        if (i > 0) state.Totals += ' ';
+        state.Totals += std::string(TotalKey(i + 1)) + '=' +
+                        std::to_string(totals[static_cast<std::size_t>(i)]);
+    }
+    FStateQueued = state;
+    FFile->Write(std::move(state));
 }
 
 void TCapture::Watch() {

@@ -8,15 +8,17 @@
 #include <QString>
 #include <QTimer>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
+#include "lab/capture_file.h"
 #include "lab/capture_format.h"
+#include "lab/report.h"
 #include "monitor/settings_part.h"
 
 namespace volmar {
 
-class TCaptureFile;
 class TMonitor;
 
 // Where and how the traffic is captured.
@@ -59,6 +61,8 @@ private:
     void Open();
     void Watch();
     void CountLost();
+    // Queues the line's state when it changed since it was last queued.
+    void QueueState();
 
     TMonitor& FMonitor;
     const QString FRunPath;
@@ -68,6 +72,8 @@ private:
     bool FChosenInRun = false;
     std::unique_ptr<TCaptureFile> FFile;
     QString FFilePath;
+    TCaptureState FStateQueued;
+    std::array<std::int32_t, kTotalCount> FTotalsQueued{};
     // The error last seen, and how many of the file's records were lost.
     QString FAlert;
     std::uint64_t FLostSeen = 0;

@@ -60,6 +60,8 @@ bool Replaceable(const fs::path& Path, fs::file_type& Type) {
 
 std::size_t QueuedBytes(const TCaptureItem& Item) {
     if (const auto* line = std::get_if<std::string>(&Item)) return line->size();
+    if (const auto* state = std::get_if<TCaptureState>(&Item))
+        return sizeof *state + state->Totals.size();
     // About what the record holds; its line is of a like size.
     const auto& record = std::get<TTrafficRecord>(Item);
     return sizeof record + static_cast<std::size_t>(record.Bytes.size()) + record.Text.size() +
@@ -89,6 +91,10 @@ void TCaptureFile::Write(TTrafficRecord Record) {
     FQueue.Push(std::move(Record));
 }
 
+void TCaptureFile::Write(TCaptureState State) {
+    FQueue.Push(std::move(State));
+}
+
 bool TCaptureFile::Flush(std::chrono::milliseconds Wait) {
     return FQueue.Drain(Wait);
 }
@@ -111,11 +117,28 @@ void TCaptureFile::Run() {
     while (FQueue.Take(batch, kGather, &FGaps)) FQueue.Done(WriteBatch(batch, FGaps));
     // Records lost at the very end are marked too, if the file takes it.
     for (const TQueue::TGap& gap : FGaps) FHole += gap.Count;
-    if (FHole == 0) return;
-    if (FFd < 0) Open();
+    if (FHole > 0 && FFd < 0) Open();
     if (FFd < 0) return;
-    Append(HoleLine(0, 0), 0, FHole);
+    if (FHole > 0) Append(HoleLine(0, 0), 0, FHole);
+    // The file's last line: the totals it ends with, after the state it
+    // began with if no traffic came.
+    if (FStateKnown) {
+        FBuffer += StateLines(FStartDue, 0, 0);
+        FLines.push_back({FBuffer.size(), 0, 0});
+    }
     WriteOut();
+}
+
+std::string TCaptureFile::StateLines(bool Start, std::int64_t WallUs, std::int64_t MonoUs) const {
+    TTrafficRecord r = EventRecord(TLineEvent::Totals, 0, FState.Totals);
+    r.WallUs = WallUs ? WallUs : Now<std::chrono::system_clock>();
+    r.MonoUs = MonoUs ? MonoUs : Now<std::chrono::steady_clock>();
+    if (!Start) return FormatRecord(r, FFormat);
+    TTrafficRecord start = r;
+    start.Event = TLineEvent::StartState;
+    start.Value = FState.Baud;
+    start.Detail = "speed mode " + FState.SpeedMode;
+    return FormatRecord(start, FFormat) + FormatRecord(r, FFormat);
 }
 
 const std::string& TCaptureFile::LineOf(const TCaptureItem& Item) {
@@ -146,9 +169,20 @@ std::uint64_t TCaptureFile::WriteBatch(const TQueue::TBatch& Batch, const TQueue
 }
 
 std::uint64_t TCaptureFile::Put(const TCaptureItem& Item) {
+    if (const auto* state = std::get_if<TCaptureState>(&Item)) {
+        FState = *state;
+        FStateKnown = true;
+        return 0;
+    }
     const TTrafficRecord* record = RecordOf(Item);
     const std::int64_t wall = record ? record->WallUs : 0;
     std::uint64_t lost = 0;
+    // The state is written where the traffic begins: the port's opening
+    // and its speed are settled by then.
+    if (FStartDue && FStateKnown && record && record->Kind != TRecordKind::Event) {
+        FStartDue = false;
+        lost += Append(StateLines(true, wall, record ? record->MonoUs : 0), wall, 0);
+    }
     if (FHole > 0) lost += Append(HoleLine(wall, record ? record->MonoUs : 0), 0, FHole);
     return lost + Append(LineOf(Item), wall, 0);
 }
@@ -162,8 +196,18 @@ std::uint64_t TCaptureFile::Append(const std::string& Line, std::int64_t WallUs,
     // has a file to itself.
     const std::uint64_t size = FSize + FBuffer.size();
     if (FRotates && size > 0 && size + Line.size() > FSizeLimit) {
+        // The file ends with its totals, even past the limit.
+        if (FStateKnown && !FStartDue) {
+            FBuffer += StateLines(false, WallUs, 0);
+            FLines.push_back({FBuffer.size(), 0, 0});
+        }
         lost += WriteOut();
         Rotate();
+        if (FStateKnown && FFd >= 0) {
+            FStartDue = false;
+            FBuffer += StateLines(true, WallUs, 0);
+            FLines.push_back({FBuffer.size(), 0, 0});
+        }
     }
     if (FFd < 0) return lost + Lose(Marks);
     FBuffer += Line;

@@ -29,8 +29,19 @@
 
 namespace volmar {
 
-// A line as it is, or a record to be formatted into one.
-using TCaptureItem = std::variant<std::string, TTrafficRecord>;
+// The line's state a replay starts from and ends with: written where each
+// file's traffic begins (start-state and totals events) and at its end
+// (totals).
+struct TCaptureState {
+    std::int32_t Baud = 0;
+    std::string SpeedMode; // "auto", "1200", "9600"
+    std::string Totals;    // "in=N out=N ...", as the control socket names them
+    bool operator==(const TCaptureState&) const = default;
+};
+
+// A line as it is, a record to be formatted into one, or the state from
+// this point in the queue on.
+using TCaptureItem = std::variant<std::string, TTrafficRecord, TCaptureState>;
 std::size_t QueuedBytes(const TCaptureItem& Item);
 
 class TCaptureFile {
@@ -54,6 +65,8 @@ public:
     void Write(std::string Line);
     // Queues Record, to be formatted as a line by the writing thread.
     void Write(TTrafficRecord Record);
+    // The state from here on, for the edges of the files.
+    void Write(TCaptureState State);
     // Waits at most Wait until every line queued is in the file; true if
     // they all are.
     bool Flush(std::chrono::milliseconds Wait = std::chrono::seconds(2));
@@ -99,6 +112,8 @@ private:
     // Why Errno stopped the file, in the operator's words.
     std::string Reason(int Errno) const;
     void Fail(std::string Text);
+    // The state's events as lines, stamped as the record after them (0: now).
+    std::string StateLines(bool Start, std::int64_t WallUs, std::int64_t MonoUs) const;
 
     const std::string FPath;
     const std::uint64_t FSizeLimit;
@@ -115,6 +130,11 @@ private:
     std::string FLine; // the record last formatted
     int FFd = -1;
     std::uint64_t FSize = 0;
+    // The state last queued; whether it is known, and whether the file in
+    // use still waits for its top lines.
+    TCaptureState FState;
+    bool FStateKnown = false;
+    bool FStartDue = true;
     bool FFifo = false;
     bool FHadReader = false;
     bool FRotates = false;

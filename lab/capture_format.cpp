@@ -95,7 +95,7 @@ bool EventHasValue(TLineEvent Event) {
     return Event == TLineEvent::LineError || Event == TLineEvent::DeviceLost ||
            Event == TLineEvent::DeviceBack || Event == TLineEvent::PortOpened ||
            Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged ||
-           Event == TLineEvent::CaptureLost;
+           Event == TLineEvent::CaptureLost || Event == TLineEvent::StartState;
 }
 
 std::string EventValueText(const TTrafficRecord& R) {
@@ -105,7 +105,8 @@ std::string EventValueText(const TTrafficRecord& R) {
     case TLineEvent::DeviceBack:
     case TLineEvent::PortOpened:
     case TLineEvent::PortClosed: return "COM" + Number(R.Value);
-    case TLineEvent::SpeedChanged: return Number(R.Value) + " baud";
+    case TLineEvent::SpeedChanged:
+    case TLineEvent::StartState: return Number(R.Value) + " baud";
     case TLineEvent::CaptureLost:
         return Number(R.Value) + (R.Value == 1 ? " record lost" : " records lost");
     default: return Number(R.Value);
@@ -163,6 +164,7 @@ std::string TextLine(const TTrafficRecord& R) {
         if (R.Retry) line.Field("retry");
         if (R.Repeat) line.Field("repeat");
         line.Field(Verdict(R));
+        if (R.FirstMonoUs != 0) line.Field("first " + Number(R.FirstMonoUs));
         break;
     case TRecordKind::Reply:
         line.Field(R.Bytes.empty() ? std::string("?")
@@ -174,6 +176,7 @@ std::string TextLine(const TTrafficRecord& R) {
     case TRecordKind::Discarded:
         line.Field(Hex(R.Bytes));
         line.Field(Number(R.Bytes.size()) + (R.Bytes.size() == 1 ? " byte" : " bytes"));
+        if (R.FirstMonoUs != 0) line.Field("first " + Number(R.FirstMonoUs));
         break;
     case TRecordKind::Event:
         line.Field(LineEventName(R.Event));
@@ -195,6 +198,9 @@ std::string JsonLine(const TTrafficRecord& R) {
     o.insert(QLatin1String("wall"), Latin1(wall));
     o.insert(QLatin1String("mono_us"), static_cast<qint64>(R.MonoUs));
     o.insert(QLatin1String("kind"), QLatin1String(KindName(R.Kind)));
+    if (R.FirstMonoUs != 0 &&
+        (R.Kind == TRecordKind::Frame || R.Kind == TRecordKind::Discarded))
+        o.insert(QLatin1String("first_us"), static_cast<qint64>(R.FirstMonoUs));
     switch (R.Kind) {
     case TRecordKind::Frame:
         o.insert(QLatin1String("bytes"), Latin1(Hex(R.Bytes)));

@@ -24,7 +24,6 @@ namespace {
 using TReply = TControlServer::TReply;
 using TCommand = std::function<TReply(TLab&, const QJsonObject&)>;
 
-constexpr std::array<const char*, 3> kSpeedModeNames = {"auto", "1200", "9600"};
 // Edit Meters holds eight totals of at most eight digits.
 constexpr int kEditableTotals = 8;
 constexpr std::int32_t kLargestEditable = 99999999;

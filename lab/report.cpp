@@ -19,7 +19,7 @@ QString Latin1(std::string_view Text) {
 }
 
 // The ten totals by name, in meter-index order (1..10).
-constexpr std::array<const char*, 10> kTotalNames = {
+constexpr std::array<const char*, kTotalCount> kTotalNames = {
     "in",      "out",     "games", "stakes",            "wins",
     "cashbox", "refills", "dumps", "cancelled-credits", "credits-taken"};
 

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <array>
 
 namespace volmar {
 
@@ -16,7 +17,10 @@ struct TCounters;
 class TStatistics;
 
 // A total's name by meter index 1..10 ("in" .. "credits-taken").
+inline constexpr int kTotalCount = 10;
 const char* TotalKey(int MeterIndex);
+// The speed modes by TSpeedMode, as the control socket and the capture name them.
+inline constexpr std::array<const char*, 3> kSpeedModeNames = {"auto", "1200", "9600"};
 
 QJsonObject TotalsJson(TCounters& Counters);
 QJsonArray CountsJson(const TCounters& Counters);

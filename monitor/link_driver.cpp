@@ -97,6 +97,9 @@ void TMonitor::WMUser(int Command, std::intptr_t Argument) {
         // A burst longer than the buffer waits in the port and is taken
         // in turn: the port announces it again only when more bytes come.
         do {
+            // A frame that begins now began with this batch.
+            if (FVolmar.State() == dpsWaitHeader || FVolmar.State() == dpsWaitHeaderNak)
+                FFrameFirstUs = FBatchMonoUs;
             if (FRxBuffer) FVolmar.ProcessBuffer(*FRxBuffer);
             ReleaseHeldFrame();
             FlushDiscarded();

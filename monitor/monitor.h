@@ -271,6 +271,9 @@ private:
     std::optional<THeldFrame> FHeldFrame;
     // When the batch being framed was read from the port.
     std::int64_t FBatchMonoUs = 0;
+    // When the frame being received and the run being discarded began.
+    std::int64_t FFrameFirstUs = 0;
+    std::int64_t FDiscardedFirstUs = 0;
     // Looks now and then whether standard error has lost its reader.
     QTimer FStandardErrorWatch;
 };

@@ -21,6 +21,7 @@ void TMonitor::BindRecording() {
         Record(std::move(r));
     };
     FVolmar.OnQuietByte = [this](TVolmarDataport*, std::uint8_t Byte) {
+        if (FDiscarded.empty()) FDiscardedFirstUs = FBatchMonoUs;
         FDiscarded.push_back(Byte);
     };
     connect(this, &TMonitor::ReceiverReset, this,
@@ -78,6 +79,9 @@ TTrafficRecord TMonitor::FrameRecord(const TDPMessage& Msg, TFrameFault Fault) {
     TTrafficRecord r;
     r.Kind = TRecordKind::Frame;
     r.Bytes = TRecordBytes(FVolmar.FrameBytes(), FVolmar.FrameBytes() + FVolmar.FrameSize());
+    r.FirstMonoUs = FFrameFirstUs;
+    // The next frame begins with this batch at the earliest.
+    FFrameFirstUs = FBatchMonoUs;
     r.Class = ClassifyHeader(Msg.Header).MsgClass;
     r.Code = Msg.Code();
     r.Retry = Msg.Retry;
@@ -110,6 +114,7 @@ void TMonitor::FlushDiscarded() {
     TTrafficRecord r;
     r.Kind = TRecordKind::Discarded;
     r.Bytes = TRecordBytes(FDiscarded.begin(), FDiscarded.end());
+    r.FirstMonoUs = FDiscardedFirstUs;
     FDiscarded.clear();
     Record(std::move(r));
 }

@@ -61,6 +61,8 @@ const char* LineEventName(TLineEvent Event) {
     case TLineEvent::MachineSpeaks: return "machine-speaks";
     case TLineEvent::FaultInjected: return "fault-injected";
     case TLineEvent::CaptureLost: return "capture-lost";
+    case TLineEvent::StartState: return "start-state";
+    case TLineEvent::Totals: return "totals";
     }
     return "?";
 }

@@ -33,6 +33,12 @@ enum class TLineEvent : std::uint8_t {
     // Written by the capture itself where records were lost. Value: how
     // many, Detail: between which times.
     CaptureLost,
+    // Written by the capture at the top of each file: Value: the baud,
+    // Detail: "speed mode auto|1200|9600".
+    StartState,
+    // Written by the capture after StartState and at the end of each file.
+    // Detail: "in=N out=N ..." as the control socket names the totals.
+    Totals,
 };
 
 // Room for the longest frame without memory of its own: records are made
@@ -47,6 +53,10 @@ struct TTrafficRecord {
     std::int64_t MonoUs = 0;
     // The frame's bytes, the reply byte, or the bytes discarded.
     TRecordBytes Bytes;
+    // A frame or a discarded run: when the batch holding its first byte
+    // arrived, on the monotonic clock (0: not known). With it a replay keeps
+    // a pause inside a frame where it was.
+    std::int64_t FirstMonoUs = 0;
 
     // A frame: as classified, decoded and answered. Fault is ffNone for a
     // frame that arrived whole.

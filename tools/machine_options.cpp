@@ -1,5 +1,6 @@
 #include "tools/machine_options.h"
 
+#include <charconv>
 #include <optional>
 
 namespace volmar::machine {
@@ -17,11 +18,25 @@ int Whole(const std::string& Option, const std::string& Value, int Low, int High
     return n;
 }
 
+// "recorded", "fast" or "xN" (N from 0.01 to 1000).
+double Pace(const std::string& Value) {
+    if (Value == "recorded") return 1.0;
+    if (Value == "fast") return 0.0;
+    double n = 0;
+    if (Value.size() > 1 && Value[0] == 'x') {
+        const char* end = Value.data() + Value.size();
+        const auto [at, error] = std::from_chars(Value.data() + 1, end, n);
+        if (error == std::errc() && at == end && n >= 0.01 && n <= 1000) return n;
+    }
+    throw EUsage("--pace takes recorded, fast or xN (N from 0.01 to 1000), not \"" + Value + "\"");
+}
+
 } // namespace
 
 TOptions ParseCommandLine(const std::vector<std::string>& Args) {
     TOptions o;
     bool haveScript = false;
+    bool replayOnly = false;
     for (std::size_t i = 0; i < Args.size(); ++i) {
         std::string option = Args[i];
         std::optional<std::string> attached;
@@ -64,13 +79,34 @@ TOptions ParseCommandLine(const std::vector<std::string>& Args) {
             haveScript = true;
         } else if (option == "--demo") {
             o.Demo = true;
+        } else if (option == "--replay") {
+            o.ReplayFile = value();
+            if (o.ReplayFile.empty()) throw EUsage("--replay needs a capture file");
+        } else if (option == "--pace") {
+            o.PaceSpeed = Pace(value());
+            replayOnly = true;
+        } else if (option == "--expect") {
+            o.Expect = true;
+            replayOnly = true;
+        } else if (option == "--control") {
+            o.Control = value();
+            if (o.Control.empty()) throw EUsage("--control needs the simulator's socket");
+            replayOnly = true;
+        } else if (option == "--set-totals-first") {
+            o.SetTotalsFirst = true;
+            replayOnly = true;
         } else {
             throw EUsage("unknown option \"" + Args[i] + "\"");
         }
     }
     if (o.Help || o.List || o.Version) return o;
     if (o.Pty == !o.Device.empty()) throw EUsage("give one of --device PATH and --pty [LINK]");
-    if (haveScript == o.Demo) throw EUsage("give one of --script FILE and --demo");
+    if (int(haveScript) + int(o.Demo) + int(!o.ReplayFile.empty()) != 1)
+        throw EUsage("give one of --script FILE, --demo and --replay CAPTURE");
+    if (replayOnly && o.ReplayFile.empty())
+        throw EUsage("--pace, --expect, --control and --set-totals-first are for --replay");
+    if (o.SetTotalsFirst && o.Control.empty())
+        throw EUsage("--set-totals-first sets them through the simulator's --control socket");
     return o;
 }
 
@@ -80,6 +116,9 @@ std::string HelpText() {
 Usage:
   volmar-machine (--device PATH | --pty [LINK]) [--baud 1200|9600]
                  [--reply-timeout MS] [--retries N] (--script FILE | --demo)
+  volmar-machine (--device PATH | --pty [LINK]) [--baud 1200|9600]
+                 [--reply-timeout MS] --replay CAPTURE [--pace recorded|fast|xN]
+                 [--expect] [--control PATH [--set-totals-first]]
   volmar-machine --list | --version | --help
 
 The line:
@@ -112,6 +151,26 @@ What to send:
   --demo              an endless session at a human pace: power on, doors and
                       keys, coins, games and wins, credits, cashbox, attendant;
                       ends on Ctrl+C, SIGTERM or when the line closes
+  --replay CAPTURE    plays the machine's side of a capture file of the
+                      simulator's (text or JSON Lines): every byte the machine
+                      sent, in order and with the pauses inside frames, each
+                      frame waiting for its answer (up to the reply timeout);
+                      each answer is compared with the one captured, and
+                      "difference: <captured time> (line N)  <frame>  captured
+                      <X>  now <Y>" is printed for each that differs, with a
+                      summary line at the end. A capture with a line that is
+                      not a record, or cut in the middle of a line, is refused
+                      naming the line, and nothing is sent
+  --pace P            recorded (default): the captured times between frames;
+                      fast: each frame as soon as the last was answered; xN: N
+                      times faster than recorded. Pauses inside a frame are
+                      kept at every pace
+  --expect            any difference (answers, or totals checked through
+                      --control) makes the exit status 1
+  --control PATH      the simulator's control socket: its totals are compared
+                      with those the capture begins and ends with
+  --set-totals-first  sets the simulator's totals to those the capture begins
+                      with before the first frame (the eight Edit Meters sets)
 
 Output: one line per exchange,
   HH:MM:SS.mmm  <frame in hex>  <Ack|Nak|Esc|none>  <latency in us or ->  retries=<n>
@@ -120,9 +179,10 @@ when the answer differs from the script's expectation. A message answered NAK
 or not at all is sent again with bit 7 of its header set (checksum rebuilt).
 Bytes that arrive while no answer is awaited are ignored.
 
-Exit status: 0 every expectation held, 1 one did not, 2 a mistake in the
-command line or the script ("<file>:<line>: <what>" on standard error) or a
-failing device.
+Exit status: 0 every expectation held, 1 one did not (or, with --replay
+--expect, an answer or a total differed), 2 a mistake in the command line,
+the script or the capture ("<file>:<line>: <what>" on standard error), a
+failing device or an unreachable control socket.
 
 Script lines ('#' starts a comment, blank lines are skipped, keywords ignore
 case):

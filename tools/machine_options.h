@@ -16,6 +16,12 @@ struct TOptions {
     int Retries = 3;
     std::string ScriptFile; // --script FILE ("-": standard input)
     bool Demo = false;
+    std::string ReplayFile; // --replay CAPTURE
+    // --pace: 1 recorded, N for xN, 0 fast.
+    double PaceSpeed = 1.0;
+    bool Expect = false;        // --expect
+    std::string Control;        // --control PATH: the simulator's control socket
+    bool SetTotalsFirst = false; // --set-totals-first
     bool Help = false;
     bool List = false;     // --list: the message codes
     bool Version = false;  // --version

@@ -1,8 +1,10 @@
 // volmar-machine: a stand-in gaming machine on a serial line or a
 // pseudo-terminal, running a script or an endless demo session.
+#include "tools/control_client.h"
 #include "tools/machine_demo.h"
 #include "tools/machine_exchange.h"
 #include "tools/machine_options.h"
+#include "tools/machine_replay.h"
 #include "tools/machine_script.h"
 #include "tools/message_list.h"
 #include "tools/port_line.h"
@@ -50,10 +52,69 @@ bool ReadScript(const std::string& File, std::string& Text) {
     return true;
 }
 
+// How long the simulator may take to listen on its control socket after
+// it has opened the line.
+constexpr int kControlWaitMs = 10000;
+
+// Before the first frame: the simulator's totals set to, or compared with,
+// those the capture begins with; what still differs is noted.
+void StartFrom(const TReplayPlan& Plan, const TOptions& Options, TControlClient* Control) {
+    if (Plan.StartBaud && *Plan.StartBaud != Options.Baud)
+        std::cout << "note: the capture began at " << *Plan.StartBaud << " baud (speed mode "
+                  << Plan.StartSpeedMode << "), this replay runs at " << Options.Baud << " baud"
+                  << std::endl;
+    if (Plan.RecordsLost > 0)
+        std::cout << "note: the capture lost " << Plan.RecordsLost
+                  << " records; answers to what they held are missing" << std::endl;
+    if (Plan.StartTotals.empty()) {
+        std::cout << "note: the capture does not say the totals it began with" << std::endl;
+        return;
+    }
+    const auto captured = ParseTotals(Plan.StartTotals);
+    if (!Control) {
+        std::cout << "note: the capture began with totals " << Plan.StartTotals
+                  << " (--control PATH compares them with the simulator's)" << std::endl;
+        return;
+    }
+    if (Options.SetTotalsFirst) {
+        QJsonObject totals;
+        // The eight Edit Meters sets; the others only the traffic moves.
+        for (const char* name :
+             {"in", "out", "games", "stakes", "wins", "cashbox", "refills", "dumps"})
+            if (const auto it = captured.find(name); it != captured.end())
+                totals.insert(QLatin1String(name), static_cast<qint64>(it->second));
+        Control->Ask({{QStringLiteral("cmd"), QStringLiteral("set-totals")},
+                      {QStringLiteral("totals"), totals}});
+    }
+    const std::string differ = TotalsDifference(captured, Control->Totals());
+    if (!differ.empty())
+        std::cout << "note: the simulator does not start from the captured totals: " << differ
+                  << std::endl;
+}
+
+// After the last frame: the simulator's totals against those the capture
+// ended with. Returns whether they differ.
+bool EndWith(const TReplayPlan& Plan, TControlClient* Control) {
+    if (Plan.EndTotals.empty() || !Control) return false;
+    const std::string differ = TotalsDifference(ParseTotals(Plan.EndTotals), Control->Totals());
+    std::cout << (differ.empty() ? "totals: equal to those the capture ended with"
+                                 : "totals differ from those the capture ended with: " + differ)
+              << std::endl;
+    return !differ.empty();
+}
+
 int Run(const TOptions& Options) {
     // Checked whole before the line is touched.
     TScript script;
-    if (!Options.Demo) {
+    TReplayPlan replay;
+    if (!Options.ReplayFile.empty()) {
+        try {
+            replay = PlanReplay(ReadCapture(Options.ReplayFile));
+        } catch (const ECaptureError& e) {
+            std::cerr << e.what() << std::endl;
+            return kExitError;
+        }
+    } else if (!Options.Demo) {
         std::string text;
         if (!ReadScript(Options.ScriptFile, text))
             return Complain("cannot read " + Options.ScriptFile);
@@ -100,7 +161,17 @@ int Run(const TOptions& Options) {
         TPortLine line(port, stop);
         TExchanger exchanger(line, {Options.ReplyTimeoutMs, Options.Retries});
         try {
-            if (Options.Demo) {
+            if (!Options.ReplayFile.empty()) {
+                std::unique_ptr<TControlClient> control;
+                if (!Options.Control.empty())
+                    control = std::make_unique<TControlClient>(Options.Control, kControlWaitMs);
+                StartFrom(replay, Options, control.get());
+                const TReplayCounts counts =
+                    RunReplay(replay, {Options.PaceSpeed}, Options.ReplyTimeoutMs, line, std::cout);
+                line.Drain(1000);
+                const bool differs = EndWith(replay, control.get()) || counts.Different > 0;
+                status = Options.Expect && differs ? 1 : 0;
+            } else if (Options.Demo) {
                 TDemoSession session(static_cast<std::uint32_t>(
                     std::chrono::steady_clock::now().time_since_epoch().count()));
                 RunDemo(session, exchanger, line, std::cout);

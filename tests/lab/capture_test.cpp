@@ -581,6 +581,34 @@ TEST_F(CaptureFileTest, WhatIsNeitherAFileNorAFifoIsRefusedNamingWhatItIs) {
     }
 }
 
+// A replay starts from the state at a file's top and checks the totals at
+// its end: each file, rotated or not, has both, and they meet at a rotation.
+TEST_F(CaptureFileTest, EachFileBeginsWithTheStateAndEndsWithItsTotals) {
+    {
+        TCaptureFile capture(path.string(), 600, 3);
+        for (int i = 0; i < 12; ++i) {
+            capture.Write(TCaptureState{1200, "auto", "in=" + std::to_string(i)});
+            TTrafficRecord reply;
+            reply.Kind = TRecordKind::Reply;
+            reply.Bytes = {kAck};
+            capture.Write(reply);
+        }
+    }
+    const auto totals = [](const std::string& Line) {
+        EXPECT_NE(Line.find(" EVENT   totals | in="), std::string::npos) << Line;
+        return Line.substr(Line.rfind('='));
+    };
+    const std::vector<std::string> older = SplitLines(ReadFile(Numbered(1)));
+    const std::vector<std::string> newest = SplitLines(ReadFile(path));
+    for (const auto& lines : {older, newest}) {
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_NE(lines[0].find("start-state | 1200 baud | speed mode auto"), std::string::npos);
+        totals(lines[1]);
+    }
+    EXPECT_EQ(totals(older.back()), totals(newest[1]));
+    EXPECT_EQ(totals(newest.back()), "=11\n");
+}
+
 // Rotation turns over only the files the capture makes: a link is written
 // through, and neither it nor its target is renamed.
 TEST_F(CaptureFileTest, ALinkIsWrittenThroughAndNeverRotated) {

@@ -135,7 +135,24 @@ TEST_F(RecordingTest, TheCaptureAndTheExportReadBack) {
     const QJsonObject reply = *(frame + 1);
     EXPECT_EQ(reply.value(QStringLiteral("kind")).toString(), QStringLiteral("reply"));
     EXPECT_GE(reply.value(QStringLiteral("latency_us")).toInteger(-1), 0);
-    EXPECT_EQ(records.back().value(QStringLiteral("event")).toString(), QStringLiteral("port-closed"));
+    EXPECT_GT(frame->value(QStringLiteral("first_us")).toInteger(0), 0);
+    EXPECT_LE(frame->value(QStringLiteral("first_us")).toInteger(0),
+              frame->value(QStringLiteral("mono_us")).toInteger(0));
+    // The file begins with the state a replay starts from and ends with the totals.
+    const auto start = std::find_if(records.begin(), frame, [](const QJsonObject& o) {
+        return o.value(QStringLiteral("event")).toString() == QStringLiteral("start-state");
+    });
+    ASSERT_NE(start, frame);
+    EXPECT_EQ(start->value(QStringLiteral("detail")).toString(), QStringLiteral("speed mode 9600"));
+    EXPECT_EQ(start->value(QStringLiteral("value")).toInt(), 9600);
+    EXPECT_EQ((start + 1)->value(QStringLiteral("detail")).toString(),
+              QStringLiteral("in=0 out=0 games=0 stakes=0 wins=0 cashbox=0 refills=0 dumps=0 "
+                             "cancelled-credits=0 credits-taken=0"));
+    EXPECT_EQ(records.back().value(QStringLiteral("event")).toString(), QStringLiteral("totals"));
+    EXPECT_TRUE(records.back().value(QStringLiteral("detail")).toString().startsWith(
+        QStringLiteral("in=1 ")));
+    EXPECT_EQ(records[records.size() - 2].value(QStringLiteral("event")).toString(),
+              QStringLiteral("port-closed"));
 }
 
 TEST_F(RecordingTest, AnExportRefusesANameTakenByAFifoBeforeWritingAny) {

@@ -125,7 +125,17 @@ TEST(CommandLine, OptionsDefaultsAndRefusals) {
         {"--pty", "/l", "--baud", "1200", "--reply-timeout=40", "--retries", "0", "--script", "s"});
     EXPECT_TRUE(o.Link == "/l" && o.Baud == 1200 && o.ReplyTimeoutMs == 40 && o.Retries == 0);
     EXPECT_EQ(o.ScriptFile, "s");
+    const TOptions r = ParseCommandLine({"--pty", "--replay", "c", "--pace", "x2.5", "--expect",
+                                         "--control", "k", "--set-totals-first"});
+    EXPECT_TRUE(r.ReplayFile == "c" && r.PaceSpeed == 2.5 && r.Expect && r.Control == "k" &&
+                r.SetTotalsFirst);
+    EXPECT_EQ(ParseCommandLine({"--pty", "--replay", "c", "--pace", "fast"}).PaceSpeed, 0.0);
     for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                                {"--pty", "--demo", "--replay", "c"},
+                                                {"--pty", "--demo", "--expect"},
+                                                {"--pty", "--replay", "c", "--pace", "x0"},
+                                                {"--pty", "--replay", "c", "--pace", "2"},
+                                                {"--pty", "--replay", "c", "--set-totals-first"},
                                                 {"--pty", "--device", "x", "--demo"},
                                                 {"--pty"},
                                                 {"--pty", "--demo", "--script", "s"},
