@@ -23,11 +23,6 @@
 
 namespace volmar {
 
-namespace {
-
-
-} // namespace
-
 int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     TSingleInstance instance(InstanceName(Folder.Path));
     if (!instance.IsFirst()) {
@@ -40,7 +35,8 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
 
     // No status bar or About box to look in: say where the files are.
     ToStandardError(QStringLiteral("settings and counters in %1")
-                        .arg(QDir::toNativeSeparators(Folder.Path)));
+                        .arg(QDir::toNativeSeparators(Folder.Path)),
+                    TPriority::Note);
 
     bool quitRequested = false;
     InstallQuitSignals([&quitRequested] {
@@ -104,7 +100,8 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     // A reader that went away was told of once, when it went.
     if (out && out->Dropped() > 0 && !out->ReaderGone())
         ToStandardError(QStringLiteral("%1 event lines were dropped: standard output was not read")
-                            .arg(out->Dropped()));
+                            .arg(out->Dropped()),
+                        TPriority::Warning);
     out.reset();
     return status;
 }

@@ -16,6 +16,7 @@ class TFaultDriver;
 class TLineWatch;
 class TMonitor;
 class TMonitorEvents;
+class TServiceNotifier;
 class TStatistics;
 
 struct TLabOptions {
@@ -29,6 +30,8 @@ struct TLabOptions {
     bool Watch = true;
     bool Faults = true;
     bool Control = true;
+    // Told to systemd when NOTIFY_SOCKET asks for it.
+    bool Service = true;
 };
 
 class TLab {
@@ -60,6 +63,7 @@ private:
     std::unique_ptr<TLineWatch> FWatch;
     std::unique_ptr<TFaultDriver> FFaults;
     std::unique_ptr<TControl> FControl;
+    std::unique_ptr<TServiceNotifier> FService;
 };
 
 } // namespace volmar
