@@ -17,6 +17,7 @@
 #include "lab/events.h"
 #include "lab/fault_driver.h"
 #include "lab/line_writer.h"
+#include "lab/metrics.h"
 #include "lab/report.h"
 #include "monitor/error_reports.h"
 #include "serial/open_failure.h"
@@ -79,7 +80,8 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
                             ? QStringLiteral("no port is chosen: give --port N or --device PATH")
                             : QStringLiteral("COM%1 could not be opened").arg(port.ComNumber()));
         status = kExitCannotRun;
-    } else if (lab.Control() && lab.Control()->Failed()) {
+    } else if ((lab.Control() && lab.Control()->Failed()) ||
+               (lab.Metrics() && lab.Metrics()->Failed())) {
         status = kExitCannotRun;
     } else if (!quitRequested) {
         if (Line.Duration)
