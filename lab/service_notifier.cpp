@@ -44,6 +44,9 @@ TServiceNotifier::TServiceNotifier(TMonitor& Monitor, const QString& Socket, qin
     connect(&Monitor, &TMonitor::PortOpened, this, [this](quint16 Number, const QString& Path) {
         Status(QStringLiteral("answering on %1").arg(PortText(Number, Path)));
     });
+    connect(&Monitor, &TMonitor::DeviceBack, this, [this](quint16 Number, const QString& Path) {
+        Status(QStringLiteral("answering on %1").arg(PortText(Number, Path)));
+    });
     connect(&Monitor, &TMonitor::PortClosed, this, [this](quint16 Number, const QString& Path) {
         Status(QStringLiteral("closed %1").arg(PortText(Number, Path)));
     });
