@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "lab/metrics.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -48,6 +50,10 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
         Option("duration", "Ends the program in order after <seconds>.", "seconds");
     const QCommandLineOption control =
         Option("control", "Listens for JSON-line commands on the local socket <path>.", "path");
+    const QCommandLineOption metrics = Option(
+        "metrics", "Serves figures for Prometheus at http://[<address>:]<port>/metrics "
+                   "(127.0.0.1 unless an address is given).",
+        "[address:]port");
     const QCommandLineOption capture =
         Option("capture", "Captures the traffic into <file> (.jsonl: JSON Lines).", "file");
     const QCommandLineOption exportTo = Option(
@@ -56,7 +62,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     const QCommandLineOption faults = Option(
         "faults", "Headless: arms the faults in <file> (one JSON object per line).", "file");
     for (const QCommandLineOption& o : {folder, headless, quiet, port, device, speed, duration,
-                                        control, capture, exportTo, faults})
+                                        control, metrics, capture, exportTo, faults})
         parser.addOption(o);
 
     TCommandLine line;
@@ -81,6 +87,12 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
         line.Error = QStringLiteral("--folder needs a folder.");
     line.Lab.ControlPath = parser.value(control);
     line.Lab.CapturePath = parser.value(capture);
+    if (parser.isSet(metrics)) {
+        QString error;
+        line.Lab.MetricsAddress = parser.value(metrics);
+        if (!ParseMetricsAddress(line.Lab.MetricsAddress, error))
+            line.Error = QStringLiteral("--metrics: %1.").arg(error);
+    }
     line.Export = parser.value(exportTo);
     line.Faults = parser.value(faults);
     if (!line.Faults.isEmpty() && !line.Headless)

@@ -17,16 +17,12 @@
 #include "lab/events.h"
 #include "lab/fault_driver.h"
 #include "lab/line_writer.h"
+#include "lab/metrics.h"
 #include "lab/report.h"
 #include "monitor/error_reports.h"
 #include "serial/open_failure.h"
 
 namespace volmar {
-
-namespace {
-
-
-} // namespace
 
 int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     TSingleInstance instance(InstanceName(Folder.Path));
@@ -40,7 +36,8 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
 
     // No status bar or About box to look in: say where the files are.
     ToStandardError(QStringLiteral("settings and counters in %1")
-                        .arg(QDir::toNativeSeparators(Folder.Path)));
+                        .arg(QDir::toNativeSeparators(Folder.Path)),
+                    TPriority::Note);
 
     bool quitRequested = false;
     InstallQuitSignals([&quitRequested] {
@@ -83,7 +80,8 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
                             ? QStringLiteral("no port is chosen: give --port N or --device PATH")
                             : QStringLiteral("COM%1 could not be opened").arg(port.ComNumber()));
         status = kExitCannotRun;
-    } else if (lab.Control() && lab.Control()->Failed()) {
+    } else if ((lab.Control() && lab.Control()->Failed()) ||
+               (lab.Metrics() && lab.Metrics()->Failed())) {
         status = kExitCannotRun;
     } else if (!quitRequested) {
         if (Line.Duration)
@@ -104,7 +102,8 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     // A reader that went away was told of once, when it went.
     if (out && out->Dropped() > 0 && !out->ReaderGone())
         ToStandardError(QStringLiteral("%1 event lines were dropped: standard output was not read")
-                            .arg(out->Dropped()));
+                            .arg(out->Dropped()),
+                        TPriority::Warning);
     out.reset();
     return status;
 }

@@ -28,7 +28,12 @@ namespace {
 
 // Qt's own messages go the way of every other line on standard error.
 void ToStandardErrorToo(QtMsgType Type, const QMessageLogContext& Context, const QString& Text) {
-    volmar::WriteStandardError(qFormatLogMessage(Type, Context, Text).toLocal8Bit().toStdString());
+    const volmar::TPriority priority = Type == QtWarningMsg ? volmar::TPriority::Warning
+                                       : Type == QtCriticalMsg || Type == QtFatalMsg
+                                           ? volmar::TPriority::Error
+                                           : volmar::TPriority::Note;
+    volmar::WriteStandardError(qFormatLogMessage(Type, Context, Text).toLocal8Bit().toStdString(),
+                               priority);
 }
 
 int RunWindow(const volmar::TCommandLine& Line, const volmar::TDataFolder& Folder) {
@@ -84,6 +89,8 @@ int main(int argc, char** argv) {
     // An output whose reader has gone away fails its writes (EPIPE), and each
     // writer gives up on it; the answers and the files go on.
     std::signal(SIGPIPE, SIG_IGN);
+    // Under systemd the journal ranks each line by its prefix.
+    volmar::SetJournalPrefixes(volmar::JournalStreamIsStandardError());
     qInstallMessageHandler(ToStandardErrorToo);
     volmar::ChooseRuntimeFolder();
     // Without a window there may be no display, and no GUI application to make.

@@ -5,6 +5,8 @@
 #include "lab/events.h"
 #include "lab/fault_driver.h"
 #include "lab/line_watch.h"
+#include "lab/metrics.h"
+#include "lab/service_notifier.h"
 #include "monitor/monitor.h"
 
 namespace volmar {
@@ -19,6 +21,8 @@ TLab::TLab(TMonitor& Monitor, TLabOptions Options) : FMonitor(Monitor) {
             [watch = FWatch.get()](quint64 Count) { watch->Add(stCaptureLost, Count); });
     if (Options.Faults) FFaults = std::make_unique<TFaultDriver>(Monitor);
     if (Options.Control) FControl = std::make_unique<TControl>(*this, Options.ControlPath);
+    if (Options.Metrics) FMetrics = std::make_unique<TMetrics>(*this, Options.MetricsAddress);
+    if (Options.Service) FService = TServiceNotifier::FromEnvironment(Monitor);
 }
 
 TLab::~TLab() {

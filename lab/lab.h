@@ -14,8 +14,10 @@ class TCapture;
 class TControl;
 class TFaultDriver;
 class TLineWatch;
+class TMetrics;
 class TMonitor;
 class TMonitorEvents;
+class TServiceNotifier;
 class TStatistics;
 
 struct TLabOptions {
@@ -24,11 +26,16 @@ struct TLabOptions {
     QString ControlPath;
     // This run's capture file instead of the settings file's choice.
     QString CapturePath;
+    // This run's [ADDR:]PORT for the metrics instead of the settings file's.
+    QString MetricsAddress;
     // Which parts are made; all of them unless told otherwise.
     bool Capture = true;
     bool Watch = true;
     bool Faults = true;
     bool Control = true;
+    // Told to systemd when NOTIFY_SOCKET asks for it.
+    bool Service = true;
+    bool Metrics = true;
 };
 
 class TLab {
@@ -47,6 +54,7 @@ public:
     TLineWatch* Watch() { return FWatch.get(); }
     TFaultDriver* Faults() { return FFaults.get(); }
     TControl* Control() { return FControl.get(); }
+    TMetrics* Metrics() { return FMetrics.get(); }
     // The line's statistics, for the export; null when they are not kept.
     const TStatistics* Statistics() const;
     // The engine's events as JSON objects, made on first use: a run that
@@ -60,6 +68,8 @@ private:
     std::unique_ptr<TLineWatch> FWatch;
     std::unique_ptr<TFaultDriver> FFaults;
     std::unique_ptr<TControl> FControl;
+    std::unique_ptr<TMetrics> FMetrics;
+    std::unique_ptr<TServiceNotifier> FService;
 };
 
 } // namespace volmar

@@ -5,8 +5,8 @@
 
 namespace volmar {
 
-void ToStandardError(const QString& Text) {
-    WriteStandardError(("volmarsim: " + Text.toLocal8Bit()).toStdString());
+void ToStandardError(const QString& Text, TPriority Priority) {
+    WriteStandardError(("volmarsim: " + Text.toLocal8Bit()).toStdString(), Priority);
 }
 
 QString ErrorText(const std::exception& Error) {
@@ -85,7 +85,8 @@ void TErrorReports::ShowBox(TBoxKind Kind, const QString& Text, const QString& P
     FBoxUp = false;
     if (shown) return;
     // An error is on standard error already.
-    if (Kind != bkError) ToStandardError(plain);
+    if (Kind != bkError)
+        ToStandardError(plain, Kind == bkWarning ? TPriority::Warning : TPriority::Note);
     ShowAlert(plain);
 }
 

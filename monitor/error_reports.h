@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "monitor/monitor_view.h"
+#include "serial/standard_error.h"
 
 namespace volmar {
 
@@ -21,7 +22,7 @@ QString ErrorText(const std::exception& Error);
 QString PlainErrorText(const std::exception& Error);
 
 // "volmarsim: Text" on standard error.
-void ToStandardError(const QString& Text);
+void ToStandardError(const QString& Text, TPriority Priority = TPriority::Error);
 
 // Shown as the alert once no one reads standard error any more.
 inline constexpr char kStandardErrorLost[] =

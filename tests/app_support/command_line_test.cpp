@@ -24,7 +24,8 @@ TEST(CommandLineTest, NoOptionsIsTheWindowWithItsStoredChoices) {
 TEST(CommandLineTest, EveryOptionIsTaken) {
     const TCommandLine line =
         Parse({"--headless", "--quiet", "--folder", "/tmp/m1", "--port", "2", "--device",
-               "/dev/ttyUSB0", "--speed", "auto", "--duration", "1.5", "--control", "/tmp/c"});
+               "/dev/ttyUSB0", "--speed", "auto", "--duration", "1.5", "--control", "/tmp/c",
+               "--metrics", "[::1]:9101"});
     ASSERT_TRUE(line.Error.isEmpty()) << line.Error.toStdString();
     EXPECT_TRUE(line.Headless && line.Quiet);
     EXPECT_EQ(line.Folder, QStringLiteral("/tmp/m1"));
@@ -33,6 +34,7 @@ TEST(CommandLineTest, EveryOptionIsTaken) {
     EXPECT_EQ(line.Monitor.Speed, std::optional<TSpeedMode>(smAuto));
     EXPECT_EQ(line.Duration, std::optional<double>(1.5));
     EXPECT_EQ(line.Lab.ControlPath, QStringLiteral("/tmp/c"));
+    EXPECT_EQ(line.Lab.MetricsAddress, QStringLiteral("[::1]:9101"));
     EXPECT_TRUE(Parse({"--help-all"}).Help);
 }
 
@@ -42,7 +44,8 @@ TEST(CommandLineTest, MistakesAreErrors) {
           QStringList{"--port", "x"}, QStringList{"--port", "70000"},
           QStringList{"--duration", "-1"}, QStringList{"--duration", "nan"},
           QStringList{"--quiet"}, QStringList{"--folder"}, QStringList{"--folder", ""},
-          QStringList{"--folder="}})
+          QStringList{"--folder="}, QStringList{"--metrics", "0"},
+          QStringList{"--metrics", "localhost:9101"}, QStringList{"--metrics", "1.2.3.4:"}})
         EXPECT_FALSE(Parse(wrong).Error.isEmpty()) << wrong.join(' ').toStdString();
 }
 
