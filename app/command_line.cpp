@@ -49,7 +49,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     const QCommandLineOption control =
         Option("control", "Listens for JSON-line commands on the local socket <path>.", "path");
     const QCommandLineOption capture =
-        Option("capture", "Captures the traffic into <file> (.jsonl: JSON Lines).", "file");
+        Option("capture", "Captures the traffic into <file> (.jsonl: JSON Lines, .pcapng: pcapng).", "file");
     const QCommandLineOption exportTo = Option(
         "export", "Headless: writes <base>.csv, <base>.json and <base>-events.csv at the end.",
         "base");

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "dataport/file_store.h"
+#include "lab/pcapng_format.h"
 
 namespace volmar {
 
@@ -166,6 +167,9 @@ std::uint64_t TCaptureFile::Append(const std::string& Line, std::int64_t WallUs,
         Rotate();
     }
     if (FFd < 0) return lost + Lose(Marks);
+    // The header goes with the line, so that it is kept or taken back with it.
+    if (FNeedHeader) FBuffer += PcapngHeader();
+    FNeedHeader = false;
     FBuffer += Line;
     FLines.push_back({FBuffer.size(), WallUs, Marks});
     // Written as it fills, the buffer stays within the pages touched at the
@@ -288,6 +292,8 @@ bool TCaptureFile::Open() {
     // FIFO, and not a link or what it points to.
     FRotates = !FFifo && IsRegular(FPath);
     FSize = FFifo ? 0 : static_cast<std::uint64_t>(opened.st_size);
+    // Appended to a file already there, a new section is valid pcapng too.
+    FNeedHeader = FFormat == TCaptureFormat::Pcapng;
     return true;
 }
 

@@ -10,7 +10,8 @@
 // rotation would replace that is not a regular file. Anything else there (a
 // folder, a device, a socket) is refused. Records lost on the way (a failed
 // write, no reader, a full queue) leave a "capture-lost" record where they
-// were, written as soon as the file takes lines again.
+// were, written as soon as the file takes lines again. A pcapng file's
+// "lines" are its blocks, and every opening starts a section of its own.
 #pragma once
 
 #include <atomic>
@@ -118,6 +119,8 @@ private:
     bool FFifo = false;
     bool FHadReader = false;
     bool FRotates = false;
+    // The section's header is still to go before the next line.
+    bool FNeedHeader = false;
     std::string FBuffer;
     std::vector<TBuffered> FLines; // in FBuffer
     TQueue::TGaps FGaps;

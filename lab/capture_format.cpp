@@ -10,6 +10,7 @@
 #include <QJsonObject>
 
 #include "interpret/logs.h"
+#include "lab/pcapng_format.h"
 #include "serial/byte_text.h"
 
 namespace volmar {
@@ -236,7 +237,12 @@ std::string JsonLine(const TTrafficRecord& R) {
 } // namespace
 
 std::string FormatRecord(const TTrafficRecord& Record, TCaptureFormat Format) {
-    return Format == TCaptureFormat::Text ? TextLine(Record) : JsonLine(Record);
+    switch (Format) {
+    case TCaptureFormat::Text: return TextLine(Record);
+    case TCaptureFormat::JsonLines: return JsonLine(Record);
+    case TCaptureFormat::Pcapng: return PcapngBlock(Record);
+    }
+    return TextLine(Record);
 }
 
 std::string WallText(std::int64_t WallUs) {
