@@ -251,12 +251,7 @@ bool Bool(const QJsonObject& O, const char* Key) {
     return v.toBool();
 }
 
-TTrafficRecord FromJson(const std::string& Line) {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(Line), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        throw TBad{"not a JSON object"};
-    const QJsonObject o = doc.object();
+TTrafficRecord FromJson(const QJsonObject& o) {
     TTrafficRecord r;
     r.WallUs = Need(WallUs(Str(o, "wall"), 'T'), "\"wall\"");
     r.MonoUs = Int(o, "mono_us");
@@ -296,8 +291,24 @@ TTrafficRecord FromJson(const std::string& Line) {
 } // namespace
 
 std::optional<TTrafficRecord> ParseCaptureLine(const std::string& Line, std::string& Error) {
+    if (Line.rfind('{', 0) != 0) try {
+            return FromText(Line);
+        } catch (const TBad& bad) {
+            Error = "cannot read " + bad.What;
+            return std::nullopt;
+        }
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(Line), &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
+        Error = "cannot read it: not a JSON object";
+        return std::nullopt;
+    }
+    return ParseCaptureObject(doc.object(), Error);
+}
+
+std::optional<TTrafficRecord> ParseCaptureObject(const QJsonObject& Object, std::string& Error) {
     try {
-        return Line.rfind('{', 0) == 0 ? FromJson(Line) : FromText(Line);
+        return FromJson(Object);
     } catch (const TBad& bad) {
         Error = "cannot read " + bad.What;
         return std::nullopt;
