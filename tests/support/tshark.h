@@ -19,26 +19,22 @@ struct TTsharkResult {
 
 inline QString TsharkPath() { return QStandardPaths::findExecutable(QStringLiteral("tshark")); }
 
-// Fields are separated by '|' in each row; Extra goes before the file.
-inline TTsharkResult TsharkFields(const std::string& File, const QStringList& Fields,
-                                  const QStringList& Extra = {}) {
-    QStringList args = {QStringLiteral("-X"),
-                        QStringLiteral("lua_script:" VOLMAR_DISSECTOR),
-                        QStringLiteral("-n"),
-                        QStringLiteral("-T"),
-                        QStringLiteral("fields"),
-                        QStringLiteral("-E"),
-                        QStringLiteral("separator=|")};
-    for (const QString& field : Fields) args << QStringLiteral("-e") << field;
-    args << Extra << QStringLiteral("-r") << QString::fromStdString(File);
+// tshark with Args after the dissector's, Env (NAME=value) added to its
+// environment; at most Seconds for it to end.
+inline TTsharkResult RunTshark(const QStringList& Args, const QStringList& Env = {},
+                               int Seconds = 120) {
     QProcess tshark;
     // Nothing of the person's own Wireshark settings changes what is read.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("WIRESHARK_CONFIG_DIR"), QStringLiteral("/nonexistent"));
+    for (const QString& e : Env) env.insert(e.section(QLatin1Char('='), 0, 0), e.section(QLatin1Char('='), 1));
     tshark.setProcessEnvironment(env);
-    tshark.start(TsharkPath(), args);
+    tshark.start(TsharkPath(), QStringList{QStringLiteral("-X"),
+                                           QStringLiteral("lua_script:" VOLMAR_DISSECTOR),
+                                           QStringLiteral("-n")} +
+                                   Args);
     TTsharkResult result;
-    if (!tshark.waitForFinished(120000)) {
+    if (!tshark.waitForFinished(Seconds * 1000)) {
         tshark.kill();
         tshark.waitForFinished();
         result.Errors = "tshark did not finish";
@@ -49,6 +45,20 @@ inline TTsharkResult TsharkFields(const std::string& File, const QStringList& Fi
     for (const QByteArray& line : tshark.readAllStandardOutput().split('\n'))
         if (!line.isEmpty()) result.Rows.push_back(line.toStdString());
     return result;
+}
+
+// The Fields of each packet, separated by '|'; Extra before "-r File".
+inline QStringList FieldArgs(const QStringList& Fields) {
+    QStringList args = {QStringLiteral("-T"), QStringLiteral("fields"), QStringLiteral("-E"),
+                        QStringLiteral("separator=|")};
+    for (const QString& field : Fields) args << QStringLiteral("-e") << field;
+    return args;
+}
+
+inline TTsharkResult TsharkFields(const std::string& File, const QStringList& Fields,
+                                  const QStringList& Extra = {}) {
+    return RunTshark(FieldArgs(Fields) + Extra +
+                     QStringList{QStringLiteral("-r"), QString::fromStdString(File)});
 }
 
 } // namespace volmar::test
