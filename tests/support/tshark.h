@@ -6,6 +6,8 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -29,10 +31,22 @@ inline TTsharkResult RunTshark(const QStringList& Args, const QStringList& Env =
     env.insert(QStringLiteral("WIRESHARK_CONFIG_DIR"), QStringLiteral("/nonexistent"));
     for (const QString& e : Env) env.insert(e.section(QLatin1Char('='), 0, 0), e.section(QLatin1Char('='), 1));
     tshark.setProcessEnvironment(env);
-    tshark.start(TsharkPath(), QStringList{QStringLiteral("-X"),
-                                           QStringLiteral("lua_script:" VOLMAR_DISSECTOR),
-                                           QStringLiteral("-n")} +
-                                   Args);
+    QStringList args = QStringList{QStringLiteral("-X"),
+                                   QStringLiteral("lua_script:" VOLMAR_DISSECTOR),
+                                   QStringLiteral("-n")} +
+                       Args;
+    // Run by root, Wireshark ignores the environment (the extcap folder
+    // among it): it runs as another user of a namespace of its own then,
+    // who is root outside, so that it may still read what root made.
+    if (::geteuid() == 0) {
+        args.prepend(TsharkPath());
+        args = QStringList{QStringLiteral("--user"), QStringLiteral("--map-user=1"),
+                           QStringLiteral("--map-group=1")} +
+               args;
+        tshark.start(QStringLiteral("unshare"), args);
+    } else {
+        tshark.start(TsharkPath(), args);
+    }
     TTsharkResult result;
     if (!tshark.waitForFinished(Seconds * 1000)) {
         tshark.kill();
