@@ -62,26 +62,6 @@ std::string_view CodeName(std::uint8_t Code) {
     return Code < DPMessageNames.size() ? DPMessageNames[Code] : "?";
 }
 
-const char* KindName(TRecordKind Kind) {
-    switch (Kind) {
-    case TRecordKind::Frame: return "frame";
-    case TRecordKind::Reply: return "reply";
-    case TRecordKind::Discarded: return "discarded";
-    case TRecordKind::Event: return "event";
-    }
-    return "?";
-}
-
-const char* KindColumn(TRecordKind Kind) {
-    switch (Kind) {
-    case TRecordKind::Frame: return "RX";
-    case TRecordKind::Reply: return "TX";
-    case TRecordKind::Discarded: return "DISCARD";
-    case TRecordKind::Event: return "EVENT";
-    }
-    return "?";
-}
-
 const char* ReplyByteName(std::uint8_t Byte) {
     switch (Byte) {
     case kAck: return "ACK";
@@ -89,14 +69,6 @@ const char* ReplyByteName(std::uint8_t Byte) {
     case kEsc: return "ESC";
     default: return "?";
     }
-}
-
-// The events whose Value says something; the others leave it 0.
-bool EventHasValue(TLineEvent Event) {
-    return Event == TLineEvent::LineError || Event == TLineEvent::DeviceLost ||
-           Event == TLineEvent::DeviceBack || Event == TLineEvent::PortOpened ||
-           Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged ||
-           Event == TLineEvent::CaptureLost;
 }
 
 std::string EventValueText(const TTrafficRecord& R) {
@@ -131,7 +103,7 @@ public:
         if (mono.size() < 14) FLine.append(14 - mono.size(), ' ');
         FLine += mono;
         FLine += ' ';
-        const std::string_view kind = KindColumn(R.Kind);
+        const std::string_view kind = RecordKindColumn(R.Kind);
         FLine += kind;
         FLine.append(kind.size() < 7 ? 7 - kind.size() : 0, ' ');
         FLine += ' ';
@@ -195,7 +167,7 @@ std::string JsonLine(const TTrafficRecord& R) {
     AppendWall(wall, R.WallUs, 'T');
     o.insert(QLatin1String("wall"), Latin1(wall));
     o.insert(QLatin1String("mono_us"), static_cast<qint64>(R.MonoUs));
-    o.insert(QLatin1String("kind"), QLatin1String(KindName(R.Kind)));
+    o.insert(QLatin1String("kind"), QLatin1String(RecordKindName(R.Kind)));
     switch (R.Kind) {
     case TRecordKind::Frame:
         o.insert(QLatin1String("bytes"), Latin1(Hex(R.Bytes)));
@@ -235,6 +207,33 @@ std::string JsonLine(const TTrafficRecord& R) {
 }
 
 } // namespace
+
+const char* RecordKindName(TRecordKind Kind) {
+    switch (Kind) {
+    case TRecordKind::Frame: return "frame";
+    case TRecordKind::Reply: return "reply";
+    case TRecordKind::Discarded: return "discarded";
+    case TRecordKind::Event: return "event";
+    }
+    return "?";
+}
+
+const char* RecordKindColumn(TRecordKind Kind) {
+    switch (Kind) {
+    case TRecordKind::Frame: return "RX";
+    case TRecordKind::Reply: return "TX";
+    case TRecordKind::Discarded: return "DISCARD";
+    case TRecordKind::Event: return "EVENT";
+    }
+    return "?";
+}
+
+bool EventHasValue(TLineEvent Event) {
+    return Event == TLineEvent::LineError || Event == TLineEvent::DeviceLost ||
+           Event == TLineEvent::DeviceBack || Event == TLineEvent::PortOpened ||
+           Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged ||
+           Event == TLineEvent::CaptureLost;
+}
 
 std::string FormatRecord(const TTrafficRecord& Record, TCaptureFormat Format) {
     switch (Format) {

@@ -15,6 +15,15 @@ enum class TCaptureFormat { Text, JsonLines, Pcapng };
 // local time.
 std::string FormatRecord(const TTrafficRecord& Record, TCaptureFormat Format);
 
+// A record's kind as JSON Lines names it ("frame", ...) and as the text
+// form's column does ("RX", ...).
+const char* RecordKindName(TRecordKind Kind);
+const char* RecordKindColumn(TRecordKind Kind);
+
+// The events whose Value says something (the text form writes it); the
+// others leave it 0.
+bool EventHasValue(TLineEvent Event);
+
 // A wall time as the text form writes it: "2026-07-14 09:05:03.000042", local.
 std::string WallText(std::int64_t WallUs);
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "interpret/logs.h"
+#include "lab/capture_format.h"
 #include "lab/pcapng_format.h"
 
 namespace volmar {
@@ -29,11 +30,8 @@ std::optional<T> ByName(string_view Name, int Count, TNameOf NameOf) {
 }
 
 std::optional<TRecordKind> KindByName(string_view Name, bool Text) {
-    static constexpr const char* kText[] = {"RX", "TX", "DISCARD", "EVENT"};
-    static constexpr const char* kJson[] = {"frame", "reply", "discarded", "event"};
-    return ByName<TRecordKind>(Name, 4, [Text](TRecordKind K) {
-        return (Text ? kText : kJson)[static_cast<int>(K)];
-    });
+    return ByName<TRecordKind>(Name, static_cast<int>(TRecordKind::Event) + 1,
+                               Text ? RecordKindColumn : RecordKindName);
 }
 
 std::optional<TLineEvent> EventByName(string_view Name) {
@@ -140,13 +138,6 @@ std::int32_t EventValue(TLineEvent Event, const std::string& Text) {
     }
 }
 
-bool HasValue(TLineEvent Event) {
-    return Event == TLineEvent::LineError || Event == TLineEvent::DeviceLost ||
-           Event == TLineEvent::DeviceBack || Event == TLineEvent::PortOpened ||
-           Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged ||
-           Event == TLineEvent::CaptureLost;
-}
-
 TTrafficRecord FromText(const std::string& Line) {
     TTrafficRecord r;
     if (Line.size() < 50 || Line[26] != ' ' || Line[41] != ' ' || Line[49] != ' ')
@@ -222,7 +213,7 @@ TTrafficRecord FromText(const std::string& Line) {
     case TRecordKind::Event:
         r.Event = Need(EventByName(fields[0]), "the event \"" + fields[0] + "\"");
         at = 1;
-        if (HasValue(r.Event)) {
+        if (EventHasValue(r.Event)) {
             if (fields.size() < 2) throw TBad{"the event's value"};
             r.Value = EventValue(r.Event, fields[at++]);
         }
