@@ -162,7 +162,8 @@ std::uint64_t TCaptureFile::Append(const std::string& Line, std::int64_t WallUs,
     // A line always goes whole into one file; one longer than the limit
     // has a file to itself.
     const std::uint64_t size = FSize + FBuffer.size();
-    if (FRotates && size > 0 && size + Line.size() > FSizeLimit) {
+    const std::string header = FNeedHeader ? PcapngHeader() : std::string();
+    if (FRotates && size > 0 && size + header.size() + Line.size() > FSizeLimit) {
         lost += WriteOut();
         Rotate();
     }
