@@ -47,7 +47,9 @@ TdlgCapture::TdlgCapture(QWidget* Owner, const TCaptureSettings& Settings, int S
                         QVariant::fromValue(static_cast<int>(TCaptureFormat::Text)));
     cmbxFormat->addItem(QStringLiteral("JSON Lines"),
                         QVariant::fromValue(static_cast<int>(TCaptureFormat::JsonLines)));
-    cmbxFormat->setCurrentIndex(Settings.Format == TCaptureFormat::JsonLines ? 1 : 0);
+    cmbxFormat->addItem(QStringLiteral("pcapng (Wireshark)"),
+                        QVariant::fromValue(static_cast<int>(TCaptureFormat::Pcapng)));
+    cmbxFormat->setCurrentIndex(cmbxFormat->findData(static_cast<int>(Settings.Format)));
     form->addRow(QStringLiteral("&Format:"), cmbxFormat);
 
     auto* pathRow = new QHBoxLayout;
@@ -119,7 +121,7 @@ int TdlgCapture::SilenceLimit() const { return spnSilence->value(); }
 void TdlgCapture::Browse() {
     const QString chosen = QFileDialog::getSaveFileName(
         this, QStringLiteral("Capture File"), edtPath->text(),
-        QStringLiteral("Capture files (*.txt *.jsonl);;All files (*)"), nullptr,
+        QStringLiteral("Capture files (*.txt *.jsonl *.pcapng);;All files (*)"), nullptr,
         QFileDialog::DontConfirmOverwrite);
     if (!chosen.isEmpty()) edtPath->setText(chosen);
 }

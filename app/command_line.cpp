@@ -55,7 +55,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
                    "(127.0.0.1 unless an address is given).",
         "[address:]port");
     const QCommandLineOption capture =
-        Option("capture", "Captures the traffic into <file> (.jsonl: JSON Lines).", "file");
+        Option("capture", "Captures the traffic into <file> (.jsonl: JSON Lines, .pcapng: pcapng).", "file");
     const QCommandLineOption exportTo = Option(
         "export", "Headless: writes <base>.csv, <base>.json and <base>-events.csv at the end.",
         "base");

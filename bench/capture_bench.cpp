@@ -87,8 +87,9 @@ std::vector<TTrafficRecord> Mix() {
     return mix;
 }
 
+// The benchmarks' argument "format": 0 text, 1 JSON Lines, 2 pcapng.
 TCaptureFormat FormatOf(const benchmark::State& state) {
-    return state.range(0) == 0 ? TCaptureFormat::Text : TCaptureFormat::JsonLines;
+    return static_cast<TCaptureFormat>(state.range(0));
 }
 
 // The wall clock moves on as the records are used again, so that the local
@@ -111,7 +112,7 @@ void BM_FormatRecord(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_FormatRecord)->Arg(0)->Arg(1)->ArgName("json");
+BENCHMARK(BM_FormatRecord)->Arg(0)->Arg(1)->Arg(2)->ArgName("format");
 
 // On the engine's thread: the record handed over as the engine hands it
 // (moved), while the file's thread formats, gathers and writes. Every 4096
@@ -149,7 +150,7 @@ void BM_HandOver(benchmark::State& state) {
     if (capture.Lost() != 0) state.SkipWithError("records were lost");
     state.counters["lost"] = static_cast<double>(capture.Lost());
 }
-BENCHMARK(BM_HandOver)->Arg(0)->Arg(1)->ArgName("json");
+BENCHMARK(BM_HandOver)->Arg(0)->Arg(1)->Arg(2)->ArgName("format");
 
 // A flood: 4 MiB of lines queued as fast as they come, then waited for,
 // over and over. The rate is what reaches the files; no line may be lost.
@@ -173,6 +174,6 @@ void BM_Flood(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(capture.Written()));
     state.counters["lost"] = static_cast<double>(capture.Lost());
 }
-BENCHMARK(BM_Flood)->Arg(0)->Arg(1)->ArgName("json")->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Flood)->Arg(0)->Arg(1)->Arg(2)->ArgName("format")->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace

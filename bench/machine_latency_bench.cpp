@@ -12,6 +12,7 @@
 //                                            (4000, 200 and 2 by default)
 //   BENCH_VOLMARSIM=path runs another build of the simulator instead;
 //   BENCH_VOLMARSIM_BESIDE=path measures another build beside it, in the same turns.
+//   BENCH_CAPTURE_FORMAT=text|jsonl|pcapng: the format captured in (the settings' default: text).
 #include <fcntl.h>
 #include <signal.h>
 #include <termios.h>
@@ -301,14 +302,25 @@ int main(int argc, char** argv) {
     }
     const std::string spin = "[Options]\nBig Meter Spin=1\nSmall Meter Spin=1\n";
     const std::string noCapture = "[Capture]\nOn=0\n";
+    // The capture's format for the rows with capture on; none given: the default.
+    std::string captureOn;
+    if (const char* format = std::getenv("BENCH_CAPTURE_FORMAT"); format && *format) {
+        const std::string f = format;
+        if (f != "text" && f != "jsonl" && f != "pcapng") {
+            std::fprintf(stderr, "BENCH_CAPTURE_FORMAT is text, jsonl or pcapng, not %s\n", format);
+            return 2;
+        }
+        captureOn = "[Capture]\nFormat=" + f + "\n";
+        std::printf("capture format: %s\n", format);
+    }
     // The simulators capture their traffic by default; each is measured
     // without it too, right after, to show what capture costs.
     std::vector<Responder> responders = {
         {"floor (poll/read/write)", BENCH_FLOOR_PATH, {}},
         {"QSerialPort responder", BENCH_QSERIALPORT_PATH, {}},
-        {"simulator, window offscreen", {}, {"window offscreen", {}, spin, {}, {}}},
+        {"simulator, window offscreen", {}, {"window offscreen", {}, spin + captureOn, {}, {}}},
         {"  the same, capture off", {}, {"window offscreen", {}, spin + noCapture, {}, {}}},
-        {"simulator, headless", {}, {"headless", {"--headless", "--quiet"}, {}, {}, {}}},
+        {"simulator, headless", {}, {"headless", {"--headless", "--quiet"}, captureOn, {}, {}}},
         {"  the same, capture off", {}, {"headless", {"--headless", "--quiet"}, noCapture, {}, {}}},
     };
     // BENCH_VOLMARSIM_BESIDE names another build measured in the same turns,

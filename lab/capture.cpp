@@ -15,7 +15,25 @@ constexpr std::int64_t kMiB = 1024 * 1024;
 constexpr int kWatchMs = 250;
 
 const char* FormatKey(TCaptureFormat Format) {
-    return Format == TCaptureFormat::JsonLines ? "jsonl" : "text";
+    switch (Format) {
+    case TCaptureFormat::JsonLines: return "jsonl";
+    case TCaptureFormat::Pcapng: return "pcapng";
+    case TCaptureFormat::Text: break;
+    }
+    return "text";
+}
+
+// The format a file's name asks for.
+TCaptureFormat FormatOfPath(const QString& Path) {
+    if (Path.endsWith(QStringLiteral(".jsonl"))) return TCaptureFormat::JsonLines;
+    if (Path.endsWith(QStringLiteral(".pcapng"))) return TCaptureFormat::Pcapng;
+    return TCaptureFormat::Text;
+}
+
+QString DefaultName(TCaptureFormat Format) {
+    return QStringLiteral("volmarsim-capture.") + QLatin1String(Format == TCaptureFormat::Text
+                                                                    ? "txt"
+                                                                    : FormatKey(Format));
 }
 
 } // namespace
@@ -69,14 +87,10 @@ void TCapture::Open() {
     if (!FRunPath.isEmpty() && !FChosenInRun) {
         use.On = true;
         use.Path = FRunPath;
-        use.Format = use.Path.endsWith(QStringLiteral(".jsonl")) ? TCaptureFormat::JsonLines
-                                                                 : TCaptureFormat::Text;
+        use.Format = FormatOfPath(use.Path);
     }
     if (!use.On) return;
-    if (use.Path.isEmpty())
-        use.Path = FMonitor.FilePath(use.Format == TCaptureFormat::JsonLines
-                                         ? QStringLiteral("volmarsim-capture.jsonl")
-                                         : QStringLiteral("volmarsim-capture.txt"));
+    if (use.Path.isEmpty()) use.Path = FMonitor.FilePath(DefaultName(use.Format));
     FFilePath = use.Path;
     FFile = std::make_unique<TCaptureFile>(use.Path.toStdString(), use.LimitBytes, use.Keep,
                                            TCaptureFile::kDefaultQueueLimit, use.Format);
@@ -129,8 +143,9 @@ void TCapture::Load(const TProfileFile& Ini) {
     FChosen = !Ini.Keys(kCapture).empty();
     TCaptureSettings s;
     s.On = Ini.ReadInteger(kCapture, "On", 1) != 0;
-    s.Format = Ini.ReadString(kCapture, "Format", "text") == "jsonl" ? TCaptureFormat::JsonLines
-                                                                     : TCaptureFormat::Text;
+    const std::string format = Ini.ReadString(kCapture, "Format", "text");
+    for (const TCaptureFormat f : {TCaptureFormat::JsonLines, TCaptureFormat::Pcapng})
+        if (format == FormatKey(f)) s.Format = f;
     s.Path = QString::fromStdString(Ini.ReadString(kCapture, "Path", std::string()));
     const std::int32_t limit = Ini.ReadInteger(kCapture, "Limit MiB", 64);
     if (limit >= 1 && limit <= 1024 * 1024) s.LimitBytes = limit * kMiB;

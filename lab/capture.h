@@ -25,7 +25,7 @@ class TMonitor;
 struct TCaptureSettings {
     bool On = true;
     TCaptureFormat Format = TCaptureFormat::Text;
-    // The file; empty: "volmarsim-capture.txt" (or ".jsonl") in the files' folder.
+    // The file; empty: "volmarsim-capture.txt" (".jsonl", ".pcapng") in the files' folder.
     QString Path;
     std::int64_t LimitBytes = std::int64_t{64} * 1024 * 1024;
     int Keep = 10;

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "dataport/file_store.h"
+#include "lab/pcapng_format.h"
 
 namespace volmar {
 
@@ -122,10 +123,7 @@ void TCaptureFile::Run() {
     if (FHole > 0) Append(HoleLine(0, 0), 0, FHole);
     // The file's last line: the totals it ends with, after the state it
     // began with if no traffic came.
-    if (FStateKnown) {
-        FBuffer += StateLines(FStartDue, 0, 0);
-        FLines.push_back({FBuffer.size(), 0, 0});
-    }
+    if (FStateKnown) PutLines(StateLines(FStartDue, 0, 0));
     WriteOut();
 }
 
@@ -139,6 +137,14 @@ std::string TCaptureFile::StateLines(bool Start, std::int64_t WallUs, std::int64
     start.Value = FState.Baud;
     start.Detail = "speed mode " + FState.SpeedMode;
     return FormatRecord(start, FFormat) + FormatRecord(r, FFormat);
+}
+
+void TCaptureFile::PutLines(const std::string& Lines, std::int64_t WallUs, std::uint64_t Marks) {
+    // A new file's header goes with its first lines, so that it is kept or taken back with them.
+    if (FNeedHeader) FBuffer += PcapngHeader();
+    FNeedHeader = false;
+    FBuffer += Lines;
+    FLines.push_back({FBuffer.size(), WallUs, Marks});
 }
 
 const std::string& TCaptureFile::LineOf(const TCaptureItem& Item) {
@@ -195,23 +201,19 @@ std::uint64_t TCaptureFile::Append(const std::string& Line, std::int64_t WallUs,
     // A line always goes whole into one file; one longer than the limit
     // has a file to itself.
     const std::uint64_t size = FSize + FBuffer.size();
-    if (FRotates && size > 0 && size + Line.size() > FSizeLimit) {
+    const std::string header = FNeedHeader ? PcapngHeader() : std::string();
+    if (FRotates && size > 0 && size + header.size() + Line.size() > FSizeLimit) {
         // The file ends with its totals, even past the limit.
-        if (FStateKnown && !FStartDue) {
-            FBuffer += StateLines(false, WallUs, 0);
-            FLines.push_back({FBuffer.size(), 0, 0});
-        }
+        if (FStateKnown && !FStartDue) PutLines(StateLines(false, WallUs, 0));
         lost += WriteOut();
         Rotate();
         if (FStateKnown && FFd >= 0) {
             FStartDue = false;
-            FBuffer += StateLines(true, WallUs, 0);
-            FLines.push_back({FBuffer.size(), 0, 0});
+            PutLines(StateLines(true, WallUs, 0));
         }
     }
     if (FFd < 0) return lost + Lose(Marks);
-    FBuffer += Line;
-    FLines.push_back({FBuffer.size(), WallUs, Marks});
+    PutLines(Line, WallUs, Marks);
     // Written as it fills, the buffer stays within the pages touched at the
     // start however big the batch.
     if (FBuffer.size() >= kWriteOutAt) lost += WriteOut();
@@ -332,6 +334,8 @@ bool TCaptureFile::Open() {
     // FIFO, and not a link or what it points to.
     FRotates = !FFifo && IsRegular(FPath);
     FSize = FFifo ? 0 : static_cast<std::uint64_t>(opened.st_size);
+    // Appended to a file already there, a new section is valid pcapng too.
+    FNeedHeader = FFormat == TCaptureFormat::Pcapng;
     return true;
 }
 

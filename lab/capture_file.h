@@ -10,7 +10,8 @@
 // rotation would replace that is not a regular file. Anything else there (a
 // folder, a device, a socket) is refused. Records lost on the way (a failed
 // write, no reader, a full queue) leave a "capture-lost" record where they
-// were, written as soon as the file takes lines again.
+// were, written as soon as the file takes lines again. A pcapng file's
+// "lines" are its blocks, and every opening starts a section of its own.
 #pragma once
 
 #include <atomic>
@@ -114,6 +115,8 @@ private:
     void Fail(std::string Text);
     // The state's events as lines, stamped as the record after them (0: now).
     std::string StateLines(bool Start, std::int64_t WallUs, std::int64_t MonoUs) const;
+    // Lines into the buffer, after the header when the file is new.
+    void PutLines(const std::string& Lines, std::int64_t WallUs = 0, std::uint64_t Marks = 0);
 
     const std::string FPath;
     const std::uint64_t FSizeLimit;
@@ -138,6 +141,8 @@ private:
     bool FFifo = false;
     bool FHadReader = false;
     bool FRotates = false;
+    // The section's header is still to go before the next line.
+    bool FNeedHeader = false;
     std::string FBuffer;
     std::vector<TBuffered> FLines; // in FBuffer
     TQueue::TGaps FGaps;

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 
 #include "interpret/logs.h"
+#include "lab/pcapng_format.h"
 #include "serial/byte_text.h"
 
 namespace volmar {
@@ -61,26 +62,6 @@ std::string_view CodeName(std::uint8_t Code) {
     return Code < DPMessageNames.size() ? DPMessageNames[Code] : "?";
 }
 
-const char* KindName(TRecordKind Kind) {
-    switch (Kind) {
-    case TRecordKind::Frame: return "frame";
-    case TRecordKind::Reply: return "reply";
-    case TRecordKind::Discarded: return "discarded";
-    case TRecordKind::Event: return "event";
-    }
-    return "?";
-}
-
-const char* KindColumn(TRecordKind Kind) {
-    switch (Kind) {
-    case TRecordKind::Frame: return "RX";
-    case TRecordKind::Reply: return "TX";
-    case TRecordKind::Discarded: return "DISCARD";
-    case TRecordKind::Event: return "EVENT";
-    }
-    return "?";
-}
-
 const char* ReplyByteName(std::uint8_t Byte) {
     switch (Byte) {
     case kAck: return "ACK";
@@ -88,14 +69,6 @@ const char* ReplyByteName(std::uint8_t Byte) {
     case kEsc: return "ESC";
     default: return "?";
     }
-}
-
-// The events whose Value says something; the others leave it 0.
-bool EventHasValue(TLineEvent Event) {
-    return Event == TLineEvent::LineError || Event == TLineEvent::DeviceLost ||
-           Event == TLineEvent::DeviceBack || Event == TLineEvent::PortOpened ||
-           Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged ||
-           Event == TLineEvent::CaptureLost || Event == TLineEvent::StartState;
 }
 
 std::string EventValueText(const TTrafficRecord& R) {
@@ -131,7 +104,7 @@ public:
         if (mono.size() < 14) FLine.append(14 - mono.size(), ' ');
         FLine += mono;
         FLine += ' ';
-        const std::string_view kind = KindColumn(R.Kind);
+        const std::string_view kind = RecordKindColumn(R.Kind);
         FLine += kind;
         FLine.append(kind.size() < 7 ? 7 - kind.size() : 0, ' ');
         FLine += ' ';
@@ -197,7 +170,7 @@ std::string JsonLine(const TTrafficRecord& R) {
     AppendWall(wall, R.WallUs, 'T');
     o.insert(QLatin1String("wall"), Latin1(wall));
     o.insert(QLatin1String("mono_us"), static_cast<qint64>(R.MonoUs));
-    o.insert(QLatin1String("kind"), QLatin1String(KindName(R.Kind)));
+    o.insert(QLatin1String("kind"), QLatin1String(RecordKindName(R.Kind)));
     if (R.FirstMonoUs != 0 &&
         (R.Kind == TRecordKind::Frame || R.Kind == TRecordKind::Discarded))
         o.insert(QLatin1String("first_us"), static_cast<qint64>(R.FirstMonoUs));
@@ -241,8 +214,40 @@ std::string JsonLine(const TTrafficRecord& R) {
 
 } // namespace
 
+const char* RecordKindName(TRecordKind Kind) {
+    switch (Kind) {
+    case TRecordKind::Frame: return "frame";
+    case TRecordKind::Reply: return "reply";
+    case TRecordKind::Discarded: return "discarded";
+    case TRecordKind::Event: return "event";
+    }
+    return "?";
+}
+
+const char* RecordKindColumn(TRecordKind Kind) {
+    switch (Kind) {
+    case TRecordKind::Frame: return "RX";
+    case TRecordKind::Reply: return "TX";
+    case TRecordKind::Discarded: return "DISCARD";
+    case TRecordKind::Event: return "EVENT";
+    }
+    return "?";
+}
+
+bool EventHasValue(TLineEvent Event) {
+    return Event == TLineEvent::LineError || Event == TLineEvent::DeviceLost ||
+           Event == TLineEvent::DeviceBack || Event == TLineEvent::PortOpened ||
+           Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged ||
+           Event == TLineEvent::CaptureLost || Event == TLineEvent::StartState;
+}
+
 std::string FormatRecord(const TTrafficRecord& Record, TCaptureFormat Format) {
-    return Format == TCaptureFormat::Text ? TextLine(Record) : JsonLine(Record);
+    switch (Format) {
+    case TCaptureFormat::Text: return TextLine(Record);
+    case TCaptureFormat::JsonLines: return JsonLine(Record);
+    case TCaptureFormat::Pcapng: return PcapngBlock(Record);
+    }
+    return TextLine(Record);
 }
 
 std::string WallText(std::int64_t WallUs) {

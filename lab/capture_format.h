@@ -1,5 +1,5 @@
 // A traffic record as one line of the capture file: columns for a person to
-// read, or a JSON object a line for a program.
+// read, a JSON object a line for a program, or a pcapng block for Wireshark.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,20 @@
 
 namespace volmar {
 
-enum class TCaptureFormat { Text, JsonLines };
+enum class TCaptureFormat { Text, JsonLines, Pcapng };
 
-// One line, ending in '\n'. Times are written in local time.
+// One line, ending in '\n' (a pcapng block as it is). Times are written in
+// local time.
 std::string FormatRecord(const TTrafficRecord& Record, TCaptureFormat Format);
+
+// A record's kind as JSON Lines names it ("frame", ...) and as the text
+// form's column does ("RX", ...).
+const char* RecordKindName(TRecordKind Kind);
+const char* RecordKindColumn(TRecordKind Kind);
+
+// The events whose Value says something (the text form writes it); the
+// others leave it 0.
+bool EventHasValue(TLineEvent Event);
 
 // A wall time as the text form writes it: "2026-07-14 09:05:03.000042", local.
 std::string WallText(std::int64_t WallUs);

@@ -5,7 +5,9 @@
 
 #include "lab/control_commands.h"
 #include "lab/control_server.h"
+#include "lab/capture_format.h"
 #include "lab/events.h"
+#include "lab/live_registry.h"
 #include "lab/lab.h"
 #include "monitor/monitor.h"
 #include "serial/profile_file.h"
@@ -20,10 +22,22 @@ TControl::TControl(TLab& Lab, QString RunPath) : FLab(Lab), FRunPath(std::move(R
     TMonitor& monitor = Lab.Monitor();
     monitor.AddSettingsPart(this);
     connect(&monitor, &TMonitor::StartedUp, this, [this] { Open(); });
-    connect(&monitor, &TMonitor::ShutDownBegins, this, [this] { FServer.reset(); });
+    connect(&monitor, &TMonitor::ShutDownBegins, this, [this] {
+        UnregisterLiveSocket(FRegistered);
+        FRegistered.clear();
+        FServer.reset();
+    });
+    // Formatted only while someone follows the traffic.
+    connect(&monitor, &TMonitor::TrafficRecorded, this, [this](const TTrafficRecord& Record) {
+        if (!FServer || !FServer->HasTrafficClients()) return;
+        std::string line = FormatRecord(Record, TCaptureFormat::JsonLines);
+        line.pop_back();
+        FServer->BroadcastTraffic(QByteArray("{\"record\":") + QByteArray::fromStdString(line) +
+                                  QByteArray("}\n"));
+    });
 }
 
-TControl::~TControl() = default;
+TControl::~TControl() { UnregisterLiveSocket(FRegistered); }
 
 QString TControl::Path() const { return FServer ? FServer->Path() : QString(); }
 
@@ -58,6 +72,7 @@ void TControl::Open() {
     connect(&FLab.Events(), &TMonitorEvents::Event, server.get(),
             [server = server.get()](const QJsonObject& Event) { server->Broadcast(Event); });
     FServer = std::move(server);
+    FRegistered = RegisterLiveSocket(FPath);
 }
 
 } // namespace volmar

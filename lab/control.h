@@ -1,7 +1,8 @@
 // TControl: the control socket beside the engine. It listens once the
 // engine has started up and closes first at the shut-down, so that no client
 // changes anything while the files are written. It listens at this run's
-// path, else at the settings file's [Control] Path, else not at all.
+// path, else at the settings file's [Control] Path, else not at all. While
+// it listens, the live view finds it in the runtime folder's registry.
 #pragma once
 
 #include <QObject>
@@ -40,6 +41,7 @@ private:
     QString FPath;
     bool FFailed = false;
     std::unique_ptr<TControlServer> FServer;
+    QString FRegistered;
 };
 
 } // namespace volmar

@@ -240,6 +240,11 @@ const std::map<QString, TCommand>& Commands() {
         {QStringLiteral("speed-mode"), OnEngine(SpeedMode)},
         {QStringLiteral("select-port"), OnEngine(SelectPort)},
         {QStringLiteral("subscribe"), [](TLab&, const QJsonObject&) { return Subscribe(); }},
+        {QStringLiteral("subscribe-traffic"), [](TLab&, const QJsonObject&) {
+             TReply reply = TControlServer::Ok();
+             reply.SubscribeTraffic = true;
+             return reply;
+         }},
     };
     return commands;
 }

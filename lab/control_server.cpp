@@ -15,6 +15,7 @@ namespace volmar {
 struct TControlServer::TClient {
     QLocalSocket* Socket = nullptr;
     bool Subscribed = false;
+    bool Traffic = false;
     // Discarding the rest of a line that was too long.
     bool Skipping = false;
 };
@@ -134,6 +135,7 @@ void TControlServer::ReadFrom(QLocalSocket* Socket) {
         client = Find(Socket);
         if (!client) return;
         if (reply.Subscribe) client->Subscribed = true;
+        if (reply.SubscribeTraffic) client->Traffic = true;
         Send(*client, reply.Body);
     }
 }
@@ -141,7 +143,11 @@ void TControlServer::ReadFrom(QLocalSocket* Socket) {
 void TControlServer::Send(TClient& Client, const QJsonObject& Object) {
     QByteArray line = QJsonDocument(Object).toJson(QJsonDocument::Compact);
     line.append('\n');
-    Client.Socket->write(line);
+    Send(Client, line);
+}
+
+void TControlServer::Send(TClient& Client, const QByteArray& Line) {
+    Client.Socket->write(Line);
     // A client that does not read keeps its bytes here: past the limit it
     // goes, so that it can never make the engine wait or grow without bound.
     if (Client.Socket->bytesToWrite() > kMaxBacklog) {
@@ -152,14 +158,28 @@ void TControlServer::Send(TClient& Client, const QJsonObject& Object) {
 }
 
 void TControlServer::Broadcast(const QJsonObject& Event) {
+    QByteArray line = QJsonDocument(Event).toJson(QJsonDocument::Compact);
+    line.append('\n');
+    BroadcastTo([](const TClient& C) { return C.Subscribed; }, line);
+}
+
+void TControlServer::BroadcastTraffic(const QByteArray& Line) {
+    BroadcastTo([](const TClient& C) { return C.Traffic; }, Line);
+}
+
+bool TControlServer::HasTrafficClients() const {
+    return std::any_of(FClients.begin(), FClients.end(), [](const auto& c) { return c->Traffic; });
+}
+
+void TControlServer::BroadcastTo(bool (*Wants)(const TClient&), const QByteArray& Line) {
     // Send may drop a client: walk a copy of the list.
-    std::vector<TClient*> subscribed;
+    std::vector<TClient*> wanting;
     for (const auto& client : FClients)
-        if (client->Subscribed) subscribed.push_back(client.get());
-    for (TClient* client : subscribed)
+        if (Wants(*client)) wanting.push_back(client.get());
+    for (TClient* client : wanting)
         if (std::any_of(FClients.begin(), FClients.end(),
                         [client](const auto& c) { return c.get() == client; }))
-            Send(*client, Event);
+            Send(*client, Line);
 }
 
 void TControlServer::Drop(QLocalSocket* Socket) {

@@ -1,6 +1,6 @@
 // A local control socket that speaks JSON lines: each request is one JSON
 // object on a line, each gets one reply line; subscribers also get the
-// engine's events as lines. Readable and writable by this user only; nothing
+// engine's events as lines, and traffic subscribers every traffic record. Readable and writable by this user only; nothing
 // listens on a network port. A client that stops reading is dropped rather
 // than allowed to hold the engine up, and clients past a limit are turned
 // away, so that no number of them can use up the program's descriptors.
@@ -27,6 +27,7 @@ public:
     struct TReply {
         QJsonObject Body;
         bool Subscribe = false;
+        bool SubscribeTraffic = false;
     };
     using THandler = std::function<TReply(const QJsonObject& Request)>;
 
@@ -54,6 +55,9 @@ public:
 
     // Sends Event to every subscribed client.
     void Broadcast(const QJsonObject& Event);
+    // Sends Line, a JSON object ending in a newline, to every traffic subscriber.
+    void BroadcastTraffic(const QByteArray& Line);
+    bool HasTrafficClients() const;
     int ClientCount() const { return static_cast<int>(FClients.size()); }
 
     static TReply Error(const QString& Text);
@@ -66,6 +70,9 @@ private:
     void ReadFrom(QLocalSocket* Socket);
     TClient* Find(QLocalSocket* Socket) const;
     void Send(TClient& Client, const QJsonObject& Object);
+    void Send(TClient& Client, const QByteArray& Line);
+    // Sends Line to every client Wants.
+    void BroadcastTo(bool (*Wants)(const TClient&), const QByteArray& Line);
     void Drop(QLocalSocket* Socket);
 
     THandler FHandler;

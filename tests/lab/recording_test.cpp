@@ -12,6 +12,7 @@
 #include "lab/line_watch.h"
 #include "lab/report.h"
 #include "serial/device_layer.h"
+#include "support/tshark.h"
 
 namespace volmar::testing {
 namespace {
@@ -193,6 +194,24 @@ TEST_F(RecordingTest, ACaptureThatFailsIsShownCountedAndMarkedUntilItWritesAgain
     const QJsonObject mark = QJsonDocument::fromJson(captured.readLine()).object();
     EXPECT_EQ(mark.value(QStringLiteral("event")).toString(), QStringLiteral("capture-lost"));
     EXPECT_EQ(mark.value(QStringLiteral("value")).toInteger(), static_cast<qint64>(lost));
+}
+
+// Chosen in the settings file, pcapng goes to its own default file and is
+// kept as chosen.
+TEST_F(RecordingTest, APcapngCaptureChosenInTheSettings) {
+    StartOnCom1("[Capture]\nFormat=pcapng\n");
+    EXPECT_EQ(Exchange(0x20), kAck);
+    const QString capture = lab->Capture()->Path();
+    EXPECT_TRUE(capture.endsWith(QStringLiteral("/volmarsim-capture.pcapng"))) << capture.toStdString();
+    TCaptureSettings chosen = lab->Capture()->Settings();
+    chosen.Keep = 3;
+    lab->Capture()->SetSettings(chosen);
+    Close();
+    EXPECT_NE(ReadFile(kSettingsFileName).find("Format=pcapng"), std::string::npos);
+    const test::TTsharkResult read = test::TsharkFields(
+        capture.toStdString(), {QStringLiteral("volmar.name"), QStringLiteral("volmar.answer")},
+        {QStringLiteral("-Y"), QStringLiteral("volmar.kind <= 1 && !(volmar.cause == 1)")});
+    EXPECT_EQ(read.Rows, (std::vector<std::string>{"1Ft In|", "|0x06"})) << read.Errors;
 }
 
 } // namespace
