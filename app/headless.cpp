@@ -93,7 +93,7 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     }
     if (!Line.Export.isEmpty() && status == 0) {
         try {
-            ExportReport(monitor, lab.Statistics(), Line.Export);
+            ExportReport(monitor, lab.Statistics(), Line.Export, lab.Judge());
         } catch (const std::exception& Error) {
             ToStandardError(PlainErrorText(Error));
             status = kExitSaveFailed;

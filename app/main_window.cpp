@@ -531,7 +531,7 @@ void TfrmVolmar::mnuExportClick() {
                 .arg(existing.join(QLatin1Char('\n')));
         if (!FBoxes.Question(this, question)) return;
     }
-    const QStringList written = ExportReport(FMonitor, FLab.Statistics(), base);
+    const QStringList written = ExportReport(FMonitor, FLab.Statistics(), base, FLab.Judge());
     ShowStatusText(QStringLiteral("Exported to ") + written.join(QStringLiteral(", ")));
 }
 

@@ -95,7 +95,7 @@ bool EventHasValue(TLineEvent Event) {
     return Event == TLineEvent::LineError || Event == TLineEvent::DeviceLost ||
            Event == TLineEvent::DeviceBack || Event == TLineEvent::PortOpened ||
            Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged ||
-           Event == TLineEvent::CaptureLost;
+           Event == TLineEvent::CaptureLost || Event == TLineEvent::RuleBroken;
 }
 
 std::string EventValueText(const TTrafficRecord& R) {

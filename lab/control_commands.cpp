@@ -12,6 +12,7 @@
 #include "dataport/message.h"
 #include "lab/capture.h"
 #include "lab/fault_driver.h"
+#include "lab/judge.h"
 #include "lab/lab.h"
 #include "lab/line_watch.h"
 #include "lab/report.h"
@@ -154,7 +155,7 @@ TReply Export(TLab& Lab, const QJsonObject& Request) {
         return TControlServer::Error(
             QStringLiteral("export needs \"path\": the files' path without an extension"));
     QJsonArray files;
-    for (const QString& path : ExportReport(Lab.Monitor(), Lab.Statistics(), base))
+    for (const QString& path : ExportReport(Lab.Monitor(), Lab.Statistics(), base, Lab.Judge()))
         files.append(path);
     return TControlServer::Ok({{QStringLiteral("files"), files}});
 }
@@ -202,6 +203,24 @@ TReply Stats(TLab& Lab, const QJsonObject& Request) {
                                {QStringLiteral("silent-since"), watch->SilentSince()}});
 }
 
+// The verdict on the machine; "clear": true starts it afresh, "totals":
+// {name: value, ...} sets the totals expected ({} judges them no more).
+TReply Verdict(TLab& Lab, const QJsonObject& Request) {
+    TJudge* judge = Lab.Judge();
+    if (!judge) return TControlServer::Error(QStringLiteral("the machine is not judged in this run"));
+    const std::optional<bool> clear = Flag(Request, "clear");
+    if (!clear) return NotAFlag("clear");
+    std::optional<std::map<std::string, std::int64_t>> totals;
+    if (Request.contains(QStringLiteral("totals"))) {
+        QString error;
+        totals = ExpectedTotals(Request.value(QStringLiteral("totals")), error);
+        if (!totals) return TControlServer::Error(error);
+    }
+    if (*clear) judge->Clear();
+    if (totals) judge->SetExpectedTotals(*totals);
+    return TControlServer::Ok({{QStringLiteral("verdict"), judge->Json()}});
+}
+
 TReply Subscribe() {
     TReply reply = TControlServer::Ok();
     reply.Subscribe = true;
@@ -237,6 +256,7 @@ const std::map<QString, TCommand>& Commands() {
         {QStringLiteral("stats"), Stats},
         {QStringLiteral("export"), Export},
         {QStringLiteral("fault"), Fault},
+        {QStringLiteral("verdict"), Verdict},
         {QStringLiteral("set-totals"), OnEngine(SetTotals)},
         {QStringLiteral("speed-mode"), OnEngine(SpeedMode)},
         {QStringLiteral("select-port"), OnEngine(SelectPort)},

@@ -4,6 +4,7 @@
 #include "lab/control.h"
 #include "lab/events.h"
 #include "lab/fault_driver.h"
+#include "lab/judge.h"
 #include "lab/line_watch.h"
 #include "monitor/monitor.h"
 
@@ -18,6 +19,7 @@ TLab::TLab(TMonitor& Monitor, TLabOptions Options) : FMonitor(Monitor) {
             FCapture.get(), &TCapture::RecordsLost, FWatch.get(),
             [watch = FWatch.get()](quint64 Count) { watch->Add(stCaptureLost, Count); });
     if (Options.Faults) FFaults = std::make_unique<TFaultDriver>(Monitor);
+    if (Options.Judge) FJudge = std::make_unique<TJudge>(Monitor);
     if (Options.Control) FControl = std::make_unique<TControl>(*this, Options.ControlPath);
 }
 

@@ -13,6 +13,7 @@ namespace volmar {
 class TCapture;
 class TControl;
 class TFaultDriver;
+class TJudge;
 class TLineWatch;
 class TMonitor;
 class TMonitorEvents;
@@ -28,6 +29,7 @@ struct TLabOptions {
     bool Capture = true;
     bool Watch = true;
     bool Faults = true;
+    bool Judge = true;
     bool Control = true;
 };
 
@@ -46,6 +48,7 @@ public:
     TCapture* Capture() { return FCapture.get(); }
     TLineWatch* Watch() { return FWatch.get(); }
     TFaultDriver* Faults() { return FFaults.get(); }
+    TJudge* Judge() { return FJudge.get(); }
     TControl* Control() { return FControl.get(); }
     // The line's statistics, for the export; null when they are not kept.
     const TStatistics* Statistics() const;
@@ -59,6 +62,7 @@ private:
     std::unique_ptr<TCapture> FCapture;
     std::unique_ptr<TLineWatch> FWatch;
     std::unique_ptr<TFaultDriver> FFaults;
+    std::unique_ptr<TJudge> FJudge;
     std::unique_ptr<TControl> FControl;
 };
 

@@ -271,6 +271,8 @@ private:
     std::optional<THeldFrame> FHeldFrame;
     // When the batch being framed was read from the port.
     std::int64_t FBatchMonoUs = 0;
+    // The longest wait between reads while the frame being framed came in.
+    std::int64_t FFrameGapUs = 0;
     // Looks now and then whether standard error has lost its reader.
     QTimer FStandardErrorWatch;
 };

@@ -30,6 +30,7 @@ enum class TLineEvent : std::uint8_t {
     MachineSilent, // Detail: since when
     MachineSpeaks,
     FaultInjected, // Detail: what was done
+    RuleBroken,    // Value: the rule's number, Detail: what the machine did
     // Written by the capture itself where records were lost. Value: how
     // many, Detail: between which times.
     CaptureLost,
@@ -59,6 +60,10 @@ struct TTrafficRecord {
     bool Repeat = false;
     TFrameFault Fault = ffNone;
     std::uint16_t LineError = 0;
+    // The longest wait between two reads of the port while this frame was
+    // coming in, in microseconds (0: it came in one read): an upper bound
+    // of the largest gap between its bytes, as close as the reads allow.
+    std::int64_t MaxGapUs = 0;
 
     // A reply: why it was sent, whether the port took it, and the time from
     // the frame's last byte to the reply going out (-1 when not an answer).
