@@ -174,7 +174,7 @@ void TfrmVolmar::BuildWindow() {
                         TitledWidths(kEventGridWidths, EventGridTitles, fontMetrics(), padding),
                         false);
     pgctrlPages->addTab(grdEvents, QStringLiteral("Events"));
-    StatisticsPage = new TStatisticsPage(*FLab.Watch(), pgctrlPages);
+    StatisticsPage = new TStatisticsPage(*FLab.Watch(), FLab.Judge(), pgctrlPages);
     pgctrlPages->addTab(StatisticsPage, QStringLiteral("Statistics"));
     spltrDebug->addWidget(pgctrlPages);
 

@@ -11,6 +11,7 @@
 
 #include "dataport/message.h"
 #include "lab/capture.h"
+#include "lab/conformance.h"
 #include "lab/fault_driver.h"
 #include "lab/judge.h"
 #include "lab/lab.h"
@@ -221,6 +222,29 @@ TReply Verdict(TLab& Lab, const QJsonObject& Request) {
     return TControlServer::Ok({{QStringLiteral("verdict"), judge->Json()}});
 }
 
+// Starts a conformance run ("run": "standard" or a file, "junit": its
+// report, both paths relative to the program's working folder), or with no
+// "run" tells the run going on or the last one; "stop": true ends it.
+TReply Conformance(TLab& Lab, const QJsonObject& Request) {
+    const std::optional<bool> stop = Flag(Request, "stop");
+    if (!stop) return NotAFlag("stop");
+    const QJsonValue run = Request.value(QStringLiteral("run"));
+    const QJsonValue junit = Request.value(QStringLiteral("junit"));
+    if (!run.isUndefined() && (!run.isString() || run.toString().isEmpty()))
+        return TControlServer::Error(QStringLiteral("run is \"standard\" or a run file's path"));
+    if (!junit.isUndefined() && (!junit.isString() || junit.toString().isEmpty() || run.isUndefined()))
+        return TControlServer::Error(QStringLiteral("junit is a file's path, given with \"run\""));
+    if (*stop && Lab.Run()) Lab.Run()->Stop();
+    if (!run.isUndefined()) {
+        QString error;
+        std::optional<TConformancePlan> plan = LoadPlan(run.toString(), error);
+        if (!plan || !Lab.StartRun(std::move(*plan), junit.toString(), error))
+            return TControlServer::Error(error);
+    }
+    if (!Lab.Run()) return TControlServer::Error(QStringLiteral("no conformance run was started"));
+    return TControlServer::Ok({{QStringLiteral("conformance"), RunJson(*Lab.Run())}});
+}
+
 TReply Subscribe() {
     TReply reply = TControlServer::Ok();
     reply.Subscribe = true;
@@ -257,6 +281,7 @@ const std::map<QString, TCommand>& Commands() {
         {QStringLiteral("export"), Export},
         {QStringLiteral("fault"), Fault},
         {QStringLiteral("verdict"), Verdict},
+        {QStringLiteral("conformance"), Conformance},
         {QStringLiteral("set-totals"), OnEngine(SetTotals)},
         {QStringLiteral("speed-mode"), OnEngine(SpeedMode)},
         {QStringLiteral("select-port"), OnEngine(SelectPort)},

@@ -55,6 +55,7 @@ TJudge::TJudge(TMonitor& Monitor) : FMonitor(Monitor) {
     // answer is on the line; the event is recorded after the record that
     // broke the rule, not inside it.
     FVerdict.OnBroken = [this](TRule Rule, const TRuleExample& Example) {
+        emit Broken(Rule, Example);
         QMetaObject::invokeMethod(
             this, [this, Rule, Example] { RecordBroken(FMonitor, Rule, Example); },
             Qt::QueuedConnection);
@@ -82,7 +83,10 @@ std::size_t TJudge::CheckBooks() {
         all.Found += (all.Found.empty() ? "" : ", ") + e.Found;
         all.Expected += (all.Expected.empty() ? "" : ", ") + e.Expected;
     }
-    if (all.Found != FBooksFinding && !wrong.empty()) RecordBroken(FMonitor, ruBooks, all);
+    if (all.Found != FBooksFinding && !wrong.empty()) {
+        emit Broken(ruBooks, all);
+        RecordBroken(FMonitor, ruBooks, all);
+    }
     FBooksFinding = all.Found;
     return wrong.size();
 }

@@ -35,6 +35,7 @@ public:
 
 signals:
     void Judged(const volmar::TJudgement& Judgement);
+    void Broken(volmar::TRule Rule, const volmar::TRuleExample& Example);
 
 private:
     TMonitor& FMonitor;

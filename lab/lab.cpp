@@ -1,6 +1,7 @@
 #include "lab/lab.h"
 
 #include "lab/capture.h"
+#include "lab/conformance.h"
 #include "lab/control.h"
 #include "lab/events.h"
 #include "lab/fault_driver.h"
@@ -25,6 +26,22 @@ TLab::TLab(TMonitor& Monitor, TLabOptions Options) : FMonitor(Monitor) {
 
 TLab::~TLab() {
     if (FMonitor.Running()) FMonitor.ShutDown();
+    FRun.reset();
+}
+
+TConformanceRun* TLab::StartRun(TConformancePlan Plan, const QString& JUnitPath, QString& Error) {
+    if (!FFaults || !FJudge) {
+        Error = QStringLiteral("a conformance run needs the faults and the judge, left out of this run");
+        return nullptr;
+    }
+    if (FRun && !FRun->Ended()) {
+        Error = QStringLiteral("a conformance run is going on already");
+        return nullptr;
+    }
+    FRun = std::make_unique<TConformanceRun>(FMonitor, FFaults->Rules(), *FJudge, std::move(Plan));
+    FRun->SetReportPath(JUnitPath);
+    FRun->Start();
+    return FRun.get();
 }
 
 const TStatistics* TLab::Statistics() const { return FWatch ? &FWatch->Statistics() : nullptr; }

@@ -11,6 +11,8 @@
 namespace volmar {
 
 class TCapture;
+class TConformanceRun;
+struct TConformancePlan;
 class TControl;
 class TFaultDriver;
 class TJudge;
@@ -52,6 +54,12 @@ public:
     TControl* Control() { return FControl.get(); }
     // The line's statistics, for the export; null when they are not kept.
     const TStatistics* Statistics() const;
+    // Starts a conformance run (its reports to JUnitPath when given);
+    // null, with Error saying why, when one runs already or the faults or
+    // the judge are left out. The run lives until the next starts.
+    TConformanceRun* StartRun(TConformancePlan Plan, const QString& JUnitPath, QString& Error);
+    // The run going on or the last one; null before the first.
+    TConformanceRun* Run() { return FRun.get(); }
     // The engine's events as JSON objects, made on first use: a run that
     // shows them to nobody spends nothing on them.
     TMonitorEvents& Events();
@@ -63,6 +71,7 @@ private:
     std::unique_ptr<TLineWatch> FWatch;
     std::unique_ptr<TFaultDriver> FFaults;
     std::unique_ptr<TJudge> FJudge;
+    std::unique_ptr<TConformanceRun> FRun;
     std::unique_ptr<TControl> FControl;
 };
 

@@ -89,6 +89,7 @@ TRuleStatus TVerdict::Status(TRule Rule) const {
 void TVerdict::Clear() {
     FRules = {};
     FLast = {};
+    FFrames = 0;
     FGaveUpAfter = {};
     FResendWaitUs = {};
     FLargestGapUs = 0;
@@ -143,6 +144,7 @@ void TVerdict::Frame(const TTrafficRecord& R) {
                    std::to_string(GapLimitUs() / 1000) + " ms"});
     }
     int resends = 0;
+    ++FFrames;
     if (FLast.Open) {
         const TJudgement j = JudgeNext(R);
         if (j.Resend) resends = FLast.Resends + 1;
@@ -158,6 +160,7 @@ void TVerdict::Frame(const TTrafficRecord& R) {
 
 TJudgement TVerdict::JudgeNext(const TTrafficRecord& Next) {
     TJudgement j;
+    j.Message = FFrames - 1;
     const TExchange& p = FLast;
     j.WaitUs = Next.MonoUs - p.MonoUs;
     j.Example.WallUs = Next.WallUs;

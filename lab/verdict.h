@@ -55,6 +55,8 @@ const char* RuleStatusText(TRuleStatus Status);
 
 // What followed a message, judged.
 struct TJudgement {
+    // The message judged: its number among the frames, counted from 1.
+    std::uint64_t Message = 0;
     // The rule that judged it; ruCount when no rule applies (the answer was
     // garbled or came late: then both a resend and a new message are right).
     TRule Rule = ruCount;
@@ -83,6 +85,8 @@ public:
     void Clear();
 
     const TRuleState& operator[](TRule Rule) const { return FRules[Rule]; }
+    // Frames seen so far; the last one's number.
+    std::uint64_t Frames() const { return FFrames; }
     TRuleStatus Status(TRule Rule) const;
 
     // Every message judged by what followed it, and every broken rule.
@@ -117,6 +121,7 @@ private:
     void Count(TRule Rule, bool Broken, const TRuleExample& Example);
 
     std::array<TRuleState, ruCount> FRules{};
+    std::uint64_t FFrames = 0;
     TExchange FLast;
     std::map<std::string, std::int64_t> FExpected;
     TSpread FGaveUpAfter;
