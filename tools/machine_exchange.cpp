@@ -63,12 +63,29 @@ TExchange TExchanger::Send(std::uint8_t Header, const std::vector<std::uint8_t>&
     x.Frame = BuildMessageFrame(Header, Data);
     x.Started = TWallClock::now();
     FLine.DiscardInput();
-    Once(x.Frame, FTiming.ReplyTimeoutMs, x);
+    const bool spoil = ++FMessages % kSpoilEvery == 0;
+    std::vector<std::uint8_t> first = x.Frame;
+    if (spoil && FBreaches.BadChecksum) first.back() ^= 0xFF;
+    if (spoil && FBreaches.Gap && first.size() > 1) {
+        FLine.Send({first.front()});
+        FLine.Idle(kBreachGapMs);
+        first.erase(first.begin());
+    }
+    Once(first, FTiming.ReplyTimeoutMs, x);
     // A resend is marked with bit 7, so the checksum changes with it.
-    const std::vector<std::uint8_t> resend =
-        BuildMessageFrame(static_cast<std::uint8_t>(Header | 0x80), Data);
-    while (AutoRetry && x.Retries < FTiming.Retries &&
+    std::vector<std::uint8_t> data = Data;
+    if (FBreaches.OtherData && !data.empty()) data.back() ^= 0x01;
+    const std::vector<std::uint8_t> resend = BuildMessageFrame(
+        static_cast<std::uint8_t>(FBreaches.NoRepeatBit ? Header : Header | 0x80), data);
+    const int retries = FBreaches.GiveUp ? 0 : FTiming.Retries;
+    while (AutoRetry && x.Retries < retries &&
            (x.Answer.Kind == TReply::Nak || x.Answer.Kind == TReply::None)) {
+        ++x.Retries;
+        FLine.DiscardInput();
+        Once(resend, FTiming.ReplyTimeoutMs, x);
+    }
+    if ((FBreaches.ResendAcked && x.Answer.Kind == TReply::Ack) ||
+        (FBreaches.ResendAfterEsc && x.Answer.Kind == TReply::Esc)) {
         ++x.Retries;
         FLine.DiscardInput();
         Once(resend, FTiming.ReplyTimeoutMs, x);

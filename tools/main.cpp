@@ -98,7 +98,7 @@ int Run(const TOptions& Options) {
     int status = 0;
     {
         TPortLine line(port, stop);
-        TExchanger exchanger(line, {Options.ReplyTimeoutMs, Options.Retries});
+        TExchanger exchanger(line, {Options.ReplyTimeoutMs, Options.Retries}, Options.Breaches);
         try {
             if (Options.Demo) {
                 TDemoSession session(static_cast<std::uint32_t>(
