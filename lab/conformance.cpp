@@ -358,7 +358,8 @@ void TConformanceRun::Recorded(const TTrafficRecord& R) {
         }
         return;
     }
-    if (R.Kind != TRecordKind::Frame) return;
+    // Messages: frames that arrived whole.
+    if (R.Kind != TRecordKind::Frame || !R.Valid) return;
     ++FMessages;
     if (step.Messages == 0 || FMessages < step.Messages) return;
     if (step.Kind == TConformanceStep::skWatch)

@@ -117,6 +117,13 @@ void TVerdict::Judge(const TTrafficRecord& R) {
 void TVerdict::Reply(const TTrafficRecord& R) {
     // The NAKs while waiting for a first message answer nothing the machine sent.
     if (!FLast.Open || R.Dropped || R.Bytes.isEmpty() || R.Cause == rcFirstMessageNak) return;
+    // Put on the line after the fact (a late answer, garbage): a late
+    // answer answers this message only when this message's was delayed.
+    const bool afterTheFact = R.Cause == rcAnswer && R.LatencyUs < 0;
+    if (afterTheFact && !(FLast.Delayed && FLast.Answer == anNone && R.Bytes[0] == kAck)) {
+        FLast.Answer = anGarbled;
+        return;
+    }
     if (FLast.Answer != anNone) {
         // Bytes after the answer (garbage, or a late answer to another
         // message) spoil it.

@@ -23,11 +23,13 @@ TTrafficRecord FrameOf(std::uint8_t Header, const Bytes& Data, std::int64_t Mono
     return r;
 }
 
-TTrafficRecord ReplyOf(std::uint8_t Byte, TReplyCause Cause = rcAnswer) {
+// LatencyUs -1: put on the line after the fact, not as the answer.
+TTrafficRecord ReplyOf(std::uint8_t Byte, TReplyCause Cause = rcAnswer, std::int64_t LatencyUs = 100) {
     TTrafficRecord r;
     r.Kind = TRecordKind::Reply;
     r.Bytes = {Byte};
     r.Cause = Cause;
+    r.LatencyUs = LatencyUs;
     return r;
 }
 
@@ -103,6 +105,15 @@ TEST(VerdictTest, GivingUpAfterResendsIsAFigureAndBrokenFramesAreCounted) {
     EXPECT_EQ(v.FrameFaults(ffBadChecksum), 1u);
     ASSERT_EQ(v[ruWholeFrames].Examples.size(), 1u);
     EXPECT_EQ(v[ruWholeFrames].Examples[0].Found, "bad checksum");
+}
+
+TEST(VerdictTest, ALateAnswerToAnEarlierMessageAnswersNothing) {
+    TVerdict v;
+    v.Judge(FrameOf(0x20, {}, 1));
+    v.Judge(ReplyOf(kAck, rcAnswer, -1));
+    v.Judge(FrameOf(0x21, {}, 2));
+    EXPECT_EQ(v.Status(ruNoRepeatAfterAck), TRuleStatus::NotYetSeen);
+    EXPECT_EQ(v.Status(ruResendAfterSilence), TRuleStatus::NotYetSeen);
 }
 
 TEST(VerdictTest, TheBooksHoldTheTotalsCountedAgainstThoseExpected) {
