@@ -77,18 +77,24 @@ TExchange TExchanger::Send(std::uint8_t Header, const std::vector<std::uint8_t>&
     if (FBreaches.OtherData && !data.empty()) data.back() ^= 0x01;
     const std::vector<std::uint8_t> resend = BuildMessageFrame(
         static_cast<std::uint8_t>(FBreaches.NoRepeatBit ? Header : Header | 0x80), data);
-    const int retries = FBreaches.GiveUp ? 0 : FTiming.Retries;
-    while (AutoRetry && x.Retries < retries &&
-           (x.Answer.Kind == TReply::Nak || x.Answer.Kind == TReply::None)) {
+    const auto resendOnce = [&] {
         ++x.Retries;
         FLine.DiscardInput();
         Once(resend, FTiming.ReplyTimeoutMs, x);
-    }
+    };
+    const auto resendWhileRefused = [&] {
+        for (int left = FBreaches.GiveUp ? 0 : FTiming.Retries;
+             AutoRetry && left > 0 &&
+             (x.Answer.Kind == TReply::Nak || x.Answer.Kind == TReply::None);
+             --left)
+            resendOnce();
+    };
+    resendWhileRefused();
+    // A resend made in breach is itself resent as any message is.
     if ((FBreaches.ResendAcked && x.Answer.Kind == TReply::Ack) ||
         (FBreaches.ResendAfterEsc && x.Answer.Kind == TReply::Esc)) {
-        ++x.Retries;
-        FLine.DiscardInput();
-        Once(resend, FTiming.ReplyTimeoutMs, x);
+        resendOnce();
+        resendWhileRefused();
     }
     return x;
 }
