@@ -3,7 +3,6 @@
 #include <optional>
 #include <vector>
 
-#include "lab/json_line.h"
 #include "lab/line_file.h"
 
 namespace volmar {
@@ -12,21 +11,12 @@ bool ArmFaultFile(TFaults& Faults, const QString& Path, QString& Error) {
     const std::optional<QByteArray> text = ReadLineFile(Path, Error);
     if (!text) return false;
     std::vector<TFaultRule> rules;
-    int number = 0;
-    for (const QByteArray& raw : text->split('\n')) {
-        ++number;
-        const QByteArray line = raw.trimmed();
-        if (line.isEmpty() || line.startsWith('#')) continue;
-        QString why;
-        std::optional<TFaultRule> rule;
-        if (const std::optional<QJsonObject> object = ParseJsonObjectLine(line, why))
-            rule = FaultFromJson(*object, why);
-        if (!rule) {
-            Error = QStringLiteral("%1 line %2: %3").arg(Path).arg(number).arg(why);
-            return false;
-        }
-        rules.push_back(*rule);
-    }
+    const auto take = [&rules](const QJsonObject& Object, int, QString& Why) {
+        const std::optional<TFaultRule> rule = FaultFromJson(Object, Why);
+        if (rule) rules.push_back(*rule);
+        return rule.has_value();
+    };
+    if (!TakeJsonLines(*text, Path, take, Error)) return false;
     for (const TFaultRule& rule : rules) Faults.Arm(rule);
     return true;
 }

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "lab/json_line.h"
 #include "lab/judge.h"
 #include "lab/junit_report.h"
 #include "lab/line_file.h"
@@ -208,22 +207,14 @@ std::optional<TConformancePlan> ParsePlan(const QByteArray& Text, const QString&
                                           QString& Error) {
     TConformancePlan plan;
     plan.Name = Name;
-    int number = 0;
-    for (const QByteArray& raw : Text.split('\n')) {
-        ++number;
-        const QByteArray line = raw.trimmed();
-        if (line.isEmpty() || line.startsWith('#')) continue;
-        QString why;
-        std::optional<TConformanceStep> step;
-        if (const std::optional<QJsonObject> object = ParseJsonObjectLine(line, why))
-            step = ParseStep(*object, why);
-        if (!step) {
-            Error = QStringLiteral("%1 line %2: %3").arg(Name).arg(number).arg(why);
-            return std::nullopt;
-        }
-        step->Line = number;
+    const auto take = [&plan](const QJsonObject& Object, int Line, QString& Why) {
+        std::optional<TConformanceStep> step = ParseStep(Object, Why);
+        if (!step) return false;
+        step->Line = Line;
         plan.Steps.push_back(std::move(*step));
-    }
+        return true;
+    };
+    if (!TakeJsonLines(Text, Name, take, Error)) return std::nullopt;
     if (plan.Steps.empty()) {
         Error = QStringLiteral("%1 has no steps").arg(Name);
         return std::nullopt;

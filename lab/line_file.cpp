@@ -12,6 +12,7 @@
 #include <chrono>
 
 #include "dataport/file_store.h"
+#include "lab/json_line.h"
 
 namespace volmar {
 
@@ -79,6 +80,24 @@ std::optional<QByteArray> ReadLineFile(const QString& Path, QString& Error) {
         return std::nullopt;
     }
     return bytes;
+}
+
+bool TakeJsonLines(const QByteArray& Text, const QString& Name,
+                   const std::function<bool(const QJsonObject& Object, int Line, QString& Why)>& Take,
+                   QString& Error) {
+    int number = 0;
+    for (const QByteArray& raw : Text.split('\n')) {
+        ++number;
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith('#')) continue;
+        QString why;
+        const std::optional<QJsonObject> object = ParseJsonObjectLine(line, why);
+        if (!object || !Take(*object, number, why)) {
+            Error = QStringLiteral("%1 line %2: %3").arg(Name).arg(number).arg(why);
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace volmar

@@ -12,6 +12,7 @@
 #include "app/capture_dialog.h"
 #include "app/devices_dialog.h"
 #include "app/edit_meters_dialog.h"
+#include "lab/fault_driver.h"
 #include "app/faults_dialog.h"
 #include "app/window_fixture.h"
 
@@ -116,7 +117,7 @@ TEST_F(KeyboardTest, EveryMnemonicInTheDialogsLeadsToItsField) {
     TfrmVolmar& w = Start();
     ExpectEveryMnemonicLeadsSomewhere(TdlgCapture(&w, {}, 10, QString(), QString()));
     ExpectEveryMnemonicLeadsSomewhere(TfrmEditMetersDlg(&w));
-    ExpectEveryMnemonicLeadsSomewhere(TdlgFaults(&w, w.Monitor().Faults(), {}));
+    ExpectEveryMnemonicLeadsSomewhere(TdlgFaults(&w, w.Lab().Faults()->Rules(), {}));
     ExpectEveryMnemonicLeadsSomewhere(TdlgDevices(&w, {"", "", "", ""}, [] {
         return std::vector<TSerialDevice>{};
     }));

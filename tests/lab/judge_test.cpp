@@ -2,6 +2,7 @@
 // how that message was answered, and only that.
 #include <QJsonArray>
 
+#include "lab/conformance.h"
 #include "lab/control_commands.h"
 #include "lab/fault_driver.h"
 #include "lab/judge.h"
@@ -128,6 +129,28 @@ TEST(VerdictTest, TheBooksHoldTheTotalsCountedAgainstThoseExpected) {
     EXPECT_EQ(v.Status(ruBooks), TRuleStatus::Fail);
     EXPECT_TRUE(v.CheckBooks({{"in", 500}, {"games", 3}}, 2).empty());
     EXPECT_EQ(v.Status(ruBooks), TRuleStatus::Pass);
+}
+
+TEST(ConformancePlanTest, ALineNotUnderstoodIsRefusedNamingItAndTheStandardRunReads) {
+    for (const auto& [line, why] : std::vector<std::pair<const char*, const char*>>{
+             {R"({"fault": {"kind": "nak"}, "wait": {"seconds": 1}})", "one of"},
+             {R"({"fault": {"kind": "garbage"}})", "for the lab to say"},
+             {R"({"fault": {"kind": "nak"}, "expect": "maybe"})", "expect is"},
+             {R"({"watch": [6], "messages": 3})", "rules 1 to 5"},
+             {R"({"wait": {"messages": 0}})", "whole number"},
+             {R"({"totals": {"coins": 5}})", "not a total: coins"},
+             {R"({"wait": {"seconds": 1}, "whithin_s": 3})", "unknown key \"whithin_s\""},
+         }) {
+        QString error;
+        EXPECT_FALSE(ParsePlan(QByteArray("# a comment\n\n") + line, "run", error)) << line;
+        EXPECT_TRUE(error.startsWith("run line 3: ")) << error.toStdString();
+        EXPECT_TRUE(error.contains(QLatin1String(why))) << error.toStdString();
+    }
+    QString error;
+    const auto standard = LoadPlan("standard", error);
+    ASSERT_TRUE(standard) << error.toStdString();
+    EXPECT_EQ(standard->Steps.front().Expect, TConformanceStep::exResend);
+    EXPECT_EQ(standard->Steps.front().Fault.MaxFirings, 1) << "a fault step fires once";
 }
 
 class JudgeTest : public LabTest {};
