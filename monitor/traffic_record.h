@@ -30,10 +30,11 @@ enum class TLineEvent : std::uint8_t {
     MachineSilent, // Detail: since when
     MachineSpeaks,
     FaultInjected, // Detail: what was done
-    RuleBroken,    // Value: the rule's number, Detail: what the machine did
     // Written by the capture itself where records were lost. Value: how
     // many, Detail: between which times.
     CaptureLost,
+    // The judge's: Value: the rule's number, Detail: what the machine did.
+    RuleBroken,
 };
 
 // Room for the longest frame without memory of its own: records are made
