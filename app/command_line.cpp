@@ -61,8 +61,20 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
         "base");
     const QCommandLineOption faults = Option(
         "faults", "Headless: arms the faults in <file> (one JSON object per line).", "file");
+    const QCommandLineOption conformance = Option(
+        "conformance",
+        "Headless: runs the conformance run <run> (standard, or a file) against the machine and "
+        "ends; the exit status says whether every step passed.",
+        "run");
+    const QCommandLineOption junit = Option(
+        "junit", "Headless: writes the conformance run's JUnit report to <file>, and a text "
+                 "report beside it.",
+        "file");
+    const QCommandLineOption noJudge =
+        Option("no-judge", "Leaves the verdict on the machine out of this run.");
     for (const QCommandLineOption& o : {folder, headless, quiet, port, device, speed, duration,
-                                        control, metrics, capture, exportTo, faults})
+                                        control, metrics, capture, exportTo, faults, conformance,
+                                        junit, noJudge})
         parser.addOption(o);
 
     TCommandLine line;
@@ -97,6 +109,16 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     line.Faults = parser.value(faults);
     if (!line.Faults.isEmpty() && !line.Headless)
         line.Error = QStringLiteral("--faults is for --headless; the window has Options > Faults.");
+    line.Conformance = parser.value(conformance);
+    line.JUnit = parser.value(junit);
+    line.Lab.Judge = !parser.isSet(noJudge);
+    if (!line.Conformance.isEmpty() && !line.Headless)
+        line.Error = QStringLiteral(
+            "--conformance is for --headless; the window has File > Conformance Run.");
+    if (!line.JUnit.isEmpty() && line.Conformance.isEmpty())
+        line.Error = QStringLiteral("--junit is for --conformance.");
+    if (!line.Conformance.isEmpty() && !line.Lab.Judge)
+        line.Error = QStringLiteral("--conformance needs the judge: leave out --no-judge.");
     if (!line.Export.isEmpty() && !line.Headless)
         line.Error = QStringLiteral("--export is for --headless; the window has File > Export.");
     line.Monitor.Device = parser.value(device).toStdString();

@@ -24,6 +24,9 @@ struct TCommandLine {
     QString Export;
     // Headless: faults to arm from the start, one JSON object per line.
     QString Faults;
+    // Headless: the conformance run ("standard" or a file) and its JUnit report.
+    QString Conformance;
+    QString JUnit;
     // The engine's port, device and speed for this run.
     TMonitorOptions Monitor;
     // The lab's control socket and capture file for this run.

@@ -6,11 +6,12 @@
 #include <QString>
 
 #include "lab/faults.h"
+#include "lab/line_file.h"
 
 namespace volmar {
 
 // How long a pipe's writer has to finish, in all.
-constexpr int kFaultPipeWaitMs = 5000;
+constexpr int kFaultPipeWaitMs = kLineFilePipeWaitMs;
 
 // Arms each fault of the file, or none; false with Error naming the file
 // and what is wrong with it or with which line.

@@ -7,15 +7,19 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 
 #include <unistd.h>
 
 #include "app/fault_file.h"
 #include "app/quit_signals.h"
 #include "app/single_instance.h"
+#include "lab/conformance.h"
 #include "lab/control.h"
 #include "lab/events.h"
 #include "lab/fault_driver.h"
+#include "lab/judge.h"
+#include "lab/junit_report.h"
 #include "lab/line_writer.h"
 #include "lab/metrics.h"
 #include "lab/report.h"
@@ -23,6 +27,22 @@
 #include "serial/open_failure.h"
 
 namespace volmar {
+
+namespace {
+
+// The run's outcome on standard error, and as the exit status.
+int ConformanceStatus(const TConformanceRun& Run, TLab& Lab) {
+    if (!Run.ReportError().isEmpty()) {
+        ToStandardError(Run.ReportError());
+        return kExitSaveFailed;
+    }
+    QByteArray text = RunReportText(Run, Lab.Judge()->Verdict());
+    if (text.endsWith('\n')) text.chop(1);
+    ToStandardError(QString::fromUtf8(text));
+    return Run.Passed() ? 0 : kExitRunFailed;
+}
+
+} // namespace
 
 int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
     TSingleInstance instance(InstanceName(Folder.Path));
@@ -61,6 +81,16 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
         }
     }
 
+    std::optional<TConformancePlan> plan;
+    if (!Line.Conformance.isEmpty()) {
+        QString error;
+        plan = LoadPlan(Line.Conformance, error);
+        if (!plan) {
+            ToStandardError(error);
+            return kExitCannotRun;
+        }
+    }
+
     std::unique_ptr<TLineWriter> out;
     if (!Line.Quiet) {
         out = std::make_unique<TLineWriter>(STDOUT_FILENO, "standard output");
@@ -84,14 +114,31 @@ int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder) {
                (lab.Metrics() && lab.Metrics()->Failed())) {
         status = kExitCannotRun;
     } else if (!quitRequested) {
+        TConformanceRun* run = nullptr;
+        if (plan) {
+            QString error;
+            run = lab.StartRun(std::move(*plan), Line.JUnit, error);
+            if (!run) {
+                ToStandardError(error);
+                status = kExitCannotRun;
+            } else {
+                QObject::connect(run, &TConformanceRun::Done, QCoreApplication::instance(),
+                                 &QCoreApplication::quit);
+            }
+        }
         if (Line.Duration)
             QTimer::singleShot(static_cast<int>(std::lround(*Line.Duration * 1000)),
                                QCoreApplication::instance(), &QCoreApplication::quit);
-        QCoreApplication::exec();
+        if (status == 0) QCoreApplication::exec();
+        if (run) {
+            // Ended by a signal or the duration: the steps not reached are skipped.
+            run->Stop();
+            status = ConformanceStatus(*run, lab);
+        }
     }
     if (!Line.Export.isEmpty() && status == 0) {
         try {
-            ExportReport(monitor, lab.Statistics(), Line.Export);
+            ExportReport(monitor, lab.Statistics(), Line.Export, lab.Judge());
         } catch (const std::exception& Error) {
             ToStandardError(PlainErrorText(Error));
             status = kExitSaveFailed;

@@ -11,6 +11,8 @@ namespace volmar {
 // Exit statuses besides 0 (an orderly end) and 2 (a mistake in the command line).
 inline constexpr int kExitSaveFailed = 1;
 inline constexpr int kExitCannotRun = 3;
+// A conformance run had a step that did not pass.
+inline constexpr int kExitRunFailed = 4;
 
 // Runs on the QCoreApplication already made; returns the exit status.
 int RunHeadless(const TCommandLine& Line, const TDataFolder& Folder);

@@ -17,6 +17,9 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <optional>
+#include <stdexcept>
+
 #include "app/about_box.h"
 #include "app/capture_dialog.h"
 #include "app/debug_memo.h"
@@ -27,7 +30,9 @@
 #include "app/logo_animation.h"
 #include "app/message_box.h"
 #include "app/statistics_page.h"
+#include "lab/conformance.h"
 #include "lab/fault_driver.h"
+#include "lab/junit_report.h"
 #include "lab/line_watch.h"
 #include "lab/report.h"
 
@@ -88,6 +93,10 @@ void TfrmVolmar::BuildWindow() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     mnuCapture = file->addAction(QStringLiteral("&Capture..."));
     mnuExport = file->addAction(QStringLiteral("&Export..."));
+    QMenu* runs = file->addMenu(QStringLiteral("Conformance &Run"));
+    mnuStandardRun = runs->addAction(QStringLiteral("&Standard Run..."));
+    mnuRunFile = runs->addAction(QStringLiteral("Run &File..."));
+    runs->setEnabled(FLab.Judge() && FLab.Faults());
     file->addSeparator();
     Exit1 = file->addAction(QStringLiteral("E&xit"));
     QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
@@ -174,7 +183,7 @@ void TfrmVolmar::BuildWindow() {
                         TitledWidths(kEventGridWidths, EventGridTitles, fontMetrics(), padding),
                         false);
     pgctrlPages->addTab(grdEvents, QStringLiteral("Events"));
-    StatisticsPage = new TStatisticsPage(*FLab.Watch(), pgctrlPages);
+    StatisticsPage = new TStatisticsPage(*FLab.Watch(), FLab.Judge(), pgctrlPages);
     pgctrlPages->addTab(StatisticsPage, QStringLiteral("Statistics"));
     spltrDebug->addWidget(pgctrlPages);
 
@@ -246,6 +255,10 @@ void TfrmVolmar::BuildWindow() {
             [this] { Guarded([this] { mnuCaptureClick(); }); });
     connect(mnuExport, &QAction::triggered, this,
             [this] { Guarded([this] { mnuExportClick(); }); });
+    connect(mnuStandardRun, &QAction::triggered, this,
+            [this] { Guarded([this] { StartConformanceRun(QStringLiteral("standard")); }); });
+    connect(mnuRunFile, &QAction::triggered, this,
+            [this] { Guarded([this] { StartConformanceRun(QString()); }); });
     connect(About1, &QAction::triggered, this, [this] { Guarded([this] { About1Click(); }); });
     connect(mnuMute, &QAction::triggered, this, [this] { Guarded([this] { mnuMuteClick(); }); });
     connect(mnuDevices, &QAction::triggered, this,
@@ -531,8 +544,45 @@ void TfrmVolmar::mnuExportClick() {
                 .arg(existing.join(QLatin1Char('\n')));
         if (!FBoxes.Question(this, question)) return;
     }
-    const QStringList written = ExportReport(FMonitor, FLab.Statistics(), base);
+    const QStringList written = ExportReport(FMonitor, FLab.Statistics(), base, FLab.Judge());
     ShowStatusText(QStringLiteral("Exported to ") + written.join(QStringLiteral(", ")));
+}
+
+void TfrmVolmar::StartConformanceRun(const QString& NameOrPath) {
+    const QString folder = QFileInfo(FMonitor.SettingsPath()).absolutePath();
+    QString run = NameOrPath;
+    if (run.isEmpty())
+        run = QFileDialog::getOpenFileName(this, QStringLiteral("Conformance Run"), folder,
+                                           QStringLiteral("Conformance runs (*.jsonl)"));
+    if (run.isEmpty()) return;
+    QString error;
+    std::optional<TConformancePlan> plan = LoadPlan(run, error);
+    if (!plan) throw std::runtime_error(error.toStdString());
+    // Without a report file the verdict is on the Statistics page alone.
+    const QString junit = QFileDialog::getSaveFileName(
+        this, QStringLiteral("JUnit Report"), folder + QStringLiteral("/conformance.xml"),
+        QStringLiteral("JUnit XML (*.xml)"));
+    TConformanceRun* started = FLab.StartRun(std::move(*plan), junit, error);
+    if (!started) throw std::runtime_error(error.toStdString());
+    ShowStatusText(QStringLiteral("Conformance run %1 going on").arg(started->Plan().Name));
+    connect(started, &TConformanceRun::StepDone, this, [this, started](int Index) {
+        ShowStatusText(QStringLiteral("Conformance run %1: step %2 of %3 %4")
+                           .arg(started->Plan().Name)
+                           .arg(Index + 1)
+                           .arg(started->Plan().Steps.size())
+                           .arg(QLatin1String(OutcomeText(started->Results()[static_cast<std::size_t>(Index)].Outcome))));
+    });
+    connect(started, &TConformanceRun::Done, this, [this, started, junit](bool Passed) {
+        QString text = QStringLiteral("Conformance run %1 %2")
+                           .arg(started->Plan().Name,
+                                Passed ? QStringLiteral("passed") : QStringLiteral("did not pass"));
+        if (!started->ReportError().isEmpty())
+            text += QStringLiteral("; ") + started->ReportError();
+        else if (!junit.isEmpty())
+            text += QStringLiteral("; reports in ") + QDir::toNativeSeparators(junit) +
+                    QStringLiteral(" and ") + QDir::toNativeSeparators(TextReportPath(junit));
+        ShowStatusText(text);
+    });
 }
 
 void TfrmVolmar::About1Click() {

@@ -111,6 +111,8 @@ public:
     QMenu* popmnuMeters;
     QAction* mnuCapture;
     QAction* mnuExport;
+    QAction* mnuStandardRun;
+    QAction* mnuRunFile;
     QAction* Exit1;
     QAction* About1;
     QTabWidget* pgctrlPages;
@@ -163,6 +165,8 @@ private:
     void mnuEditMetersClick();
     void mnuCaptureClick();
     void mnuExportClick();
+    // A conformance run: the standard one, or one from a file (empty: ask).
+    void StartConformanceRun(const QString& NameOrPath);
     void About1Click();
     // Every meter of the window, big and small.
     std::vector<TAWPMeter*> AllMeters() const;

@@ -10,6 +10,7 @@
 #include <array>
 
 #include "app/log_grid.h"
+#include "lab/judge.h"
 #include "lab/line_watch.h"
 
 namespace volmar {
@@ -19,6 +20,36 @@ namespace {
 constexpr int kRefreshMs = 500;
 constexpr int kCellPadding = 16;
 enum { colName, colCount, colLast, colCountOfColumns };
+enum { vcRule, vcStatus, vcJudged, vcBroken, vcFinding, vcCountOfColumns };
+
+// The rule's figure, or its first example, in a line.
+QString Finding(const TVerdict& Verdict, TRule Rule) {
+    const TRuleState& s = Verdict[Rule];
+    if (!s.Examples.empty()) {
+        const TRuleExample& e = s.Examples.front();
+        return QString::fromStdString(e.Found + (e.Frames.empty() ? "" : ": " + e.Frames) +
+                                      "; expected " + e.Expected);
+    }
+    const auto ms = [](std::int64_t Us) { return QString::number(static_cast<double>(Us) / 1000, 'f', 1); };
+    switch (Rule) {
+    case ruResendAfterNak:
+        if (Verdict.GaveUpAfter().Count)
+            return QStringLiteral("gave up after %1 to %2 resends")
+                .arg(Verdict.GaveUpAfter().Min)
+                .arg(Verdict.GaveUpAfter().Max);
+        break;
+    case ruResendAfterSilence:
+        if (const TVerdict::TSpread& w = Verdict.ResendWaitUs(); w.Count)
+            return QStringLiteral("waited %1 to %2 ms, %3 on average")
+                .arg(ms(w.Min), ms(w.Max), ms(w.Sum / static_cast<std::int64_t>(w.Count)));
+        break;
+    case ruWholeFrames:
+        return QStringLiteral("largest gap inside a frame %1 ms (limit %2 ms)")
+            .arg(ms(Verdict.LargestGapUs()), ms(TVerdict::GapLimitUs()));
+    default: break;
+    }
+    return QString();
+}
 
 QString LocalTime(std::int64_t WallUs, const QString& Format) {
     return QDateTime::fromMSecsSinceEpoch(WallUs / 1000).toString(Format);
@@ -76,8 +107,8 @@ private:
     std::array<TStatistics::TEntry, stKindCount> FShown{};
 };
 
-TStatisticsPage::TStatisticsPage(TLineWatch& Watch, QWidget* Parent)
-    : QWidget(Parent), FWatch(Watch),
+TStatisticsPage::TStatisticsPage(TLineWatch& Watch, TJudge* Judge, QWidget* Parent)
+    : QWidget(Parent), FWatch(Watch), FJudge(Judge),
       FModel(std::make_unique<TStatisticsModel>(Watch.Statistics())) {
     auto* column = new QVBoxLayout(this);
     // One line for both, so that the grid does not jump as the machine
@@ -113,10 +144,27 @@ TStatisticsPage::TStatisticsPage(TLineWatch& Watch, QWidget* Parent)
         grdStatistics->setColumnWidth(col, widths[static_cast<std::size_t>(col)]);
     column->addWidget(grdStatistics, 1);
 
+    if (FJudge) {
+        lblVerdict = new QLabel(QStringLiteral("Verdict"), this);
+        column->addWidget(lblVerdict);
+        grdVerdict = new QTableWidget(ruCount, vcCountOfColumns, this);
+        grdVerdict->setHorizontalHeaderLabels({QStringLiteral("Rule"), QStringLiteral("Verdict"),
+                                               QStringLiteral("Judged"), QStringLiteral("Broken"),
+                                               QStringLiteral("Figure or first example")});
+        grdVerdict->verticalHeader()->hide();
+        grdVerdict->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        grdVerdict->horizontalHeader()->setStretchLastSection(true);
+        for (int r = 0; r < ruCount; ++r)
+            for (int c = 0; c < vcCountOfColumns; ++c)
+                grdVerdict->setItem(r, c, new QTableWidgetItem);
+        column->addWidget(grdVerdict);
+    }
+
     FRefresh.setInterval(kRefreshMs);
     connect(&FRefresh, &QTimer::timeout, this, &TStatisticsPage::Refresh);
     connect(btnClear, &QPushButton::clicked, this, [this] {
         FWatch.Clear();
+        if (FJudge) FJudge->Clear();
         Refresh();
     });
     Refresh();
@@ -124,8 +172,25 @@ TStatisticsPage::TStatisticsPage(TLineWatch& Watch, QWidget* Parent)
 
 TStatisticsPage::~TStatisticsPage() = default;
 
+void TStatisticsPage::RefreshVerdict() {
+    if (!FJudge) return;
+    FJudge->CheckBooks();
+    const TVerdict& v = FJudge->Verdict();
+    for (int r = 0; r < ruCount; ++r) {
+        const auto rule = static_cast<TRule>(r);
+        const QStringList cells = {
+            QStringLiteral("%1. %2").arg(r + 1).arg(QLatin1String(RuleNames[rule].Text)),
+            QLatin1String(RuleStatusText(v.Status(rule))), QString::number(v[rule].Judged),
+            QString::number(v[rule].Broken), Finding(v, rule)};
+        for (int c = 0; c < vcCountOfColumns; ++c)
+            if (grdVerdict->item(r, c)->text() != cells[c]) grdVerdict->item(r, c)->setText(cells[c]);
+    }
+    grdVerdict->resizeColumnsToContents();
+}
+
 void TStatisticsPage::Refresh() {
     FModel->Refresh();
+    RefreshVerdict();
     const std::int64_t since = FWatch.Statistics().SinceWallUs();
     lblSince->setText(since ? QStringLiteral("Counting since ") +
                                   LocalTime(since, QStringLiteral("yyyy-MM-dd hh:mm:ss"))

@@ -313,8 +313,9 @@ int main(int argc, char** argv) {
         captureOn = "[Capture]\nFormat=" + f + "\n";
         std::printf("capture format: %s\n", format);
     }
-    // The simulators capture their traffic by default; each is measured
-    // without it too, right after, to show what capture costs.
+    // The simulators capture their traffic and judge the machine by default;
+    // each is measured without capture too, and the headless one without the
+    // judge, right after, to show what each costs.
     std::vector<Responder> responders = {
         {"floor (poll/read/write)", BENCH_FLOOR_PATH, {}},
         {"QSerialPort responder", BENCH_QSERIALPORT_PATH, {}},
@@ -322,6 +323,7 @@ int main(int argc, char** argv) {
         {"  the same, capture off", {}, {"window offscreen", {}, spin + noCapture, {}, {}}},
         {"simulator, headless", {}, {"headless", {"--headless", "--quiet"}, captureOn, {}, {}}},
         {"  the same, capture off", {}, {"headless", {"--headless", "--quiet"}, noCapture, {}, {}}},
+        {"  the same, judge off", {}, {"headless", {"--headless", "--quiet", "--no-judge"}, captureOn, {}, {}}},
     };
     // BENCH_VOLMARSIM_BESIDE names another build measured in the same turns,
     // so that a change's cost is not hidden by the machine's moods between runs.

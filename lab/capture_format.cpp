@@ -238,7 +238,8 @@ bool EventHasValue(TLineEvent Event) {
     return Event == TLineEvent::LineError || Event == TLineEvent::DeviceLost ||
            Event == TLineEvent::DeviceBack || Event == TLineEvent::PortOpened ||
            Event == TLineEvent::PortClosed || Event == TLineEvent::SpeedChanged ||
-           Event == TLineEvent::CaptureLost || Event == TLineEvent::StartState;
+           Event == TLineEvent::CaptureLost || Event == TLineEvent::StartState ||
+           Event == TLineEvent::RuleBroken;
 }
 
 std::string FormatRecord(const TTrafficRecord& Record, TCaptureFormat Format) {

@@ -11,7 +11,9 @@
 
 #include "dataport/message.h"
 #include "lab/capture.h"
+#include "lab/conformance.h"
 #include "lab/fault_driver.h"
+#include "lab/judge.h"
 #include "lab/lab.h"
 #include "lab/line_watch.h"
 #include "lab/report.h"
@@ -153,7 +155,7 @@ TReply Export(TLab& Lab, const QJsonObject& Request) {
         return TControlServer::Error(
             QStringLiteral("export needs \"path\": the files' path without an extension"));
     QJsonArray files;
-    for (const QString& path : ExportReport(Lab.Monitor(), Lab.Statistics(), base))
+    for (const QString& path : ExportReport(Lab.Monitor(), Lab.Statistics(), base, Lab.Judge()))
         files.append(path);
     return TControlServer::Ok({{QStringLiteral("files"), files}});
 }
@@ -201,6 +203,47 @@ TReply Stats(TLab& Lab, const QJsonObject& Request) {
                                {QStringLiteral("silent-since"), watch->SilentSince()}});
 }
 
+// The verdict on the machine; "clear": true starts it afresh, "totals":
+// {name: value, ...} sets the totals expected ({} judges them no more).
+TReply Verdict(TLab& Lab, const QJsonObject& Request) {
+    TJudge* judge = Lab.Judge();
+    if (!judge) return TControlServer::Error(QStringLiteral("the machine is not judged in this run"));
+    const std::optional<bool> clear = Flag(Request, "clear");
+    if (!clear) return NotAFlag("clear");
+    std::optional<std::map<std::string, std::int64_t>> totals;
+    if (Request.contains(QStringLiteral("totals"))) {
+        QString error;
+        totals = ExpectedTotals(Request.value(QStringLiteral("totals")), error);
+        if (!totals) return TControlServer::Error(error);
+    }
+    if (*clear) judge->Clear();
+    if (totals) judge->SetExpectedTotals(*totals);
+    return TControlServer::Ok({{QStringLiteral("verdict"), judge->Json()}});
+}
+
+// Starts a conformance run ("run": "standard" or a file, "junit": its
+// report, both paths relative to the program's working folder), or with no
+// "run" tells the run going on or the last one; "stop": true ends it.
+TReply Conformance(TLab& Lab, const QJsonObject& Request) {
+    const std::optional<bool> stop = Flag(Request, "stop");
+    if (!stop) return NotAFlag("stop");
+    const QJsonValue run = Request.value(QStringLiteral("run"));
+    const QJsonValue junit = Request.value(QStringLiteral("junit"));
+    if (!run.isUndefined() && (!run.isString() || run.toString().isEmpty()))
+        return TControlServer::Error(QStringLiteral("run is \"standard\" or a run file's path"));
+    if (!junit.isUndefined() && (!junit.isString() || junit.toString().isEmpty() || run.isUndefined()))
+        return TControlServer::Error(QStringLiteral("junit is a file's path, given with \"run\""));
+    if (*stop && Lab.Run()) Lab.Run()->Stop();
+    if (!run.isUndefined()) {
+        QString error;
+        std::optional<TConformancePlan> plan = LoadPlan(run.toString(), error);
+        if (!plan || !Lab.StartRun(std::move(*plan), junit.toString(), error))
+            return TControlServer::Error(error);
+    }
+    if (!Lab.Run()) return TControlServer::Error(QStringLiteral("no conformance run was started"));
+    return TControlServer::Ok({{QStringLiteral("conformance"), RunJson(*Lab.Run())}});
+}
+
 TReply Subscribe() {
     TReply reply = TControlServer::Ok();
     reply.Subscribe = true;
@@ -236,6 +279,8 @@ const std::map<QString, TCommand>& Commands() {
         {QStringLiteral("stats"), Stats},
         {QStringLiteral("export"), Export},
         {QStringLiteral("fault"), Fault},
+        {QStringLiteral("verdict"), Verdict},
+        {QStringLiteral("conformance"), Conformance},
         {QStringLiteral("set-totals"), OnEngine(SetTotals)},
         {QStringLiteral("speed-mode"), OnEngine(SpeedMode)},
         {QStringLiteral("select-port"), OnEngine(SelectPort)},

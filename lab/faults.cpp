@@ -196,6 +196,12 @@ int TFaults::Arm(const TFaultRule& Rule) {
     return FNextId++;
 }
 
+void TFaults::Disarm(int Id) {
+    const auto gone = std::erase_if(FEntries, [Id](const TEntry& E) { return E.Id == Id; });
+    if (FSilent && FSilentId == Id) FSilent = false;
+    if (gone > 0 && OnChanged) OnChanged();
+}
+
 void TFaults::Clear() {
     const bool had = !FEntries.empty() || FSilent;
     FEntries.clear();

@@ -78,6 +78,8 @@ public:
     explicit TFaults(std::function<std::uint32_t()> NowMs);
 
     int Arm(const TFaultRule& Rule);
+    // Ends the fault Arm returned Id for, if it is still armed.
+    void Disarm(int Id);
     void Clear();
     // Also ends the faults whose time is up (the engine asks often).
     bool Active();

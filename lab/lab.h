@@ -11,8 +11,11 @@
 namespace volmar {
 
 class TCapture;
+class TConformanceRun;
+struct TConformancePlan;
 class TControl;
 class TFaultDriver;
+class TJudge;
 class TLineWatch;
 class TMetrics;
 class TMonitor;
@@ -32,6 +35,7 @@ struct TLabOptions {
     bool Capture = true;
     bool Watch = true;
     bool Faults = true;
+    bool Judge = true;
     bool Control = true;
     // Told to systemd when NOTIFY_SOCKET asks for it.
     bool Service = true;
@@ -53,10 +57,17 @@ public:
     TCapture* Capture() { return FCapture.get(); }
     TLineWatch* Watch() { return FWatch.get(); }
     TFaultDriver* Faults() { return FFaults.get(); }
+    TJudge* Judge() { return FJudge.get(); }
     TControl* Control() { return FControl.get(); }
     TMetrics* Metrics() { return FMetrics.get(); }
     // The line's statistics, for the export; null when they are not kept.
     const TStatistics* Statistics() const;
+    // Starts a conformance run (its reports to JUnitPath when given);
+    // null, with Error saying why, when one runs already or the faults or
+    // the judge are left out. The run lives until the next starts.
+    TConformanceRun* StartRun(TConformancePlan Plan, const QString& JUnitPath, QString& Error);
+    // The run going on or the last one; null before the first.
+    TConformanceRun* Run() { return FRun.get(); }
     // The engine's events as JSON objects, made on first use: a run that
     // shows them to nobody spends nothing on them.
     TMonitorEvents& Events();
@@ -67,6 +78,8 @@ private:
     std::unique_ptr<TCapture> FCapture;
     std::unique_ptr<TLineWatch> FWatch;
     std::unique_ptr<TFaultDriver> FFaults;
+    std::unique_ptr<TJudge> FJudge;
+    std::unique_ptr<TConformanceRun> FRun;
     std::unique_ptr<TControl> FControl;
     std::unique_ptr<TMetrics> FMetrics;
     std::unique_ptr<TServiceNotifier> FService;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "dataport/file_store.h"
+#include "lab/judge.h"
 #include "lab/statistics.h"
 #include "monitor/monitor.h"
 
@@ -112,17 +113,18 @@ QJsonArray EventRowsJson(TMonitor& Monitor) {
     return rows;
 }
 
-QJsonObject ReportJson(TMonitor& Monitor, const TStatistics* Statistics) {
+QJsonObject ReportJson(TMonitor& Monitor, const TStatistics* Statistics, TJudge* Judge) {
     QJsonObject report = {
         {QStringLiteral("exported"), QDateTime::currentDateTime().toString(Qt::ISODateWithMs)},
         {QStringLiteral("totals"), TotalsJson(Monitor.Counters())},
         {QStringLiteral("counts"), CountsJson(Monitor.Counters())},
         {QStringLiteral("identity"), IdentityJson(Monitor)}};
     if (Statistics) report.insert(QStringLiteral("statistics"), StatisticsJson(*Statistics));
+    if (Judge) report.insert(QStringLiteral("verdict"), Judge->Json());
     return report;
 }
 
-QByteArray ReportCsv(TMonitor& Monitor, const TStatistics* Statistics) {
+QByteArray ReportCsv(TMonitor& Monitor, const TStatistics* Statistics, TJudge* Judge) {
     QByteArray csv;
     CsvRow(csv, {"section", "key", "name", "value", "retries", "last_moved"});
     const TCounters& counters = Monitor.Counters();
@@ -143,6 +145,19 @@ QByteArray ReportCsv(TMonitor& Monitor, const TStatistics* Statistics) {
     for (std::size_t i = 0; i < kIdentityNames.size(); ++i)
         CsvRow(csv, {"identity", kIdentityNames[i], kIdentityNames[i],
                      Latin1(Monitor.IdentityText(static_cast<TIdentityLabel>(i))), {}, {}});
+    if (Judge) Judge->CheckBooks();
+    for (int r = 0; Judge && r < ruCount; ++r) {
+        const auto rule = static_cast<TRule>(r);
+        const TRuleState& s = Judge->Verdict()[rule];
+        const QString key = QLatin1String(RuleNames[rule].Key);
+        const QString name = QLatin1String(RuleNames[rule].Text);
+        CsvRow(csv, {"verdict", key, name, RuleStatusText(Judge->Verdict().Status(rule)), {},
+                     s.LastBrokenWallUs ? WallTime(s.LastBrokenWallUs) : QString()});
+        CsvRow(csv, {"verdict", key + QStringLiteral("-broken"), name,
+                     QString::number(s.Broken), {}, {}});
+        CsvRow(csv, {"verdict", key + QStringLiteral("-judged"), name,
+                     QString::number(s.Judged), {}, {}});
+    }
     return csv;
 }
 
@@ -162,7 +177,8 @@ QStringList ExportPaths(const QString& Base) {
             Base + QStringLiteral("-events.csv")};
 }
 
-QStringList ExportReport(TMonitor& Monitor, const TStatistics* Statistics, const QString& Base) {
+QStringList ExportReport(TMonitor& Monitor, const TStatistics* Statistics, const QString& Base,
+                         TJudge* Judge) {
     const QStringList paths = ExportPaths(Base);
     for (const QString& path : paths) {
         std::error_code missing;
@@ -171,9 +187,9 @@ QStringList ExportReport(TMonitor& Monitor, const TStatistics* Statistics, const
             !missing && type != std::filesystem::file_type::regular)
             throw EFileStoreError("Unable to write to " + name + ": it is " + FileTypeName(type));
     }
-    WriteWhole(paths[0], ReportCsv(Monitor, Statistics));
-    WriteWhole(paths[1],
-               QJsonDocument(ReportJson(Monitor, Statistics)).toJson(QJsonDocument::Indented));
+    WriteWhole(paths[0], ReportCsv(Monitor, Statistics, Judge));
+    WriteWhole(paths[1], QJsonDocument(ReportJson(Monitor, Statistics, Judge))
+                             .toJson(QJsonDocument::Indented));
     WriteWhole(paths[2], EventLogCsv(Monitor));
     return paths;
 }

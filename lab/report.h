@@ -14,8 +14,10 @@ namespace volmar {
 
 class TMonitor;
 struct TCounters;
+class TJudge;
 class TStatistics;
 
+inline constexpr int kTotalCount = 10;
 // A total's name by meter index 1..10 ("in" .. "credits-taken").
 inline constexpr int kTotalCount = 10;
 const char* TotalKey(int MeterIndex);
@@ -31,11 +33,14 @@ QJsonObject StatisticsJson(const TStatistics& Statistics);
 // The event log's rows, keyed by its column titles.
 QJsonArray EventRowsJson(TMonitor& Monitor);
 
-// Totals, counts, error counters and identity, as one JSON document and as
-// CSV rows "section,key,name,value,retries,last_moved"; without Statistics
-// (none kept) the error counters are left out.
-QJsonObject ReportJson(TMonitor& Monitor, const TStatistics* Statistics);
-QByteArray ReportCsv(TMonitor& Monitor, const TStatistics* Statistics);
+// Totals, counts, error counters, identity and the verdict, as one JSON
+// document and as CSV rows "section,key,name,value,retries,last_moved";
+// without Statistics (none kept) the error counters are left out, without
+// Judge the verdict. The verdict's rows are, for each rule, its status
+// (key: the rule's, last_moved: when it was last broken), and how often it
+// was broken and judged (keys ending in -broken and -judged).
+QJsonObject ReportJson(TMonitor& Monitor, const TStatistics* Statistics, TJudge* Judge = nullptr);
+QByteArray ReportCsv(TMonitor& Monitor, const TStatistics* Statistics, TJudge* Judge = nullptr);
 // The event log with its titles as the header row.
 QByteArray EventLogCsv(TMonitor& Monitor);
 
@@ -46,6 +51,7 @@ QStringList ExportPaths(const QString& Base);
 // all; returns the paths written. Throws with the reason when one cannot be;
 // a name taken by other than a regular file (a FIFO, a folder, a device)
 // is refused, saying what it is, before any is written.
-QStringList ExportReport(TMonitor& Monitor, const TStatistics* Statistics, const QString& Base);
+QStringList ExportReport(TMonitor& Monitor, const TStatistics* Statistics, const QString& Base,
+                         TJudge* Judge = nullptr);
 
 } // namespace volmar

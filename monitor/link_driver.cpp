@@ -129,7 +129,12 @@ void TMonitor::LogLineError(std::uint16_t Code) {
 
 void TMonitor::ComPortPlusTriggerAvail(TCustomComPort*, std::uint16_t Count) {
     if (Count > 0) {
-        FBatchMonoUs = MonoMicroseconds();
+        const std::int64_t now = MonoMicroseconds();
+        // Measured once a read, never per byte; only a frame under way has a gap.
+        const TDPState state = FVolmar.State();
+        if (state == dpsWaitLength || state == dpsWaitData || state == dpsWaitCks)
+            FFrameGapUs = std::max(FFrameGapUs, now - FBatchMonoUs);
+        FBatchMonoUs = now;
         emit BytesArrived();
     }
     TakeFromPort();

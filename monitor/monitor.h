@@ -274,6 +274,8 @@ private:
     // When the frame being received and the run being discarded began.
     std::int64_t FFrameFirstUs = 0;
     std::int64_t FDiscardedFirstUs = 0;
+    // The longest wait between reads while the frame being framed came in.
+    std::int64_t FFrameGapUs = 0;
     // Looks now and then whether standard error has lost its reader.
     QTimer FStandardErrorWatch;
 };

@@ -88,6 +88,8 @@ TTrafficRecord TMonitor::FrameRecord(const TDPMessage& Msg, TFrameFault Fault) {
     r.Valid = Fault == ffNone && Msg.Valid;
     r.Fault = Fault;
     r.LineError = Msg.LineError;
+    r.MaxGapUs = FFrameGapUs;
+    FFrameGapUs = 0;
     if (r.Valid) {
         r.Text = FInterpreter.LastText();
         r.Repeat = FInterpreter.LastWasRepeat();

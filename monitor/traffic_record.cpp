@@ -60,6 +60,7 @@ const char* LineEventName(TLineEvent Event) {
     case TLineEvent::MachineSilent: return "machine-silent";
     case TLineEvent::MachineSpeaks: return "machine-speaks";
     case TLineEvent::FaultInjected: return "fault-injected";
+    case TLineEvent::RuleBroken: return "rule-broken";
     case TLineEvent::CaptureLost: return "capture-lost";
     case TLineEvent::StartState: return "start-state";
     case TLineEvent::Totals: return "totals";

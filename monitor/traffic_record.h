@@ -39,6 +39,8 @@ enum class TLineEvent : std::uint8_t {
     // Written by the capture after StartState and at the end of each file.
     // Detail: "in=N out=N ..." as the control socket names the totals.
     Totals,
+    // The judge's: Value: the rule's number, Detail: what the machine did.
+    RuleBroken,
 };
 
 // Room for the longest frame without memory of its own: records are made
@@ -69,6 +71,10 @@ struct TTrafficRecord {
     bool Repeat = false;
     TFrameFault Fault = ffNone;
     std::uint16_t LineError = 0;
+    // The longest wait between two reads of the port while this frame was
+    // coming in, in microseconds (0: it came in one read): an upper bound
+    // of the largest gap between its bytes, as close as the reads allow.
+    std::int64_t MaxGapUs = 0;
 
     // A reply: why it was sent, whether the port took it, and the time from
     // the frame's last byte to the reply going out (-1 when not an answer).

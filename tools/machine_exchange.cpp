@@ -63,15 +63,38 @@ TExchange TExchanger::Send(std::uint8_t Header, const std::vector<std::uint8_t>&
     x.Frame = BuildMessageFrame(Header, Data);
     x.Started = TWallClock::now();
     FLine.DiscardInput();
-    Once(x.Frame, FTiming.ReplyTimeoutMs, x);
+    const bool spoil = ++FMessages % kSpoilEvery == 0;
+    std::vector<std::uint8_t> first = x.Frame;
+    if (spoil && FBreaches.BadChecksum) first.back() ^= 0xFF;
+    if (spoil && FBreaches.Gap && first.size() > 1) {
+        FLine.Send({first.front()});
+        FLine.Idle(kBreachGapMs);
+        first.erase(first.begin());
+    }
+    Once(first, FTiming.ReplyTimeoutMs, x);
     // A resend is marked with bit 7, so the checksum changes with it.
-    const std::vector<std::uint8_t> resend =
-        BuildMessageFrame(static_cast<std::uint8_t>(Header | 0x80), Data);
-    while (AutoRetry && x.Retries < FTiming.Retries &&
-           (x.Answer.Kind == TReply::Nak || x.Answer.Kind == TReply::None)) {
+    std::vector<std::uint8_t> data = Data;
+    if (FBreaches.OtherData && !data.empty()) data.back() ^= 0x01;
+    const std::vector<std::uint8_t> resend = BuildMessageFrame(
+        static_cast<std::uint8_t>(FBreaches.NoRepeatBit ? Header : Header | 0x80), data);
+    const auto resendOnce = [&] {
         ++x.Retries;
         FLine.DiscardInput();
         Once(resend, FTiming.ReplyTimeoutMs, x);
+    };
+    const auto resendWhileRefused = [&] {
+        for (int left = FBreaches.GiveUp ? 0 : FTiming.Retries;
+             AutoRetry && left > 0 &&
+             (x.Answer.Kind == TReply::Nak || x.Answer.Kind == TReply::None);
+             --left)
+            resendOnce();
+    };
+    resendWhileRefused();
+    // A resend made in breach is itself resent as any message is.
+    if ((FBreaches.ResendAcked && x.Answer.Kind == TReply::Ack) ||
+        (FBreaches.ResendAfterEsc && x.Answer.Kind == TReply::Esc)) {
+        resendOnce();
+        resendWhileRefused();
     }
     return x;
 }

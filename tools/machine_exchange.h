@@ -48,6 +48,21 @@ struct TLineTiming {
     int Retries = 3;
 };
 
+// The dataport's rules broken on purpose, to show that the simulator's
+// judge catches each breach.
+struct TBreaches {
+    bool NoRepeatBit = false;    // resends without bit 7
+    bool OtherData = false;      // resends with the last data byte changed
+    bool GiveUp = false;         // never resends
+    bool ResendAcked = false;    // sends each acknowledged message again with bit 7
+    bool ResendAfterEsc = false; // resends a message refused with ESC
+    bool Gap = false;            // a pause inside every kSpoilEvery-th message
+    bool BadChecksum = false;    // a wrong checksum on every kSpoilEvery-th message
+};
+inline constexpr int kSpoilEvery = 4;
+// Well beyond the simulator's limit of a gap inside a frame.
+inline constexpr int kBreachGapMs = 300;
+
 using TWallClock = std::chrono::system_clock;
 
 struct TAnswer {
@@ -73,7 +88,8 @@ std::string FormatExchangeLine(const TExchange& Exchange,
 
 class TExchanger {
   public:
-    TExchanger(IMachineLine& Line, TLineTiming Timing) : FLine(Line), FTiming(Timing) {}
+    TExchanger(IMachineLine& Line, TLineTiming Timing, TBreaches Breaches = {})
+        : FLine(Line), FTiming(Timing), FBreaches(Breaches) {}
 
     // A message framed with its checksum; resends with bit 7 set on NAK or
     // silence while AutoRetry and the limit allow.
@@ -92,6 +108,8 @@ class TExchanger {
 
     IMachineLine& FLine;
     TLineTiming FTiming;
+    TBreaches FBreaches;
+    int FMessages = 0;
 };
 
 // Runs the steps in order and prints one line per exchange to Out. Returns

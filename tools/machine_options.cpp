@@ -77,6 +77,21 @@ TOptions ParseCommandLine(const std::vector<std::string>& Args) {
             o.ScriptFile = value();
             if (o.ScriptFile.empty()) throw EUsage("--script needs a file");
             haveScript = true;
+        } else if (option == "--break") {
+            const std::string kind = value();
+            TBreaches& b = o.Breaches;
+            bool* flag = kind == "no-repeat-bit"      ? &b.NoRepeatBit
+                         : kind == "other-data"       ? &b.OtherData
+                         : kind == "give-up"          ? &b.GiveUp
+                         : kind == "resend-acked"     ? &b.ResendAcked
+                         : kind == "resend-after-esc" ? &b.ResendAfterEsc
+                         : kind == "gap"              ? &b.Gap
+                         : kind == "bad-checksum"     ? &b.BadChecksum
+                                                      : nullptr;
+            if (!flag)
+                throw EUsage("--break takes no-repeat-bit, other-data, give-up, resend-acked, "
+                             "resend-after-esc, gap or bad-checksum, not \"" + kind + "\"");
+            *flag = true;
         } else if (option == "--demo") {
             o.Demo = true;
         } else if (option == "--replay") {
@@ -115,7 +130,8 @@ std::string HelpText() {
 
 Usage:
   volmar-machine (--device PATH | --pty [LINK]) [--baud 1200|9600]
-                 [--reply-timeout MS] [--retries N] (--script FILE | --demo)
+                 [--reply-timeout MS] [--retries N] [--break KIND]...
+                 (--script FILE | --demo)
   volmar-machine (--device PATH | --pty [LINK]) [--baud 1200|9600]
                  [--reply-timeout MS] --replay CAPTURE [--pace recorded|fast|xN]
                  [--expect] [--control PATH [--set-totals-first]]
@@ -139,6 +155,21 @@ The line:
                       wait and is lost: below 600 ms one broken frame costs
                       the next message too (a warning says so)
   --retries N         resends after a NAK or no answer (default 3)
+
+  --break KIND        breaks a rule of the dataport on purpose, to show that the
+                      simulator's judge catches it (may be given several times):
+                        no-repeat-bit     resends without bit 7 of the header
+                        other-data        resends with the last data byte changed
+                                          (messages without data are resent as
+                                          they were)
+                        give-up           never resends (as --retries 0)
+                        resend-acked      sends each acknowledged message again,
+                                          with bit 7 set
+                        resend-after-esc  resends a message refused with ESC
+                        gap               a pause of 300 ms after the header of
+                                          every 4th message
+                        bad-checksum      a wrong checksum on every 4th message
+                      a broken first copy is resent whole.
 
 Information:
   --list              every message code with its class, its name and what the

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/machine_exchange.h"
+
 namespace volmar::machine {
 
 struct TOptions {
@@ -25,6 +27,7 @@ struct TOptions {
     bool Help = false;
     bool List = false;     // --list: the message codes
     bool Version = false;  // --version
+    TBreaches Breaches;    // --break KIND, once for each
 };
 
 // A command line that cannot run; what() says why.

@@ -159,7 +159,7 @@ int Run(const TOptions& Options) {
     int status = 0;
     {
         TPortLine line(port, stop);
-        TExchanger exchanger(line, {Options.ReplyTimeoutMs, Options.Retries});
+        TExchanger exchanger(line, {Options.ReplyTimeoutMs, Options.Retries}, Options.Breaches);
         try {
             if (!Options.ReplayFile.empty()) {
                 std::unique_ptr<TControlClient> control;

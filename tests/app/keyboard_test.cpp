@@ -12,6 +12,7 @@
 #include "app/capture_dialog.h"
 #include "app/devices_dialog.h"
 #include "app/edit_meters_dialog.h"
+#include "lab/fault_driver.h"
 #include "app/faults_dialog.h"
 #include "app/window_fixture.h"
 #include "lab/fault_driver.h"

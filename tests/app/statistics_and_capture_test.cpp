@@ -14,7 +14,7 @@
 #include "app/statistics_page.h"
 #include "app/window_fixture.h"
 #include "lab/line_watch.h"
-#include "lab/line_watch.h"
+#include "lab/verdict.h"
 
 namespace volmar::testing {
 namespace {
@@ -60,6 +60,28 @@ TEST_F(StatisticsAndCaptureTest, ThePageShowsMovedCountersWhileInViewAndClearZer
         QStringLiteral("^Counting since \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
     EXPECT_TRUE(since.match(w.StatisticsPage->lblSince->text()).hasMatch())
         << w.StatisticsPage->lblSince->text().toStdString();
+}
+
+TEST_F(StatisticsAndCaptureTest, TheVerdictPartShowsEachRuleAndClearStartsItAfresh) {
+    TfrmVolmar& w = StartOnCom1();
+    w.show();
+    w.pgctrlPages->setCurrentWidget(w.StatisticsPage);
+    ASSERT_EQ(Exchange(0x26), 0x06);
+    ASSERT_EQ(Exchange(0xA6), 0x06) << "an acknowledged message resent";
+    QTableWidget* grid = w.StatisticsPage->grdVerdict;
+    ASSERT_NE(grid, nullptr);
+    const auto cell = [grid](TRule Rule, int Column) {
+        return grid->item(Rule, Column)->text().toStdString();
+    };
+    EXPECT_TRUE(PumpUntil([&] { return cell(ruNoRepeatAfterAck, 1) == "fail"; }))
+        << cell(ruNoRepeatAfterAck, 1);
+    EXPECT_EQ(cell(ruNoRepeatAfterAck, 0), "3. No resend after an ACK");
+    EXPECT_EQ(cell(ruNoRepeatAfterAck, 3), "1");
+    EXPECT_EQ(cell(ruNoRepeatAfterAck, 4).rfind("resent an acknowledged message", 0), 0u)
+        << cell(ruNoRepeatAfterAck, 4);
+    EXPECT_EQ(cell(ruResendAfterNak, 1), "not yet seen");
+    w.StatisticsPage->btnClear->click();
+    EXPECT_EQ(cell(ruNoRepeatAfterAck, 1), "not yet seen");
 }
 
 TEST_F(StatisticsAndCaptureTest, ASilentMachineIsShownUntilItSpeaksAgain) {
