@@ -17,7 +17,6 @@ struct TCounters;
 class TJudge;
 class TStatistics;
 
-inline constexpr int kTotalCount = 10;
 // A total's name by meter index 1..10 ("in" .. "credits-taken").
 inline constexpr int kTotalCount = 10;
 const char* TotalKey(int MeterIndex);
