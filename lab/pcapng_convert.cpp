@@ -35,7 +35,7 @@ std::optional<TRecordKind> KindByName(string_view Name, bool Text) {
 }
 
 std::optional<TLineEvent> EventByName(string_view Name) {
-    return ByName<TLineEvent>(Name, static_cast<int>(TLineEvent::CaptureLost) + 1, LineEventName);
+    return ByName<TLineEvent>(Name, kLineEventCount, LineEventName);
 }
 
 std::optional<TFrameFault> FaultByName(string_view Name) {
@@ -130,12 +130,21 @@ std::int32_t EventValue(TLineEvent Event, const std::string& Text) {
     case TLineEvent::PortClosed:
         if (Text.rfind("COM", 0) != 0) throw TBad{"the port \"" + Text + "\""};
         return Need(Number<std::int32_t>(string_view(Text).substr(3)), "the port \"" + Text + "\"");
-    case TLineEvent::SpeedChanged: return number(" baud");
+    case TLineEvent::SpeedChanged:
+    case TLineEvent::StartState: return number(" baud");
     case TLineEvent::CaptureLost:
         return Text.size() > 12 && Text.substr(Text.size() - 12) == " record lost" ? number(" record lost")
                                                                                   : number(" records lost");
     default: return number("");
     }
+}
+
+// "first N": when the first byte of a frame or of discarded bytes came.
+bool FirstField(const std::vector<std::string>& Fields, std::size_t At, TTrafficRecord& R) {
+    if (At >= Fields.size() || Fields[At].rfind("first ", 0) != 0) return false;
+    R.FirstMonoUs = Need(Number<std::int64_t>(string_view(Fields[At]).substr(6)),
+                         "\"" + Fields[At] + "\"");
+    return true;
 }
 
 TTrafficRecord FromText(const std::string& Line) {
@@ -172,7 +181,8 @@ TTrafficRecord FromText(const std::string& Line) {
         at = 4;
         r.Retry = flag(at, "retry");
         r.Repeat = flag(at, "repeat");
-        if (at + 1 != fields.size()) throw TBad{"the fields after the text"};
+        if (at + 1 + (FirstField(fields, at + 1, r) ? 1 : 0) != fields.size())
+            throw TBad{"the fields after the text"};
         const std::string& verdict = fields[at];
         r.Valid = verdict == "valid";
         if (!r.Valid && verdict != "invalid") {
@@ -207,7 +217,8 @@ TTrafficRecord FromText(const std::string& Line) {
         break;
     }
     case TRecordKind::Discarded:
-        if (fields.size() != 2) throw TBad{"the fields of discarded bytes"};
+        if (fields.size() != 2 + (FirstField(fields, 2, r) ? 1 : 0))
+            throw TBad{"the fields of discarded bytes"};
         r.Bytes = Need(Bytes(fields[0]), "the bytes");
         break;
     case TRecordKind::Event:
@@ -248,6 +259,7 @@ TTrafficRecord FromJson(const QJsonObject& o) {
     r.MonoUs = Int(o, "mono_us");
     const std::string kind = Str(o, "kind");
     r.Kind = Need(KindByName(kind, false), "the kind \"" + kind + "\"");
+    if (o.contains(QLatin1String("first_us"))) r.FirstMonoUs = Int(o, "first_us");
     switch (r.Kind) {
     case TRecordKind::Frame: {
         r.Bytes = Need(Bytes(Str(o, "bytes")), "\"bytes\"");

@@ -42,6 +42,7 @@ enum class TLineEvent : std::uint8_t {
     // The judge's: Value: the rule's number, Detail: what the machine did.
     RuleBroken,
 };
+inline constexpr int kLineEventCount = static_cast<int>(TLineEvent::RuleBroken) + 1;
 
 // Room for the longest frame without memory of its own: records are made
 // for every byte answered and freed on another thread, which left the

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     });
     Table(tables, "CAUSE_NAMES", rcSilenceNak + 1,
           [](int i) { return std::string_view(ReplyCauseName(static_cast<TReplyCause>(i))); });
-    Table(tables, "EVENT_NAMES", static_cast<int>(TLineEvent::CaptureLost) + 1, [](int i) {
+    Table(tables, "EVENT_NAMES", kLineEventCount, [](int i) {
         return std::string_view(LineEventName(static_cast<TLineEvent>(i)));
     });
     std::string text = source.str();
