@@ -10,6 +10,7 @@
 
 #include "dataport/message.h"
 #include "lab/fault_driver.h"
+#include "lab/judge.h"
 #include "lab/lab.h"
 #include "lab/line_watch.h"
 #include "lab/report.h"
@@ -236,7 +237,19 @@ QByteArray TMetrics::Text() const {
     if (TFaultDriver* faults = FLab.Faults())
         family("volmarsim_faults_armed", "gauge", "Faults armed on purpose.")
             .Sample(static_cast<std::int64_t>(faults->Rules().List().size()));
-    // The verdict's rule counters join here once the verdict is kept.
+    if (TJudge* judge = FLab.Judge()) {
+        const TVerdict& verdict = judge->Verdict();
+        TFamily judged = family("volmarsim_rule_judged_total", "counter",
+                                "Times the machine had a chance to keep a rule of the dataport.");
+        TFamily broken = family("volmarsim_rule_broken_total", "counter",
+                                "Times the machine broke a rule of the dataport.");
+        for (int r = 0; r < ruCount; ++r) {
+            const TRule rule = static_cast<TRule>(r);
+            const QByteArray label = Label("rule", RuleNames[r].Key);
+            judged.Sample(static_cast<std::int64_t>(verdict[rule].Judged), label);
+            broken.Sample(static_cast<std::int64_t>(verdict[rule].Broken), label);
+        }
+    }
     return out;
 }
 

@@ -31,7 +31,9 @@ TEST_F(MetricsTest, AnAnswerIsCountedByKindWithItsLatencyAndTheCopysName) {
           "volmarsim_reply_latency_seconds_count{machine=\"bench \\\"7\\\"\"} 1\n",
           "volmarsim_messages_total{machine=\"bench \\\"7\\\"\",code=\"20\",",
           "volmarsim_meter{machine=\"bench \\\"7\\\"\",total=\"in\"} 1\n",
-          "volmarsim_port_open{machine=\"bench \\\"7\\\"\"} 1\n"})
+          "volmarsim_port_open{machine=\"bench \\\"7\\\"\"} 1\n",
+          "volmarsim_rule_judged_total{machine=\"bench \\\"7\\\"\",rule=\"whole-frames\"} 1\n",
+          "volmarsim_rule_broken_total{machine=\"bench \\\"7\\\"\",rule=\"whole-frames\"} 0\n"})
         EXPECT_NE(page.find(series), std::string::npos) << series << "\n" << page;
     Close();
     EXPECT_NE(ReadFile(kSettingsFileName).find("[Metrics]\nListen=" + port), std::string::npos)
