@@ -93,6 +93,7 @@ void TVerdict::Clear() {
     FGaveUpAfter = {};
     FResendWaitUs = {};
     FLargestGapUs = 0;
+    FFirstMessageNakUs = -1;
     FFrameFaults = {};
 }
 
@@ -115,7 +116,9 @@ void TVerdict::Judge(const TTrafficRecord& R) {
 }
 
 void TVerdict::Reply(const TTrafficRecord& R) {
-    // The NAKs while waiting for a first message answer nothing the machine sent.
+    // The NAKs while waiting for a first message answer nothing the machine
+    // sent, unless one crossed the frame coming in (see Frame).
+    if (R.Cause == rcFirstMessageNak && !R.Dropped) FFirstMessageNakUs = R.MonoUs;
     if (!FLast.Open || R.Dropped || R.Bytes.isEmpty() || R.Cause == rcFirstMessageNak) return;
     // Put on the line after the fact (a late answer, garbage): a late
     // answer answers this message only when this message's was delayed.
@@ -163,6 +166,13 @@ void TVerdict::Frame(const TTrafficRecord& R) {
     FLast.Bytes = R.Bytes;
     FLast.MonoUs = R.MonoUs;
     FLast.Resends = resends;
+    // A NAK sent while the frame was already on its way reaches the machine
+    // after it sent the frame: it may take that NAK as the frame's answer,
+    // so the frame's answer is in doubt and no rule judges what follows.
+    const std::int64_t began = R.FirstMonoUs != 0 ? R.FirstMonoUs : R.MonoUs;
+    if (FFirstMessageNakUs >= 0 && FFirstMessageNakUs >= began - GapLimitUs())
+        FLast.Answer = anGarbled;
+    FFirstMessageNakUs = -1;
 }
 
 TJudgement TVerdict::JudgeNext(const TTrafficRecord& Next) {

@@ -127,6 +127,8 @@ private:
     TSpread FGaveUpAfter;
     TSpread FResendWaitUs;
     std::int64_t FLargestGapUs = 0;
+    // When the last NAK while waiting for a first message went out; -1: none since the last frame.
+    std::int64_t FFirstMessageNakUs = -1;
     std::array<std::uint64_t, ffLineError + 1> FFrameFaults{};
 };
 

@@ -117,6 +117,20 @@ TEST(VerdictTest, ALateAnswerToAnEarlierMessageAnswersNothing) {
     EXPECT_EQ(v.Status(ruResendAfterSilence), TRuleStatus::NotYetSeen);
 }
 
+TEST(VerdictTest, AFirstMessageNakThatCrossesTheFrameLeavesItsAnswerInDoubt) {
+    TVerdict v;
+    TTrafficRecord nak = ReplyOf(kNak, rcFirstMessageNak);
+    nak.MonoUs = 1'000'000;
+    TTrafficRecord power = FrameOf(0x70, {0x01}, 1'000'300);
+    power.FirstMonoUs = 999'950;
+    v.Judge(nak);
+    v.Judge(power);
+    v.Judge(ReplyOf(kAck));
+    v.Judge(FrameOf(0xF0, {0x01}, 1'001'000));
+    EXPECT_EQ(v.Status(ruNoRepeatAfterAck), TRuleStatus::NotYetSeen)
+        << "the machine got the NAK after it sent the frame, and resent it";
+}
+
 TEST(VerdictTest, TheBooksHoldTheTotalsCountedAgainstThoseExpected) {
     TVerdict v;
     EXPECT_TRUE(v.CheckBooks({{"in", 400}}, 1).empty()) << "nothing expected";
