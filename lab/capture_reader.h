@@ -33,6 +33,8 @@ struct TCapturedRecord {
     std::string Event;
     std::int64_t Value = 0;
     std::string Detail;
+
+    bool operator==(const TCapturedRecord&) const = default;
 };
 
 struct TCapturedSession {
