@@ -39,6 +39,16 @@ std::vector<TTrafficRecord> OneOfEach() {
     return records;
 }
 
+// Why Content is refused, or "read".
+std::string Refusal(const std::string& Content) {
+    try {
+        ParseCapture(Content, "c");
+    } catch (const ECaptureError& e) {
+        return std::string(e.what());
+    }
+    return std::string("read");
+}
+
 TEST(CaptureReaderTest, BothFormsReadBackAsTheCaptureWroteThem) {
     for (TCaptureFormat format : {TCaptureFormat::Text, TCaptureFormat::JsonLines}) {
         std::string content;
@@ -74,23 +84,15 @@ TEST(CaptureReaderTest, ABrokenCaptureIsRefusedNamingItsLine) {
     for (TCaptureFormat format : {TCaptureFormat::Text, TCaptureFormat::JsonLines}) {
         const std::string good =
             FormatRecord(records[1], format) + FormatRecord(records[2], format);
-        const auto refusal = [](const std::string& Content) {
-            try {
-                ParseCapture(Content, "c");
-            } catch (const ECaptureError& e) {
-                return std::string(e.what());
-            }
-            return std::string("read");
-        };
         const std::string cut = good + FormatRecord(records[3], format);
-        EXPECT_EQ(refusal(cut.substr(0, cut.size() - 5)),
+        EXPECT_EQ(Refusal(cut.substr(0, cut.size() - 5)),
                   "c:3: the file ends in the middle of this line");
-        EXPECT_TRUE(refusal(good + "hello\n" + good).starts_with("c:3: not a record"));
-        EXPECT_TRUE(refusal(good + "\n").starts_with("c:3: not a record"));
+        EXPECT_TRUE(Refusal(good + "hello\n" + good).starts_with("c:3: not a record"));
+        EXPECT_TRUE(Refusal(good + "\n").starts_with("c:3: not a record"));
         std::string badBytes = FormatRecord(records[1], format);
         badBytes.replace(badBytes.find("20 20"), 5, "20 2G");
-        EXPECT_TRUE(refusal(good + badBytes).starts_with("c:3: not a record"))
-            << refusal(good + badBytes);
+        EXPECT_TRUE(Refusal(good + badBytes).starts_with("c:3: not a record"))
+            << Refusal(good + badBytes);
     }
     test::TScratchFolder folder;
     const std::string fifo = (folder.Path() / "fifo").string();
@@ -131,15 +133,7 @@ TEST(CaptureReaderTest, APcapngCaptureReadsAsItsJsonLinesTwin) {
     const std::string header = PcapngHeader();
     const std::string first = PcapngBlock(records[1]);
     const std::string whole = header + first + PcapngBlock(records[2]);
-    const auto refusal = [](const std::string& Content) {
-        try {
-            ParseCapture(Content, "c");
-        } catch (const ECaptureError& e) {
-            return std::string(e.what());
-        }
-        return std::string("read");
-    };
-    EXPECT_EQ(refusal(whole.substr(0, whole.size() - 5)),
+    EXPECT_EQ(Refusal(whole.substr(0, whole.size() - 5)),
               "c: block 4 at byte " + std::to_string(header.size() + first.size()) +
                   ": the file ends inside this block");
     std::uint32_t interfaceAt = 0;
@@ -147,7 +141,7 @@ TEST(CaptureReaderTest, APcapngCaptureReadsAsItsJsonLinesTwin) {
     std::string ethernet = whole;
     ethernet[interfaceAt + 8] = 1;
     ethernet[interfaceAt + 9] = 0;
-    EXPECT_EQ(refusal(ethernet), "c: block 2 at byte " + std::to_string(interfaceAt) +
+    EXPECT_EQ(Refusal(ethernet), "c: block 2 at byte " + std::to_string(interfaceAt) +
                                      ": link type 1, not the dataport's (147)");
 }
 
