@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "lab/wall_text.h"
 #include "monitor/traffic_record.h"
 
 namespace volmar {
@@ -23,8 +24,5 @@ const char* RecordKindColumn(TRecordKind Kind);
 // The events whose Value says something (the text form writes it); the
 // others leave it 0.
 bool EventHasValue(TLineEvent Event);
-
-// A wall time as the text form writes it: "2026-07-14 09:05:03.000042", local.
-std::string WallText(std::int64_t WallUs);
 
 } // namespace volmar

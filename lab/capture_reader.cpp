@@ -17,6 +17,7 @@
 
 #include "dataport/file_store.h"
 #include "lab/json_line.h"
+#include "lab/pcapng_reader.h"
 
 namespace volmar {
 
@@ -199,20 +200,22 @@ TCapturedRecord JsonRecord(std::string_view Line) {
 
 using TLineReader = TCapturedRecord (*)(std::string_view Line);
 
-// The formats read line by line, each known by how its first line begins.
-struct TLineFormat {
+// The formats, each known by how the file begins: those read line by line
+// name their line's reader, the others read the whole file.
+struct TFormat {
     const char* Name;
-    bool (*Begins)(std::string_view FirstLine);
-    TLineReader Read;
+    bool (*Begins)(std::string_view Content);
+    TLineReader ReadLine;
+    TCapturedSession (*ReadFile)(std::string_view Content, const std::string& Name);
 };
 
-constexpr std::array<TLineFormat, 2> kLineFormats = {{
-    {"jsonl", [](std::string_view L) { return L.starts_with('{'); }, JsonRecord},
-    {"text", [](std::string_view L) { return !L.starts_with('{'); }, TextRecord},
+constexpr std::array<TFormat, 3> kFormats = {{
+    {"pcapng",
+     [](std::string_view C) { return C.starts_with(std::string_view("\x0A\x0D\x0D\x0A", 4)); },
+     nullptr, ParsePcapng},
+    {"jsonl", [](std::string_view C) { return C.starts_with('{'); }, JsonRecord, nullptr},
+    {"text", [](std::string_view) { return true; }, TextRecord, nullptr},
 }};
-
-// A pcapng file begins with its section header block's type.
-constexpr std::string_view kPcapngMagic("\x0A\x0D\x0D\x0A", 4);
 
 } // namespace
 
@@ -222,15 +225,14 @@ ECaptureError::ECaptureError(const std::string& File, int Line, const std::strin
       FLine(Line) {}
 
 TCapturedSession ParseCapture(std::string_view Content, const std::string& Name) {
-    if (Content.starts_with(kPcapngMagic))
-        throw ECaptureError(Name, 0, "a pcapng capture, which a replay does not read yet");
     if (Content.empty()) throw ECaptureError(Name, 0, "the file is empty");
-    const TLineFormat* format = nullptr;
-    for (const TLineFormat& f : kLineFormats)
+    const TFormat* format = nullptr;
+    for (const TFormat& f : kFormats)
         if (f.Begins(Content)) {
             format = &f;
             break;
         }
+    if (format->ReadFile) return format->ReadFile(Content, Name);
     TCapturedSession session;
     session.Format = format->Name;
     int number = 0;
@@ -243,7 +245,7 @@ TCapturedSession ParseCapture(std::string_view Content, const std::string& Name)
         at = end + 1;
         try {
             if (line.empty()) throw ENotARecord("an empty line");
-            TCapturedRecord r = format->Read(line);
+            TCapturedRecord r = format->ReadLine(line);
             r.Line = number;
             session.Records.push_back(std::move(r));
         } catch (const ENotARecord& e) {

@@ -1,7 +1,6 @@
 // A capture file read back, for a replay: every line a record, or the file
-// is refused, naming the line. Each format the capture writes has a reader
-// here, picked by what the file begins with; a new format (pcapng) is one
-// more entry in that table and one more parser, nothing else changes.
+// is refused, naming the line (a pcapng one names the block). Each format
+// the capture writes has a reader here, picked by what the file begins with.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +14,7 @@ namespace volmar {
 enum class TCapturedKind : std::uint8_t { Frame, Reply, Discarded, Event };
 
 struct TCapturedRecord {
-    int Line = 0; // in the file, from 1
+    int Line = 0; // in the file, from 1 (pcapng: the packet's number)
     TCapturedKind Kind = TCapturedKind::Event;
     std::string Wall; // local time as written, "2026-07-14 09:05:03.000042"
     std::int64_t MonoUs = 0;
@@ -34,10 +33,12 @@ struct TCapturedRecord {
     std::string Event;
     std::int64_t Value = 0;
     std::string Detail;
+
+    bool operator==(const TCapturedRecord&) const = default;
 };
 
 struct TCapturedSession {
-    std::string Format; // "text", "jsonl"
+    std::string Format; // "text", "jsonl", "pcapng"
     std::vector<TCapturedRecord> Records;
 };
 

@@ -7,13 +7,8 @@ namespace volmar {
 
 namespace {
 
-constexpr std::uint32_t kSectionHeader = 0x0A0D0D0A;
-constexpr std::uint32_t kInterface = 0x00000001;
-constexpr std::uint32_t kEnhancedPacket = 0x00000006;
-constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr std::uint16_t kOptEnd = 0;
 constexpr std::uint16_t kOptName = 2;      // if_name
-constexpr std::uint16_t kOptTsResol = 9;   // if_tsresol
 constexpr std::uint16_t kOptFlags = 2;     // epb_flags
 constexpr std::uint16_t kOptUserAppl = 4;  // shb_userappl
 constexpr std::uint32_t kInbound = 1;
@@ -75,7 +70,7 @@ std::uint8_t SubOf(const TTrafficRecord& R) {
 
 std::string PcapngHeader() {
     std::string shb;
-    Put(shb, kByteOrderMagic);
+    Put(shb, kPcapngByteOrderMagic);
     Put(shb, std::uint16_t{1});
     Put(shb, std::uint16_t{0});
     Put(shb, std::int64_t{-1}); // section length not known
@@ -86,9 +81,9 @@ std::string PcapngHeader() {
     Put(idb, std::uint16_t{0});
     Put(idb, std::uint32_t{0}); // no snapshot length
     Option(idb, kOptName, "dataport");
-    Option(idb, kOptTsResol, std::string_view("\x06", 1)); // microseconds
+    Option(idb, kPcapngOptTsResol, std::string(1, static_cast<char>(kPcapngMicroseconds)));
     Option(idb, kOptEnd, {});
-    return Block(kSectionHeader, std::move(shb)) + Block(kInterface, std::move(idb));
+    return Block(kPcapngSectionHeader, std::move(shb)) + Block(kPcapngInterface, std::move(idb));
 }
 
 std::string PcapngBlock(const TTrafficRecord& R) {
@@ -98,8 +93,8 @@ std::string PcapngBlock(const TTrafficRecord& R) {
     packet.reserve(kPcapngRecordHeader + count + text.size());
     packet += static_cast<char>(kPcapngLayout);
     packet += static_cast<char>(R.Kind);
-    packet += static_cast<char>((R.Retry ? 1 : 0) | (R.Repeat ? 2 : 0) | (R.Valid ? 4 : 0) |
-                                (R.Dropped ? 8 : 0));
+    packet += static_cast<char>((R.Retry ? kPcapngRetry : 0) | (R.Repeat ? kPcapngRepeat : 0) |
+                                (R.Valid ? kPcapngValid : 0) | (R.Dropped ? kPcapngDropped : 0));
     packet += static_cast<char>(SubOf(R));
     packet += static_cast<char>(R.Class);
     packet += static_cast<char>(count);
@@ -108,6 +103,8 @@ std::string PcapngBlock(const TTrafficRecord& R) {
     PutBig(packet, static_cast<std::int32_t>(std::clamp<std::int64_t>(
                        R.LatencyUs, -1, std::numeric_limits<std::int32_t>::max())));
     PutBig(packet, R.MonoUs);
+    const bool hasFirst = R.Kind == TRecordKind::Frame || R.Kind == TRecordKind::Discarded;
+    PutBig(packet, hasFirst ? R.FirstMonoUs : std::int64_t{0});
     packet.append(reinterpret_cast<const char*>(R.Bytes.data()), count);
     packet += text;
 
@@ -129,7 +126,7 @@ std::string PcapngBlock(const TTrafficRecord& R) {
         Put(epb, direction);
     }
     Option(epb, kOptEnd, {});
-    return Block(kEnhancedPacket, std::move(epb));
+    return Block(kPcapngEnhancedPacket, std::move(epb));
 }
 
 } // namespace volmar

@@ -1,10 +1,17 @@
 #!/bin/bash
 # Replays the golden session against a fresh simulator, fast, with --expect.
-#   replay_golden.sh VOLMARSIM VOLMAR_MACHINE CAPTURE FAULTS [EXTRA_FAULT CODE]
-# With EXTRA_FAULT (one more fault line armed) the replay must fail, and
-# every difference it reports must be an answer to a frame of code CODE
-# (two hex digits), one for each such frame the capture holds answered.
+#   replay_golden.sh [--via-pcapng VOLMAR_PCAPNG] VOLMARSIM VOLMAR_MACHINE CAPTURE FAULTS
+#                    [EXTRA_FAULT CODE]
+# With --via-pcapng the capture is first converted to pcapng and that is
+# replayed. With EXTRA_FAULT (one more fault line armed) the replay must
+# fail, and every difference it reports must be an answer to a frame of code
+# CODE (two hex digits), one for each such frame the capture holds answered.
 set -u
+converter=
+if [ "${1:-}" = --via-pcapng ]; then
+    converter=$2
+    shift 2
+fi
 sim=$1 machine=$2 capture=$3 faults=$4 extra=${5:-} code=${6:-}
 dir=$(mktemp -d)
 simpid=
@@ -14,11 +21,16 @@ cleanup() {
 }
 trap cleanup EXIT
 cp "$faults" "$dir/faults"
+played=$capture
+if [ -n "$converter" ]; then
+    played=$dir/capture.pcapng
+    "$converter" "$capture" "$played" || { echo "cannot convert $capture" >&2; exit 1; }
+fi
 [ -n "$extra" ] && echo "$extra" >> "$dir/faults"
 
 # A long reply timeout costs nothing when every answer comes, and keeps a
 # busy machine's late silence NAK from reading as none.
-"$machine" --pty "$dir/line" --replay "$capture" --pace fast --expect --reply-timeout 5000 \
+"$machine" --pty "$dir/line" --replay "$played" --pace fast --expect --reply-timeout 5000 \
     --control "$dir/control.sock" --set-totals-first > "$dir/out" 2> "$dir/err" &
 machinepid=$!
 # The link appears once the pseudo-terminal is made: a generous bound.

@@ -4,7 +4,12 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstring>
+
+#include "lab/capture_file.h"
 #include "lab/capture_format.h"
+#include "lab/pcapng_format.h"
 #include "lab/capture_reader.h"
 #include "support/file_fixtures.h"
 
@@ -32,6 +37,16 @@ std::vector<TTrafficRecord> OneOfEach() {
         records[i].MonoUs = 1'000'000 + static_cast<std::int64_t>(i);
     }
     return records;
+}
+
+// Why Content is refused, or "read".
+std::string Refusal(const std::string& Content) {
+    try {
+        ParseCapture(Content, "c");
+    } catch (const ECaptureError& e) {
+        return std::string(e.what());
+    }
+    return std::string("read");
 }
 
 TEST(CaptureReaderTest, BothFormsReadBackAsTheCaptureWroteThem) {
@@ -69,28 +84,65 @@ TEST(CaptureReaderTest, ABrokenCaptureIsRefusedNamingItsLine) {
     for (TCaptureFormat format : {TCaptureFormat::Text, TCaptureFormat::JsonLines}) {
         const std::string good =
             FormatRecord(records[1], format) + FormatRecord(records[2], format);
-        const auto refusal = [](const std::string& Content) {
-            try {
-                ParseCapture(Content, "c");
-            } catch (const ECaptureError& e) {
-                return std::string(e.what());
-            }
-            return std::string("read");
-        };
         const std::string cut = good + FormatRecord(records[3], format);
-        EXPECT_EQ(refusal(cut.substr(0, cut.size() - 5)),
+        EXPECT_EQ(Refusal(cut.substr(0, cut.size() - 5)),
                   "c:3: the file ends in the middle of this line");
-        EXPECT_TRUE(refusal(good + "hello\n" + good).starts_with("c:3: not a record"));
-        EXPECT_TRUE(refusal(good + "\n").starts_with("c:3: not a record"));
+        EXPECT_TRUE(Refusal(good + "hello\n" + good).starts_with("c:3: not a record"));
+        EXPECT_TRUE(Refusal(good + "\n").starts_with("c:3: not a record"));
         std::string badBytes = FormatRecord(records[1], format);
         badBytes.replace(badBytes.find("20 20"), 5, "20 2G");
-        EXPECT_TRUE(refusal(good + badBytes).starts_with("c:3: not a record"))
-            << refusal(good + badBytes);
+        EXPECT_TRUE(Refusal(good + badBytes).starts_with("c:3: not a record"))
+            << Refusal(good + badBytes);
     }
     test::TScratchFolder folder;
     const std::string fifo = (folder.Path() / "fifo").string();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_THROW(ReadCapture(fifo), ECaptureError) << "a FIFO is refused, never waited on";
+}
+
+// The pcapng capture, written in two sections as a file opened twice is,
+// reads back as its JSON Lines twin does; a block cut short or an
+// interface of another link type stops the file, naming the block.
+TEST(CaptureReaderTest, APcapngCaptureReadsAsItsJsonLinesTwin) {
+    std::vector<TTrafficRecord> records = OneOfEach();
+    TTrafficRecord gap = records[1];
+    gap.Valid = false;
+    gap.Fault = ffGap;
+    gap.MonoUs += 10;
+    records.push_back(gap);
+    test::TScratchFolder folder;
+    const auto capture = [&](const char* File, TCaptureFormat Format) {
+        const std::string path = (folder.Path() / File).string();
+        for (std::size_t half = 0; half < 2; ++half) {
+            TCaptureFile file(path, TCaptureFile::kDefaultSizeLimit, TCaptureFile::kDefaultKeep,
+                              TCaptureFile::kDefaultQueueLimit, Format);
+            for (std::size_t i = half * 3; i < half * 3 + 3; ++i) file.Write(records[i]);
+            EXPECT_TRUE(file.Flush(std::chrono::seconds(60)));
+        }
+        return ReadCapture(path);
+    };
+    const TCapturedSession pcapng = capture("c.pcapng", TCaptureFormat::Pcapng);
+    const TCapturedSession json = capture("c.jsonl", TCaptureFormat::JsonLines);
+    EXPECT_EQ(pcapng.Format, "pcapng");
+    ASSERT_EQ(pcapng.Records.size(), records.size());
+    ASSERT_EQ(json.Records.size(), records.size());
+    for (std::size_t i = 0; i < records.size(); ++i)
+        EXPECT_TRUE(pcapng.Records[i] == json.Records[i]) << "record " << i + 1;
+    EXPECT_EQ(pcapng.Records[5].Verdict, "invalid: gap");
+
+    const std::string header = PcapngHeader();
+    const std::string first = PcapngBlock(records[1]);
+    const std::string whole = header + first + PcapngBlock(records[2]);
+    EXPECT_EQ(Refusal(whole.substr(0, whole.size() - 5)),
+              "c: block 4 at byte " + std::to_string(header.size() + first.size()) +
+                  ": the file ends inside this block");
+    std::uint32_t interfaceAt = 0;
+    std::memcpy(&interfaceAt, header.data() + 4, 4);
+    std::string ethernet = whole;
+    ethernet[interfaceAt + 8] = 1;
+    ethernet[interfaceAt + 9] = 0;
+    EXPECT_EQ(Refusal(ethernet), "c: block 2 at byte " + std::to_string(interfaceAt) +
+                                     ": link type 1, not the dataport's (147)");
 }
 
 } // namespace

@@ -67,6 +67,7 @@ protected:
 std::vector<TTrafficRecord> EveryKind() {
     TTrafficRecord coin = Frame({0xA6, 0xA6}, 0);
     coin.Text = "100 Ft in";
+    coin.FirstMonoUs = 990;
     TTrafficRecord resend = coin;
     resend.Repeat = true;
     resend.WallUs += 10;
@@ -97,22 +98,23 @@ const QStringList kFields = {
     QStringLiteral("volmar.event.detail"), QStringLiteral("volmar.discarded.count"),
     QStringLiteral("frame.time_epoch"), QStringLiteral("volmar.mono_us"),
     QStringLiteral("volmar.text"), QStringLiteral("volmar.fault"),
-    QStringLiteral("volmar.line_error"), QStringLiteral("volmar.event.value")};
+    QStringLiteral("volmar.line_error"), QStringLiteral("volmar.event.value"),
+    QStringLiteral("volmar.first_us")};
 
 TEST_F(PcapngCaptureTest, EveryKindOfRecordIsDissected) {
     Capture(path, EveryKind());
     const test::TTsharkResult got = test::TsharkFields(path.string(), kFields);
     ASSERT_EQ(got.Exit, 0) << got.Errors;
     const std::vector<std::string> expected = {
-        "|3||||||||4|/dev/ttyS2||1784012703.000037000|995||||3",
-        "0x00000001|0|100Ft In|1||1|||||||1784012703.000042000|1000|100 Ft in|||",
-        "0x00000002|1|||||0x06|2|420||||1784012703.000047000|1005||||",
-        "0x00000001|0|100Ft In|1|1|1|||||||1784012703.000052000|1010|100 Ft in|||",
-        "0x00000001|0|Game|0||0|||||||1784012703.000062000|1020||1||",
-        "0x00000002|1|||||0x15|5|300||||1784012703.000067000|1025||||",
-        "0x00000001|0|1Ft In|0||2|||||||1784012703.000068000|1026||5|0x0003|",
-        "|3||||||||1|||1784012703.000069000|1027||||2",
-        "0x00000001|2||||||||||2|1784012703.000072000|1030||||",
+        "|3||||||||4|/dev/ttyS2||1784012703.000037000|995||||3|",
+        "0x00000001|0|100Ft In|1||1|||||||1784012703.000042000|1000|100 Ft in||||990",
+        "0x00000002|1|||||0x06|2|420||||1784012703.000047000|1005|||||",
+        "0x00000001|0|100Ft In|1|1|1|||||||1784012703.000052000|1010|100 Ft in||||990",
+        "0x00000001|0|Game|0||0|||||||1784012703.000062000|1020||1|||",
+        "0x00000002|1|||||0x15|5|300||||1784012703.000067000|1025|||||",
+        "0x00000001|0|1Ft In|0||2|||||||1784012703.000068000|1026||5|0x0003||",
+        "|3||||||||1|||1784012703.000069000|1027||||2|",
+        "0x00000001|2||||||||||2|1784012703.000072000|1030|||||",
     };
     EXPECT_EQ(got.Rows, expected) << got.Errors;
 
