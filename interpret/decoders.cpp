@@ -1,12 +1,11 @@
 // The decoders: what each accepted message does to the totals and the panel.
 #include "dataport/str_format.h"
 #include "interpret/interpreter.h"
+#include "interpret/machine_values.h"
 
 namespace volmar {
 
 namespace {
-
-constexpr std::int32_t kDenominations[12] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000};
 
 std::uint16_t Word16(const std::uint8_t* Data) {
     return static_cast<std::uint16_t>(Data[0] * 256 + Data[1]);
@@ -48,7 +47,7 @@ TAcception TInterpreter::DecodeAttendant(std::uint8_t Code) {
 
 TAcception TInterpreter::DecodeCoinMovement(std::uint8_t Code, std::uint8_t FirstCode,
                                             int MeterIndex) {
-    AddToTotal(MeterIndex, kDenominations[Code - FirstCode]);
+    AddToTotal(MeterIndex, kDenominations[static_cast<std::size_t>(Code - FirstCode)]);
     return acAccepted;
 }
 

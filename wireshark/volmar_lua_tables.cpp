@@ -1,14 +1,19 @@
 // Writes the dissector from its template, with the names of the codes, the
-// classes, the faults, the reply causes and the events as the simulator has
-// them, so that the dissector never carries a second copy to drift.
+// classes, the faults, the reply causes and the events, the coin values, the
+// switch bits and the support bits as the simulator has them, so that the
+// dissector never carries a second copy to drift.
 //   volmar_lua_tables TEMPLATE OUTPUT
+#include <cctype>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dataport/message.h"
+#include "interpret/machine_values.h"
+#include "interpret/machine_view.h"
 #include "monitor/traffic_record.h"
 
 namespace {
@@ -27,6 +32,35 @@ void Table(std::ostream& Out, const char* Name, int Count, TName NameOf) {
     Out << "local " << Name << " = {\n";
     for (int i = 0; i < Count; ++i) Out << "    [" << i << "] = " << Quoted(NameOf(i)) << ",\n";
     Out << "}\n";
+}
+
+// Lua entries { bit = N, name = "Name", key = "key" }, one a named bit.
+template <typename TBits>
+void BitTable(std::ostream& Out, const char* Name, const TBits& Bits) {
+    Out << "local " << Name << " = {\n";
+    for (const auto& [bit, name, key] : Bits)
+        Out << "    { bit = " << bit << ", name = " << Quoted(name) << ", key = " << Quoted(key) << " },\n";
+    Out << "}\n";
+}
+
+struct TNamedBit {
+    int Bit;
+    std::string_view Name;
+    std::string Key;
+};
+
+// A check list's items as bits, bit 0 first, each keyed by its name in lower
+// case with blanks as underscores.
+template <std::size_t N>
+std::vector<TNamedBit> ListBits(const std::array<std::string_view, N>& Names) {
+    std::vector<TNamedBit> bits;
+    for (std::size_t i = 0; i < N; ++i) {
+        std::string key;
+        for (const char c : Names[i])
+            key += c == ' ' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        bits.push_back({static_cast<int>(i), Names[i], key});
+    }
+    return bits;
 }
 
 } // namespace
@@ -57,6 +91,15 @@ int main(int argc, char** argv) {
     Table(tables, "EVENT_NAMES", kLineEventCount, [](int i) {
         return std::string_view(LineEventName(static_cast<TLineEvent>(i)));
     });
+    tables << "local DENOMINATIONS = {";
+    for (std::size_t i = 0; i < kDenominations.size(); ++i)
+        tables << (i == 0 ? " [0] = " : ", ") << kDenominations[i];
+    tables << " }\n";
+    tables << "local COIN_FIRST, COIN_LAST = " << int{kFirstCoinCode} << ", "
+           << kFirstCoinCode + kCoinRangeCount * static_cast<int>(kDenominations.size()) - 1 << '\n';
+    BitTable(tables, "SWITCH_BITS", kSwitchBits);
+    BitTable(tables, "AMC_BITS", ListBits(AMCSupportNames));
+    BitTable(tables, "DATAPORT_BITS", ListBits(DataportSupportNames));
     std::string text = source.str();
     const std::string mark = "@VOLMAR_TABLES@";
     const std::size_t at = text.find(mark);

@@ -131,6 +131,18 @@ TEST_F(PcapngCaptureTest, EveryKindOfRecordIsDissected) {
               (std::vector<std::string>{"5", "6"}));
 }
 
+// The data bytes read field by field: a coin's value from its code, a stake
+// above 32767 kept whole, and one named bit of the switch word.
+TEST_F(PcapngCaptureTest, DataBytesAreDecoded) {
+    Capture(path, {Frame({0x26, 0x26}, 0), Frame({0x69, 0x9C, 0x40, 0x45}, 10),
+                   Frame({0x6E, 0x00, 0x20, 0x8E}, 20)});
+    const test::TTsharkResult got = test::TsharkFields(
+        path.string(), {QStringLiteral("volmar.money"), QStringLiteral("volmar.stake"),
+                        QStringLiteral("volmar.switch.cash_door"), QStringLiteral("volmar.switch.service_door")});
+    ASSERT_EQ(got.Exit, 0) << got.Errors;
+    EXPECT_EQ(got.Rows, (std::vector<std::string>{"100|||", "|40000||", "||1|0"})) << got.Errors;
+}
+
 // A capture made in text or JSON Lines, converted, reads as the pcapng one.
 TEST_F(PcapngCaptureTest, ConvertedCapturesReadTheSame) {
     Capture(path, EveryKind());
