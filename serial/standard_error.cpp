@@ -22,7 +22,9 @@ void WriteStandardError(std::string_view Line, TPriority Priority) {
     if (prefixed.load(std::memory_order_relaxed)) {
         // The journal reads each line as an entry of its own, so each one
         // carries the priority.
-        const std::string prefix = "<" + std::to_string(static_cast<int>(Priority)) + ">";
+        std::string prefix(1, '<');
+        prefix += std::to_string(static_cast<int>(Priority));
+        prefix += '>';
         std::size_t start = 0;
         for (;;) {
             const std::size_t end = Line.find('\n', start);
